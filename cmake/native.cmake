@@ -1,0 +1,19 @@
+# Native build: the portable core's tests against fakes and the emulated unit.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
+add_executable(orvanta_tests ${test_sources})
+target_link_libraries(orvanta_tests PRIVATE orvanta_emulator orvanta_core GTest::gtest GTest::gtest_main)
+target_compile_definitions(orvanta_tests PRIVATE
+  ORVANTA_FIRMWARE_IMAGE_FILE="${ORVANTA_FIRMWARE_IMAGE_FILE}")
+gtest_discover_tests(orvanta_tests DISCOVERY_TIMEOUT 60)
+
+# Fuzzing and benchmarks live in folders of their own and add themselves when the
+# tools for them are present.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt)
+  add_subdirectory(tests/fuzz)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()
