@@ -1,0 +1,44 @@
+// Loading of the non-KnownDLL system libraries from System32 only.
+#include "app/system_libraries_win32.h"
+
+namespace orvanta {
+namespace {
+
+template <typename Function>
+void bind(HMODULE module, const char* name, Function& out) {
+    out = module != nullptr ? reinterpret_cast<Function>(
+                                  reinterpret_cast<void*>(GetProcAddress(module, name)))
+                            : nullptr;
+}
+
+SystemLibraries loadAll() {
+    SystemLibraries libraries;
+    HMODULE hid = loadSystemLibrary(L"hid.dll");
+    bind(hid, "HidD_GetHidGuid", libraries.hidGetHidGuid);
+    HMODULE comctl32 = loadSystemLibrary(L"comctl32.dll");
+    bind(comctl32, "InitCommonControls", libraries.initCommonControls);
+    HMODULE msimg32 = loadSystemLibrary(L"msimg32.dll");
+    bind(msimg32, "TransparentBlt", libraries.transparentBlt);
+    HMODULE winmm = loadSystemLibrary(L"winmm.dll");
+    bind(winmm, "timeBeginPeriod", libraries.timeBeginPeriod);
+    bind(winmm, "timeEndPeriod", libraries.timeEndPeriod);
+    return libraries;
+}
+
+}  // namespace
+
+void restrictDllSearchToSystem() {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+HMODULE loadSystemLibrary(const wchar_t* name) {
+    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+const SystemLibraries& systemLibraries() {
+    // The modules stay loaded for the life of the process.
+    static const SystemLibraries libraries = loadAll();
+    return libraries;
+}
+
+}  // namespace orvanta

@@ -1,0 +1,29 @@
+// The few functions the program takes from DLLs that are not always loaded from the
+// system directory. They are loaded from System32 only, so a DLL of the same name
+// planted beside the program (a Downloads folder) is never picked up.
+#pragma once
+
+#include <windows.h>
+
+namespace orvanta {
+
+struct SystemLibraries {
+    // hid.dll
+    void(WINAPI* hidGetHidGuid)(GUID*) = nullptr;
+    // comctl32.dll
+    void(WINAPI* initCommonControls)() = nullptr;
+    // msimg32.dll
+    BOOL(WINAPI* transparentBlt)(HDC, int, int, int, int, HDC, int, int, int, int, UINT) = nullptr;
+    // winmm.dll
+    UINT(WINAPI* timeBeginPeriod)(UINT) = nullptr;
+    UINT(WINAPI* timeEndPeriod)(UINT) = nullptr;
+};
+
+// Restricts the DLL search of the whole process to System32. The entry's first act.
+void restrictDllSearchToSystem();
+// Loads the table once; a function whose DLL or export is missing stays null.
+const SystemLibraries& systemLibraries();
+// LoadLibraryExW restricted to System32.
+HMODULE loadSystemLibrary(const wchar_t* name);
+
+}  // namespace orvanta

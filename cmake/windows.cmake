@@ -1,0 +1,36 @@
+# Windows build: the GUI program, its emulated-unit twin, and the tests that drive
+# them under Wine.
+
+# One self-contained file: libgcc, libstdc++ and winpthread linked in.
+set(orvanta_windows_link_options -static -municode -mwindows)
+
+set(orvanta_win32_sources
+  ${CMAKE_SOURCE_DIR}/app/main_win32.cpp
+  ${CMAKE_SOURCE_DIR}/app/dialog_surface_win32.cpp
+  ${CMAKE_SOURCE_DIR}/app/system_libraries_win32.cpp)
+
+# Only KnownDLLs are static imports; everything else comes from System32 at run time.
+set(orvanta_system_imports setupapi user32 gdi32 kernel32)
+
+add_executable(orvanta-updater WIN32
+  ${orvanta_win32_sources}
+  ${CMAKE_SOURCE_DIR}/link/hid_bus_win32.cpp
+  $<TARGET_OBJECTS:orvanta_resources>)
+target_link_libraries(orvanta-updater PRIVATE orvanta_core ${orvanta_system_imports})
+target_link_options(orvanta-updater PRIVATE ${orvanta_windows_link_options})
+target_compile_definitions(orvanta-updater PRIVATE UNICODE _UNICODE)
+
+# The same program with the emulated programming unit in place of the HID bus.
+file(GLOB emulator_win32_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/emulator/*_win32.cpp)
+add_executable(orvanta-updater-emulated WIN32
+  ${orvanta_win32_sources}
+  ${emulator_win32_sources}
+  $<TARGET_OBJECTS:orvanta_resources>)
+target_link_libraries(orvanta-updater-emulated PRIVATE orvanta_emulator orvanta_core
+  ${orvanta_system_imports})
+target_link_options(orvanta-updater-emulated PRIVATE ${orvanta_windows_link_options})
+target_compile_definitions(orvanta-updater-emulated PRIVATE UNICODE _UNICODE ORVANTA_EMULATED)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
+  add_subdirectory(tests/wine)
+endif()
