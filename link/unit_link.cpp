@@ -1,0 +1,106 @@
+// The UnitLink record and discovery: finding the first programming unit among the
+// HID interfaces, opening it, and returning the record to its closed state.
+#include "link/unit_link.h"
+
+namespace orvanta {
+
+namespace {
+
+std::uint16_t readLe16(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+std::uint32_t readLe32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+           (static_cast<std::uint32_t>(bytes[2]) << 16) |
+           (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+bool isProgrammingUnit(const HidAttributes& attributes) {
+    return attributes.vendorId == UNIT_VENDOR_ID && (attributes.productId == PRODUCT_ID_TUNEPAD ||
+                                                     attributes.productId == PRODUCT_ID_TUNEBOX);
+}
+
+// Releases the interface list on every way out of the discovery loop.
+class EnumerationGuard {
+public:
+    explicit EnumerationGuard(HidBus& bus) : bus_(bus) {}
+    ~EnumerationGuard() { bus_.endEnumeration(); }
+    EnumerationGuard(const EnumerationGuard&) = delete;
+    EnumerationGuard& operator=(const EnumerationGuard&) = delete;
+
+private:
+    HidBus& bus_;
+};
+
+}  // namespace
+
+std::uint16_t UnitLink::escFirmwareVersion() const { return readLe16(&escInfo[4]); }
+
+void UnitLink::setEscFirmwareVersion(std::uint16_t version) {
+    escInfo[4] = static_cast<std::uint8_t>(version & 0xFF);
+    escInfo[5] = static_cast<std::uint8_t>(version >> 8);
+}
+
+std::uint32_t UnitLink::escTypeCode() const { return readLe32(&bootloaderInfo[0]); }
+
+std::uint32_t UnitLink::bootloaderVersion() const { return readLe32(&bootloaderInfo[4]); }
+
+void resetLink(UnitLink& link) {
+    HidBus* bus = link.bus;
+    Clock* clock = link.clock;
+    link = UnitLink{};
+    link.bus = bus;
+    link.clock = clock;
+}
+
+void closeLink(UnitLink& link) {
+    if (link.isOpen() && link.bus != nullptr) {
+        link.bus->close(link.handle);
+    }
+    resetLink(link);
+}
+
+LinkStatus openLink(UnitLink& link) {
+    closeLink(link);
+    if (link.bus == nullptr) {
+        return kStatusNoLink;
+    }
+    HidBus& bus = *link.bus;
+    if (!bus.beginEnumeration()) {
+        return kStatusNoLink;
+    }
+
+    {
+        EnumerationGuard guard(bus);
+        std::wstring path;
+        for (std::uint32_t index = 0;; ++index) {
+            path.clear();
+            const InterfaceLookup lookup = bus.interfaceAt(index, path);
+            if (lookup == InterfaceLookup::endOfList) {
+                return kStatusNoUnit;
+            }
+            if (lookup == InterfaceLookup::detailFailed || path.empty()) {
+                continue;
+            }
+            const HidHandle handle = bus.open(path);
+            if (handle == kInvalidHidHandle) {
+                continue;
+            }
+            HidAttributes attributes;
+            if (!bus.attributes(handle, attributes) || !isProgrammingUnit(attributes)) {
+                bus.close(handle);
+                continue;
+            }
+            // The first matching interface wins; later ones are never opened.
+            link.handle = handle;
+            link.devicePath = std::move(path);
+            link.productId = attributes.productId;
+            break;
+        }
+    }
+
+    return probeUnit(link);
+}
+
+}  // namespace orvanta
