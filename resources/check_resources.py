@@ -1,0 +1,254 @@
+#!/usr/bin/env python3
+"""Checks the compiled resources of the Windows program: reads the resource object and
+compares every resource with what the program relies on: the dialog template's exact
+styles and layout, every catalogue text in both languages, the icon images, the picture's
+format, the firmware image and the manifest."""
+
+import argparse
+import struct
+import sys
+
+RT_ICON, RT_BITMAP, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON, RT_MANIFEST = (
+    3, 2, 5, 6, 10, 14, 24)
+ENGLISH_NEUTRAL, GERMAN, ENGLISH_US = 0x0009, 0x0407, 0x0409
+
+WS_POPUP, WS_CHILD, WS_VISIBLE, WS_DISABLED = 0x80000000, 0x40000000, 0x10000000, 0x08000000
+WS_CAPTION, WS_BORDER, WS_SYSMENU, WS_VSCROLL = 0x00C00000, 0x00800000, 0x00080000, 0x00200000
+WS_GROUP, WS_TABSTOP = 0x00020000, 0x00010000
+DS_FIXEDSYS, DS_SETFONT, DS_MODALFRAME, DS_CENTER = 0x0008, 0x0040, 0x0080, 0x0800
+BS_PUSHBUTTON, BS_DEFPUSHBUTTON, BS_GROUPBOX = 0, 1, 7
+SS_LEFT = 0
+ES_MULTILINE, ES_AUTOVSCROLL, ES_READONLY = 0x0004, 0x0040, 0x0800
+WS_EX_RIGHT = 0x1000
+BUTTON, EDIT, STATIC = 0x80, 0x81, 0x82
+
+DIALOG_STYLE = (WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT
+                | DS_FIXEDSYS)
+LABEL = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT
+# id, class, English text, German text, style, extended style, x, y, width, height
+CONTROLS = [
+    (2, BUTTON, "Close", "Beenden",
+     WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 157, 199, 50, 14),
+    (1002, BUTTON, "Update", "Update",
+     WS_CHILD | WS_VISIBLE | WS_DISABLED | WS_TABSTOP | BS_PUSHBUTTON, 0, 61, 199, 50, 14),
+    (40010, STATIC, "Firmware 1:", "Firmware 1:", LABEL, 0, 22, 24, 60, 8),
+    (1005, STATIC, "Firmware 2:", "Firmware 2:", LABEL, 0, 22, 37, 60, 8),
+    (40013, STATIC, "0.00.00", "0.00.00", LABEL, WS_EX_RIGHT, 90, 24, 50, 8),
+    (40014, STATIC, "0.00.00", "0.00.00", LABEL, WS_EX_RIGHT, 90, 37, 50, 8),
+    (40004, EDIT, "", "",
+     WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL
+     | ES_READONLY, 0, 15, 89, 271, 101),
+    (-1, STATIC, "Hint:", "Hinweisfenster:", LABEL, 0, 15, 79, 49, 8),
+    (40007, BUTTON, "Installed firmware version", "Installierte Firmware Versionen",
+     WS_CHILD | WS_VISIBLE | WS_GROUP | BS_GROUPBOX, 0, 15, 10, 135, 57),
+    (40011, STATIC, "Firmware 3:", "Firmware 3:", LABEL, 0, 22, 50, 60, 8),
+    (40015, STATIC, "0.00.00", "0.00.00", LABEL, WS_EX_RIGHT, 90, 50, 50, 8),
+]
+CAPTIONS = {ENGLISH_NEUTRAL: "VARIDYNE firmware updater", GERMAN: "VARIDYNE Firmware Updater"}
+ICON_SIZES_PX = [16, 32, 48, 64, 128]
+
+
+class Reader:
+    def __init__(self, data, offset=0):
+        self.data, self.offset = data, offset
+
+    def take(self, fmt):
+        values = struct.unpack_from("<" + fmt, self.data, self.offset)
+        self.offset += struct.calcsize("<" + fmt)
+        return values if len(values) > 1 else values[0]
+
+    def align(self, boundary=4):
+        self.offset = (self.offset + boundary - 1) // boundary * boundary
+
+    def sz_or_ord(self):
+        if self.take("H") == 0xFFFF:
+            return self.take("H")
+        self.offset -= 2
+        return self.wstring()
+
+    def wstring(self):
+        end = self.offset
+        while self.data[end:end + 2] != b"\0\0":
+            end += 2
+        text = self.data[self.offset:end].decode("utf-16-le")
+        self.offset = end + 2
+        return text
+
+
+def read_object(data):
+    """{(type, name, language): bytes} of the .rsrc section of a COFF object. The directory
+    tree is type, then name, then language; in an object file a data entry's address is
+    its offset within the section, made absolute by a relocation at link time."""
+    _, sections, _, _, _, optional, _ = struct.unpack_from("<HHIIIHH", data)
+    rsrc = None
+    for k in range(sections):
+        header = struct.unpack_from("<8sIIIIIIHHI", data, 20 + optional + 40 * k)
+        if header[0].rstrip(b"\0") == b".rsrc":
+            rsrc = data[header[4]:header[4] + header[3]]
+    if rsrc is None:
+        raise AssertionError("the object has no .rsrc section")
+
+    def entries(offset):
+        named, numbered = struct.unpack_from("<HH", rsrc, offset + 12)
+        for k in range(named + numbered):
+            name, target = struct.unpack_from("<II", rsrc, offset + 16 + 8 * k)
+            if name & 0x80000000:
+                r = Reader(rsrc, name & 0x7FFFFFFF)
+                length = r.take("H")
+                name = rsrc[r.offset:r.offset + 2 * length].decode("utf-16-le")
+            yield name, target
+
+    resources = {}
+    for kind, kind_dir in entries(0):
+        for name, name_dir in entries(kind_dir & 0x7FFFFFFF):
+            for language, leaf in entries(name_dir & 0x7FFFFFFF):
+                start, size = struct.unpack_from("<II", rsrc, leaf)
+                resources[(kind, name, language)] = rsrc[start:start + size]
+    return resources
+
+
+def check_dialog(data, language, failures):
+    r = Reader(data)
+    version, signature, help_id, ex_style, style, count = r.take("HHIIIH")
+    if (version, signature, help_id, ex_style) != (1, 0xFFFF, 0, 0):
+        failures.append(f"dialog {language:#06x}: not a plain extended template")
+    if style != DIALOG_STYLE:
+        failures.append(f"dialog {language:#06x}: style {style:#010x}, want {DIALOG_STYLE:#010x}")
+    if r.take("hhhh") != (0, 0, 300, 228):
+        failures.append(f"dialog {language:#06x}: wrong position or size")
+    menu, window_class, caption = r.sz_or_ord(), r.sz_or_ord(), r.wstring()
+    if menu != "" or window_class != "":
+        failures.append(f"dialog {language:#06x}: has a menu or a class of its own")
+    if caption != CAPTIONS[language]:
+        failures.append(f"dialog {language:#06x}: caption {caption!r}")
+    font = r.take("HHBB"), r.wstring()
+    if font != ((8, 0, 0, 1), "MS Shell Dlg"):
+        failures.append(f"dialog {language:#06x}: font {font}")
+    if count != len(CONTROLS):
+        failures.append(f"dialog {language:#06x}: {count} controls, want {len(CONTROLS)}")
+        return
+    for order, want in enumerate(CONTROLS, 1):
+        ident, cls, english, german, want_style, want_ex, *position = want
+        r.align()
+        help_id, ex, st, x, y, cx, cy, got_id = r.take("IIIhhhhi")
+        got_class, text = r.sz_or_ord(), r.sz_or_ord()
+        extra = r.take("H")
+        r.offset += extra
+        text_want = german if language == GERMAN else english
+        got = (got_id, got_class, text, st, ex, [x, y, cx, cy], help_id, extra)
+        expected = (ident, cls, text_want, want_style, want_ex, position, 0, 0)
+        if got != expected:
+            failures.append(f"dialog {language:#06x} control {order}: got {got}, want {expected}")
+
+
+def check_strings(resources, catalogue, failures):
+    for language, key in ((ENGLISH_NEUTRAL, "en"), (GERMAN, "de")):
+        loaded = {}
+        for (kind, block, lang), data in resources.items():
+            if kind != RT_STRING or lang != language:
+                continue
+            r = Reader(data)
+            for i in range(16):
+                length = r.take("H")
+                if length:
+                    ident = (block - 1) * 16 + i
+                    loaded[ident] = data[r.offset:r.offset + 2 * length].decode("utf-16-le")
+                    r.offset += 2 * length
+        want = {ident: texts[key] for ident, _, texts in catalogue}
+        if loaded != want:
+            for ident in sorted(set(loaded) | set(want)):
+                if loaded.get(ident) != want.get(ident):
+                    failures.append(f"string {ident} ({key}): {loaded.get(ident)!r:.80} "
+                                    f"differs from the catalogue")
+
+
+def check_icons(resources, failures):
+    group = resources.get((RT_GROUP_ICON, 123, GERMAN))
+    if group is None:
+        failures.append("icon group 123 is not stored under German")
+        return
+    r = Reader(group)
+    _, kind, count = r.take("HHH")
+    sizes = []
+    for _ in range(count):
+        width, height, _, _, _, bits, size, ident = r.take("BBBBHHIH")
+        sizes.append(width or 256)
+        image = resources.get((RT_ICON, ident, GERMAN), b"")
+        if image[:4] == b"\x89PNG" or len(image) != size:
+            failures.append(f"icon image {ident} is missing or not a bitmap")
+            continue
+        header = struct.unpack_from("<IiiHHI", image)
+        want = (40, width, 2 * width, 1, 32, 0)
+        if header != want or width != height or bits != 32:
+            failures.append(f"icon image {ident}: header {header}, want {want}")
+        # 32-bit colour plus a 1-bit mask with 32-bit aligned rows.
+        expected = 40 + width * width * 4 + (width + 31) // 32 * 4 * width
+        if len(image) != expected:
+            failures.append(f"icon image {ident}: {len(image)} bytes, want {expected}")
+    if kind != 1 or sorted(sizes) != ICON_SIZES_PX:
+        failures.append(f"icon group 123 holds sizes {sizes}, want {ICON_SIZES_PX}")
+
+
+def check(resources, catalogue, image, failures):
+    kinds = {}
+    for key in resources:
+        kinds.setdefault((key[0], key[2]), []).append(key[1])
+    for language in (ENGLISH_NEUTRAL, GERMAN):
+        data = resources.get((RT_DIALOG, 110, language))
+        if data is None:
+            failures.append(f"dialog 110 missing for language {language:#06x}")
+        else:
+            check_dialog(data, language, failures)
+    check_strings(resources, catalogue, failures)
+    check_icons(resources, failures)
+
+    bitmaps = {k: v for k, v in resources.items() if k[0] == RT_BITMAP}
+    if [k[1] for k in bitmaps] != [121]:
+        failures.append(f"bitmaps: {list(bitmaps)}, want one with id 121")
+    for data in bitmaps.values():
+        header = struct.unpack_from("<IiiHHI", data)
+        if header != (40, 1772, 263, 1, 24, 0):  # positive height: bottom-up
+            failures.append(f"bitmap 121: header {header}")
+
+    if resources.get((RT_RCDATA, 157, GERMAN)) != image:
+        failures.append("RCDATA 157 under German is not the firmware image")
+
+    manifest = resources.get((RT_MANIFEST, 1, ENGLISH_US), b"").decode("utf-8", "replace")
+    if ('level="asInvoker"' not in manifest or 'uiAccess="false"' not in manifest
+            or any(w in manifest for w in ("dependency", "dpiAware", "compatibility"))):
+        failures.append("manifest 1 under 0x0409 does not ask for asInvoker alone")
+
+    expected_kinds = {(RT_DIALOG, ENGLISH_NEUTRAL), (RT_DIALOG, GERMAN),
+                      (RT_STRING, ENGLISH_NEUTRAL), (RT_STRING, GERMAN), (RT_ICON, GERMAN),
+                      (RT_GROUP_ICON, GERMAN), (RT_BITMAP, GERMAN), (RT_RCDATA, GERMAN),
+                      (RT_MANIFEST, ENGLISH_US)}
+    if set(kinds) != expected_kinds:
+        failures.append(f"unexpected resource types or languages: "
+                        f"{sorted(set(kinds) ^ expected_kinds)}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--object", required=True, help="the compiled resource object")
+    parser.add_argument("--catalogue", required=True)
+    parser.add_argument("--image", required=True, help="the firmware image file")
+    parser.add_argument("--tools", required=True, help="folder of gen_catalogue.py")
+    args = parser.parse_args()
+    sys.dont_write_bytecode = True  # leave no cache in the source tree
+    sys.path.insert(0, args.tools)
+    import gen_catalogue
+
+    with open(args.object, "rb") as f:
+        resources = read_object(f.read())
+    with open(args.image, "rb") as f:
+        image = f.read()
+    failures = []
+    check(resources, gen_catalogue.parse_catalogue(args.catalogue), image, failures)
+    for failure in failures:
+        print(failure)
+    print(f"{len(resources)} resources checked, {len(failures)} problems")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
