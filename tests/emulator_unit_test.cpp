@@ -1,0 +1,415 @@
+// The emulated unit's bootloader rules, a whole update landing in its flash, its
+// injected faults and its trace.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+#include <vector>
+
+#include "emulator/emulated_bus.h"
+#include "link/unit_link.h"
+
+namespace orvanta {
+namespace {
+
+class EmulatorTest : public ::testing::Test {
+protected:
+    EmulatorTest() : bus(clock) {
+        resetLink(link);
+        link.bus = &bus;
+        link.clock = &clock;
+    }
+
+    EmulatedUnit& open(const UnitConfig& config = {}) {
+        EmulatedUnit& unit = bus.addUnit(config);
+        EXPECT_EQ(openLink(link), kStatusOk);
+        return unit;
+    }
+
+    // Lock set, protection off, flash erased, address 0: ready for blocks.
+    void prepare() {
+        ASSERT_EQ(setSystemLock(link, true), kStatusOk);
+        ASSERT_EQ(setWriteProtection(link, false), kStatusOk);
+        ASSERT_EQ(eraseFirmware(link), kStatusOk);
+        ASSERT_EQ(setWriteAddress(link), kStatusOk);
+    }
+
+    FakeClock clock;
+    EmulatedBus bus;
+    UnitLink link;
+};
+
+std::vector<std::uint8_t> makeImage(std::size_t bytes, std::uint16_t version) {
+    std::vector<std::uint8_t> image(bytes);
+    for (std::size_t i = 0; i < bytes; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    image[4] = static_cast<std::uint8_t>(version);
+    image[5] = static_cast<std::uint8_t>(version >> 8);
+    return image;
+}
+
+TEST_F(EmulatorTest, WholeUpdateLandsInFlashAndReidentifyReportsItsVersion) {
+    EmulatedUnit& unit = open();
+    EXPECT_EQ(link.escFirmwareVersion(), 0x0009);
+    const std::vector<std::uint8_t> image = makeImage(1000, 0x0100);  // 20 blocks + 40 bytes
+
+    prepare();
+    std::size_t position = 0;
+    while (image.size() - position >= 48) {
+        ASSERT_EQ(writeBlock(link, &image[position], 12), kStatusOk);
+        position += 48;
+    }
+    std::uint8_t last[48];
+    std::fill(std::begin(last), std::end(last), std::uint8_t{0xFF});
+    std::copy(image.begin() + position, image.end(), last);
+    ASSERT_EQ(writeBlock(link, last, static_cast<std::uint32_t>((image.size() - position) / 4)),
+              kStatusOk);
+    EXPECT_EQ(setWriteProtection(link, true), kStatusOk);
+    EXPECT_EQ(setSystemLock(link, false), kStatusOk);
+
+    const std::vector<std::uint8_t>& flash = unit.flash();
+    ASSERT_EQ(flash.size(), 128u * 1024u);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    EXPECT_TRUE(std::all_of(flash.begin() + image.size(), flash.end(),
+                            [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ(unit.installedFirmwareVersion(), 0x0100);
+    EXPECT_FALSE(unit.systemLocked());
+    EXPECT_TRUE(unit.writeProtected());
+
+    // The record keeps what the probe read until the link is opened anew.
+    EXPECT_EQ(link.escFirmwareVersion(), 0x0009);
+    ASSERT_EQ(openLink(link), kStatusOk);
+    EXPECT_EQ(link.escFirmwareVersion(), 0x0100);
+}
+
+TEST_F(EmulatorTest, ErasedFlashReportsNoVersion) {
+    EmulatedUnit& unit = open();
+    prepare();
+    EXPECT_EQ(unit.installedFirmwareVersion(), 0xFFFF);
+    ASSERT_EQ(openLink(link), kStatusOk);
+    EXPECT_EQ(link.escFirmwareVersion(), 0xFFFF);
+}
+
+// A block write is refused, with its own code, unless every condition holds.
+struct GuardCase {
+    const char* name;
+    void (*setUp)(UnitLink& link);
+    LinkStatus expected;
+};
+
+class GuardRailTest : public EmulatorTest, public ::testing::WithParamInterface<GuardCase> {};
+
+TEST_P(GuardRailTest, BlockIsRefusedAndNothingLands) {
+    UnitConfig config;
+    config.flashBytes = 96;
+    EmulatedUnit& unit = open(config);
+    GetParam().setUp(link);
+    const std::vector<std::uint8_t> before = unit.flash();
+    const std::uint8_t data[48] = {0x5A};
+
+    EXPECT_EQ(writeBlock(link, data, 12), GetParam().expected);
+    EXPECT_EQ(unit.flash(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conditions, GuardRailTest,
+    ::testing::Values(GuardCase{"NotLocked",
+                                [](UnitLink& l) {
+                                    setSystemLock(l, true);
+                                    setWriteProtection(l, false);
+                                    eraseFirmware(l);
+                                    setWriteAddress(l);
+                                    setSystemLock(l, false);
+                                },
+                                static_cast<LinkStatus>(kEmuErrorNotLocked)},
+                      GuardCase{"WriteProtected",
+                                [](UnitLink& l) {
+                                    setSystemLock(l, true);
+                                    setWriteProtection(l, false);
+                                    eraseFirmware(l);
+                                    setWriteAddress(l);
+                                    setWriteProtection(l, true);
+                                },
+                                static_cast<LinkStatus>(kEmuErrorWriteProtected)},
+                      GuardCase{"NotErased",
+                                [](UnitLink& l) {
+                                    setSystemLock(l, true);
+                                    setWriteProtection(l, false);
+                                    setWriteAddress(l);
+                                },
+                                static_cast<LinkStatus>(kEmuErrorNotErased)},
+                      GuardCase{"ErasedBeforeProtectionWasSetAgain",
+                                [](UnitLink& l) {
+                                    setSystemLock(l, true);
+                                    setWriteProtection(l, false);
+                                    eraseFirmware(l);
+                                    setWriteProtection(l, true);
+                                    setWriteProtection(l, false);
+                                    setWriteAddress(l);
+                                },
+                                static_cast<LinkStatus>(kEmuErrorNotErased)},
+                      GuardCase{"NoAddress",
+                                [](UnitLink& l) {
+                                    setSystemLock(l, true);
+                                    setWriteProtection(l, false);
+                                    eraseFirmware(l);
+                                },
+                                static_cast<LinkStatus>(kEmuErrorNoAddress)},
+                      GuardCase{"PastFlashEnd",
+                                [](UnitLink& l) {
+                                    setSystemLock(l, true);
+                                    setWriteProtection(l, false);
+                                    eraseFirmware(l);
+                                    setWriteAddress(l);
+                                    const std::uint8_t block[48] = {};
+                                    writeBlock(l, block, 12);
+                                    writeBlock(l, block, 8);  // 80 of 96 bytes used
+                                },
+                                static_cast<LinkStatus>(kEmuErrorPastFlashEnd)}),
+    [](const ::testing::TestParamInfo<GuardCase>& info) { return std::string(info.param.name); });
+
+TEST_F(EmulatorTest, EraseNeedsLockAndProtectionOff) {
+    EmulatedUnit& unit = open();
+    EXPECT_EQ(eraseFirmware(link), static_cast<LinkStatus>(kEmuErrorNotLocked));
+    ASSERT_EQ(setSystemLock(link, true), kStatusOk);
+    EXPECT_EQ(eraseFirmware(link), static_cast<LinkStatus>(kEmuErrorWriteProtected));
+    EXPECT_EQ(unit.installedFirmwareVersion(), 0x0009);
+}
+
+TEST_F(EmulatorTest, EscCommandsWithoutAReadyBootloaderAreRefused) {
+    UnitConfig config;
+    config.escState = 2;
+    open(config);
+    EXPECT_EQ(setSystemLock(link, true), kStatusOk);
+    EXPECT_EQ(setWriteProtection(link, false), static_cast<LinkStatus>(kEmuErrorNoBootloader));
+    EXPECT_EQ(setWriteAddress(link), static_cast<LinkStatus>(kEmuErrorNoBootloader));
+}
+
+// Requests the link never sends, written straight to the unit.
+class RawRequestTest : public ::testing::Test {
+protected:
+    RawRequestTest() : unit(clock, UnitConfig{}) {}
+
+    std::array<std::uint8_t, 60> send(std::array<std::uint8_t, 60> request) {
+        EXPECT_EQ(unit.receiveRequest(request.data(), request.size()).outcome, IoOutcome::done);
+        std::array<std::uint8_t, 60> reply{};
+        EXPECT_EQ(unit.sendReply(reply.data(), reply.size(), 1000).outcome, IoOutcome::done);
+        return reply;
+    }
+
+    static std::uint32_t code(const std::array<std::uint8_t, 60>& reply) {
+        EXPECT_EQ(reply[1], 0xFF);
+        return reply[4] | (reply[5] << 8) | (reply[6] << 16) |
+               (static_cast<std::uint32_t>(reply[7]) << 24);
+    }
+
+    FakeClock clock;
+    EmulatedUnit unit;
+};
+
+TEST_F(RawRequestTest, ConfirmationValueIsDemanded) {
+    send({0x01, CMD_SYSTEM_LOCK, 1, 1});
+    send({0x01, CMD_WRITE_PROTECTION, 1, 0});
+    EXPECT_EQ(code(send({0x01, CMD_ERASE_FIRMWARE, 4, 0, 0xE9, 0x52, 0x7C, 0x3B})),
+              kEmuErrorBadConfirmation);
+    EXPECT_EQ(code(send({0x01, CMD_SET_ADDRESS, 9, 1, 0, 0, 0, 0, 0, 0, 0, 0})),
+              kEmuErrorBadConfirmation);
+    EXPECT_FALSE(unit.erasedForWriting());
+    EXPECT_FALSE(unit.writeAddress().has_value());
+}
+
+TEST_F(RawRequestTest, MalformedRequestsGetTheirCodes) {
+    EXPECT_EQ(code(send({0x01, 0x55})), kEmuErrorUnknownCommand);
+    EXPECT_EQ(code(send({0x01, CMD_WRITE_BLOCK, 6})), kEmuErrorBadLength);
+    EXPECT_EQ(code(send({0x01, CMD_WRITE_BLOCK, 60})), kEmuErrorBadLength);
+    EXPECT_EQ(code(send({0x01, CMD_READ_MEMORY, 12, 0, 0x00, 0xFC, 0x01, 0x09})),
+              kEmuErrorBadArgument);
+    EXPECT_EQ(code(send({0x01, CMD_READ_ESC_INFO, 8, 0, 40, 0, 0, 0, 0xE0, 0xFF, 0xFF, 0xFF})),
+              kEmuErrorBadArgument);
+    EXPECT_EQ(code(send({0x01, CMD_SET_ADDRESS, 9, 1, 0, 0, 2, 0, 0xE9, 0x52, 0x7C, 0x3A})),
+              kEmuErrorBadArgument);  // 128 KiB: past the end
+}
+
+TEST_F(RawRequestTest, TransfersOfTheWrongShapeFailLikeTheSystemWould) {
+    std::array<std::uint8_t, 60> request{0x01, CMD_IDENTIFY};
+    EXPECT_EQ(unit.receiveRequest(request.data(), 59).outcome, IoOutcome::failed);
+    request[0] = 0x02;
+    EXPECT_EQ(unit.receiveRequest(request.data(), 60).outcome, IoOutcome::failed);
+    EXPECT_EQ(unit.exchangeCount(), 0u);
+
+    // A read with nothing asked runs into its time limit.
+    std::array<std::uint8_t, 60> reply{};
+    const UnitTransfer transfer = unit.sendReply(reply.data(), reply.size(), 1234);
+    EXPECT_EQ(transfer.outcome, IoOutcome::timedOut);
+    EXPECT_EQ(transfer.lastError, kErrorTimeout);
+    EXPECT_EQ(clock.nowMs(), 1234u);
+}
+
+// --- Fault injection --------------------------------------------------------
+
+TEST_F(EmulatorTest, FaultByCommandAndOccurrenceHitsOnlyThatExchange) {
+    EmulatedUnit& unit = open();
+    unit.addFault(faultOnCommand(FaultKind::errorStatus, CMD_WRITE_BLOCK, 3, 0xE0FF));
+    prepare();
+    const std::uint8_t block[48] = {1};
+    EXPECT_EQ(writeBlock(link, block, 12), kStatusOk);
+    EXPECT_EQ(writeBlock(link, block, 12), kStatusOk);
+    EXPECT_EQ(writeBlock(link, block, 12), 0xE0FF);
+    EXPECT_EQ(writeBlock(link, block, 12), kStatusOk);
+    // The refused block was not carried out: the address moved by three blocks.
+    EXPECT_EQ(unit.writeAddress(), 144u);
+}
+
+TEST_F(EmulatorTest, FaultOnEveryOccurrence) {
+    EmulatedUnit& unit = open();
+    unit.addFault(faultOnCommand(FaultKind::wrongEcho, CMD_SYSTEM_LOCK, 0));
+    EXPECT_EQ(setSystemLock(link, true), kStatusNoEcho);
+    EXPECT_EQ(setSystemLock(link, false), kStatusNoEcho);
+    // The lock itself was carried out; only the echo is wrong.
+    EXPECT_FALSE(unit.systemLocked());
+}
+
+TEST_F(EmulatorTest, WrongEchoWithAGivenValue) {
+    EmulatedUnit& unit = open();
+    unit.addFault(faultOnCommand(FaultKind::wrongEcho, CMD_WRITE_PROTECTION, 1, 2));
+    EXPECT_EQ(setWriteProtection(link, true), kStatusNoEcho);
+    EXPECT_EQ(setWriteProtection(link, true), kStatusOk);
+}
+
+TEST_F(EmulatorTest, FaultByExchangeNumberCountsEveryExchange) {
+    EmulatedUnit& unit = open();  // exchanges 1-3
+    unit.addFault(faultOnExchange(FaultKind::readFails, 5));
+    EXPECT_EQ(setSystemLock(link, true), kStatusOk);                // 4
+    EXPECT_EQ(setWriteProtection(link, false), kStatusReadFailed);  // 5
+    EXPECT_EQ(bus.lastError(), kErrorGenFailure);
+    EXPECT_FALSE(unit.writeProtected());        // carried out, only the reply was lost
+    EXPECT_EQ(eraseFirmware(link), kStatusOk);  // 6
+    EXPECT_EQ(unit.exchangeCount(), 6u);
+}
+
+TEST_F(EmulatorTest, FailedWriteCarriesNothingOut) {
+    EmulatedUnit& unit = open();
+    unit.addFault(faultOnCommand(FaultKind::writeFails, CMD_SYSTEM_LOCK));
+    EXPECT_EQ(setSystemLock(link, true), kStatusWriteFailed);
+    EXPECT_EQ(bus.lastError(), kErrorGenFailure);
+    EXPECT_FALSE(unit.systemLocked());
+}
+
+TEST_F(EmulatorTest, NoAnswerRunsIntoTheReadLimit) {
+    EmulatedUnit& unit = open();
+    unit.addFault(faultOnCommand(FaultKind::noAnswer, CMD_SET_ADDRESS));
+    ASSERT_EQ(setSystemLock(link, true), kStatusOk);
+    const std::uint64_t start = clock.nowMs();
+    EXPECT_EQ(setWriteAddress(link), kStatusReadFailed);
+    EXPECT_EQ(bus.lastError(), kErrorTimeout);
+    EXPECT_EQ(clock.nowMs() - start, kReadTimeoutMs);
+    EXPECT_FALSE(unit.writeAddress().has_value());
+}
+
+TEST_F(EmulatorTest, UnplugFaultEndsEveryLaterTransfer) {
+    EmulatedUnit& unit = open();
+    unit.addFault(faultOnExchange(FaultKind::unplug, 5));
+    EXPECT_EQ(setSystemLock(link, true), kStatusOk);
+    EXPECT_EQ(setWriteProtection(link, false), kStatusWriteFailed);
+    EXPECT_EQ(bus.lastError(), kErrorDeviceNotConnected);
+    EXPECT_EQ(eraseFirmware(link), kStatusWriteFailed);
+    EXPECT_EQ(bus.lastError(), kErrorDeviceNotConnected);
+    EXPECT_TRUE(unit.unplugged());
+    EXPECT_FALSE(bus.present(bus.pathAt(0)));
+
+    closeLink(link);
+    EXPECT_EQ(openLink(link), kStatusNoUnit);
+    EXPECT_EQ(bus.openHandleCount(), 0u);
+}
+
+TEST_F(EmulatorTest, ReplugPowersTheUnitUpButKeepsTheFlash) {
+    EmulatedUnit& unit = open();
+    prepare();
+    const std::uint8_t block[8] = {0xAA, 0xBB, 0xCC, 0xDD, 0x34, 0x12, 0, 0};
+    ASSERT_EQ(writeBlock(link, block, 2), kStatusOk);
+
+    bus.unplug(bus.pathAt(0));
+    EXPECT_EQ(setSystemLock(link, false), kStatusWriteFailed);
+    bus.plug(bus.pathAt(0));
+    // The old handle stays dead; a new open finds the unit powered up afresh.
+    EXPECT_EQ(setSystemLock(link, false), kStatusWriteFailed);
+    EXPECT_EQ(openLink(link), kStatusOk);
+    EXPECT_FALSE(unit.systemLocked());
+    EXPECT_TRUE(unit.writeProtected());
+    EXPECT_EQ(link.escFirmwareVersion(), 0x1234);
+    EXPECT_EQ(bus.openHandleCount(), 1u);
+}
+
+// --- Trace ------------------------------------------------------------------
+
+std::string hexLine(char direction, std::initializer_list<std::uint8_t> head, std::size_t length,
+                    std::uint8_t fill = 0) {
+    std::vector<std::uint8_t> bytes(length, fill);
+    std::copy(head.begin(), head.end(), bytes.begin());
+    std::string line(1, direction);
+    char hex[4];
+    for (std::uint8_t b : bytes) {
+        std::snprintf(hex, sizeof hex, " %02x", b);
+        line += hex;
+    }
+    return line;
+}
+
+TEST_F(EmulatorTest, TraceHasEveryReportInOrder) {
+    open();
+    ASSERT_EQ(bus.trace().size(), 6u);
+    EXPECT_EQ(bus.trace()[0], hexLine('>', {0x01, 0x08}, 60));
+    EXPECT_EQ(bus.trace()[1],
+              hexLine('<', {0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x05, 0x01}, 60));
+    bus.clearTrace();
+
+    ASSERT_EQ(setSystemLock(link, true), kStatusOk);
+    ASSERT_EQ(bus.trace().size(), 2u);
+    EXPECT_EQ(bus.trace()[0].substr(0, 14), "> 01 0b 01 01 ");
+    EXPECT_EQ(bus.trace()[0], hexLine('>', {0x01, 0x0B, 0x01, 0x01}, 60));
+    EXPECT_EQ(bus.trace()[1], hexLine('<', {0x02, 0x00, 0x00, 0x01}, 60));
+
+    bus.clearTrace();
+    const std::uint8_t block[32] = {};
+    writeBlock(link, block, 8);
+    EXPECT_EQ(bus.trace()[0].substr(0, 14), "> 01 1b 20 00 ");
+    EXPECT_EQ(bus.trace()[0].substr(bus.trace()[0].size() - 3), " ff");
+}
+
+TEST_F(EmulatorTest, TraceMarksFailedTransfers) {
+    UnitConfig config;
+    config.inputReportLength = 44;
+    config.outputReportLength = 52;
+    EmulatedUnit& unit = open(config);
+    EXPECT_EQ(bus.trace()[0], hexLine('>', {0x01, 0x08}, 52));
+    EXPECT_EQ(bus.trace()[1].size(), 1u + 3u * 44u);
+    bus.clearTrace();
+
+    unit.addFault(faultOnCommand(FaultKind::writeFails, CMD_SYSTEM_LOCK));
+    unit.addFault(faultOnCommand(FaultKind::noAnswer, CMD_WRITE_PROTECTION));
+    setSystemLock(link, true);
+    setWriteProtection(link, false);
+    ASSERT_EQ(bus.trace().size(), 3u);
+    EXPECT_EQ(bus.trace()[0], "! write failed, last error 31");
+    EXPECT_EQ(bus.trace()[1].substr(0, 14), "> 01 20 01 00 ");
+    EXPECT_EQ(bus.trace()[2], "! read timed out, last error 1460");
+}
+
+TEST_F(EmulatorTest, TraceFileReceivesTheSameLines) {
+    const std::string fileName =
+        ::testing::TempDir() + "emulator_trace_" + std::to_string(::getpid()) + ".txt";
+    std::remove(fileName.c_str());
+    ASSERT_TRUE(bus.setTraceFile(fileName));
+    open();
+    setSystemLock(link, true);
+
+    std::ifstream file(fileName);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    EXPECT_EQ(lines, bus.trace());
+    EXPECT_EQ(lines.size(), 8u);
+    std::remove(fileName.c_str());
+}
+
+}  // namespace
+}  // namespace orvanta
