@@ -1,0 +1,253 @@
+// The Windows HID bus. hid.dll is loaded from System32 only and reached through a
+// table of its functions, so that a DLL of that name planted beside the program
+// is never loaded.
+#include "link/hid_bus_win32.h"
+
+#include <setupapi.h>
+#include <hidsdi.h>
+#include <hidpi.h>
+
+#include <cstddef>
+#include <cwchar>
+#include <vector>
+
+namespace orvanta {
+
+namespace {
+
+using HidGetHidGuidFn = void(__stdcall*)(LPGUID);
+using HidGetAttributesFn = BOOLEAN(__stdcall*)(HANDLE, PHIDD_ATTRIBUTES);
+using HidGetPreparsedDataFn = BOOLEAN(__stdcall*)(HANDLE, PHIDP_PREPARSED_DATA*);
+using HidFreePreparsedDataFn = BOOLEAN(__stdcall*)(PHIDP_PREPARSED_DATA);
+using HidGetCapsFn = NTSTATUS(__stdcall*)(PHIDP_PREPARSED_DATA, PHIDP_CAPS);
+
+// A detail record larger than this is not a device path.
+constexpr DWORD kMaxDetailBytes = 64 * 1024;
+
+template <typename Function>
+Function lookUp(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+HANDLE toHandle(HidHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const {
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+};
+using UniqueEvent = std::unique_ptr<void, HandleCloser>;
+
+}  // namespace
+
+struct Win32HidBus::HidFunctions {
+    HMODULE module = nullptr;
+    HidGetHidGuidFn getHidGuid = nullptr;
+    HidGetAttributesFn getAttributes = nullptr;
+    HidGetPreparsedDataFn getPreparsedData = nullptr;
+    HidFreePreparsedDataFn freePreparsedData = nullptr;
+    HidGetCapsFn getCaps = nullptr;
+
+    ~HidFunctions() {
+        if (module != nullptr) FreeLibrary(module);
+    }
+    bool complete() const {
+        return getHidGuid != nullptr && getAttributes != nullptr && getPreparsedData != nullptr &&
+               freePreparsedData != nullptr && getCaps != nullptr;
+    }
+};
+
+void Win32HidBus::DeviceListDeleter::operator()(void* list) const {
+    if (list != nullptr && list != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(list);
+}
+
+Win32HidBus::Win32HidBus() = default;
+
+Win32HidBus::~Win32HidBus() = default;
+
+void Win32HidBus::recordError(DWORD error) {
+    lastError_ = error;
+    SetLastError(error);
+}
+
+bool Win32HidBus::loadHid() {
+    if (hid_) return true;
+    auto functions = std::make_unique<HidFunctions>();
+    functions->module = LoadLibraryExW(L"hid.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (functions->module == nullptr) {
+        recordError(GetLastError());
+        return false;
+    }
+    HMODULE module = functions->module;
+    functions->getHidGuid = lookUp<HidGetHidGuidFn>(module, "HidD_GetHidGuid");
+    functions->getAttributes = lookUp<HidGetAttributesFn>(module, "HidD_GetAttributes");
+    functions->getPreparsedData = lookUp<HidGetPreparsedDataFn>(module, "HidD_GetPreparsedData");
+    functions->freePreparsedData = lookUp<HidFreePreparsedDataFn>(module, "HidD_FreePreparsedData");
+    functions->getCaps = lookUp<HidGetCapsFn>(module, "HidP_GetCaps");
+    if (!functions->complete()) {
+        recordError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    functions->getHidGuid(&hidGuid_);
+    hid_ = std::move(functions);
+    return true;
+}
+
+bool Win32HidBus::beginEnumeration() {
+    deviceList_.reset();
+    if (!loadHid()) return false;
+    HDEVINFO list =
+        SetupDiGetClassDevsW(&hidGuid_, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (list == INVALID_HANDLE_VALUE) {
+        recordError(GetLastError());
+        return false;
+    }
+    deviceList_.reset(list);
+    return true;
+}
+
+InterfaceLookup Win32HidBus::interfaceAt(std::uint32_t index, std::wstring& path) {
+    HDEVINFO list = deviceList_.get();
+    if (list == nullptr) return InterfaceLookup::endOfList;
+
+    SP_DEVICE_INTERFACE_DATA interfaceData{};
+    interfaceData.cbSize = sizeof interfaceData;
+    if (!SetupDiEnumDeviceInterfaces(list, nullptr, &hidGuid_, index, &interfaceData)) {
+        recordError(GetLastError());
+        return InterfaceLookup::endOfList;
+    }
+
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, nullptr, 0, &required, nullptr);
+    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) || required > kMaxDetailBytes) {
+        recordError(GetLastError());
+        return InterfaceLookup::detailFailed;
+    }
+    // DWORD elements keep the record's cbSize field aligned.
+    std::vector<DWORD> buffer((required + sizeof(DWORD) - 1) / sizeof(DWORD));
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+    // The size of the fixed part as this build lays it out, not the size of the buffer.
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (!SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detail, required, nullptr,
+                                          nullptr)) {
+        recordError(GetLastError());
+        return InterfaceLookup::detailFailed;
+    }
+    const std::size_t maxChars =
+        (required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
+    path.assign(detail->DevicePath, wcsnlen(detail->DevicePath, maxChars));
+    return path.empty() ? InterfaceLookup::detailFailed : InterfaceLookup::found;
+}
+
+void Win32HidBus::endEnumeration() { deviceList_.reset(); }
+
+HidHandle Win32HidBus::open(const std::wstring& path) {
+    HANDLE device =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        recordError(GetLastError());
+        return kInvalidHidHandle;
+    }
+    return reinterpret_cast<HidHandle>(device);
+}
+
+bool Win32HidBus::attributes(HidHandle handle, HidAttributes& out) {
+    if (!hid_) return false;
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof attributes;
+    if (!hid_->getAttributes(toHandle(handle), &attributes)) {
+        recordError(GetLastError());
+        return false;
+    }
+    out.vendorId = attributes.VendorID;
+    out.productId = attributes.ProductID;
+    return true;
+}
+
+bool Win32HidBus::capabilities(HidHandle handle, HidCaps& out) {
+    if (!hid_) return false;
+    PHIDP_PREPARSED_DATA raw = nullptr;
+    if (!hid_->getPreparsedData(toHandle(handle), &raw) || raw == nullptr) {
+        recordError(GetLastError());
+        return false;
+    }
+    // Freed on every way out, whatever HidP_GetCaps says.
+    auto freeData = [this](PHIDP_PREPARSED_DATA data) { hid_->freePreparsedData(data); };
+    std::unique_ptr<_HIDP_PREPARSED_DATA, decltype(freeData)> preparsed(raw, freeData);
+
+    HIDP_CAPS caps{};
+    if (hid_->getCaps(preparsed.get(), &caps) != HIDP_STATUS_SUCCESS) {
+        recordError(ERROR_INVALID_DATA);
+        return false;
+    }
+    out.inputReportByteLength = caps.InputReportByteLength;
+    out.outputReportByteLength = caps.OutputReportByteLength;
+    return true;
+}
+
+template <typename Start>
+IoOutcome Win32HidBus::transfer(HANDLE device, DWORD length, DWORD timeoutMs, Start start) {
+    UniqueEvent event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event) {
+        recordError(GetLastError());
+        return IoOutcome::failed;
+    }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.get();
+    DWORD transferred = 0;
+
+    if (!start(&overlapped)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            recordError(error);
+            return IoOutcome::failed;
+        }
+        const DWORD waited = WaitForSingleObject(event.get(), timeoutMs);
+        if (waited != WAIT_OBJECT_0) {
+            const DWORD waitError = waited == WAIT_FAILED ? GetLastError() : ERROR_TIMEOUT;
+            // The pending transfer still owns the buffer and the OVERLAPPED: cancel
+            // it and wait until it has really ended before either goes away.
+            CancelIoEx(device, &overlapped);
+            if (GetOverlappedResult(device, &overlapped, &transferred, TRUE) &&
+                transferred == length) {
+                return IoOutcome::done;  // it completed just as it was given up
+            }
+            recordError(waitError);
+            return waited == WAIT_TIMEOUT ? IoOutcome::timedOut : IoOutcome::failed;
+        }
+    }
+    if (!GetOverlappedResult(device, &overlapped, &transferred, FALSE)) {
+        recordError(GetLastError());
+        return IoOutcome::failed;
+    }
+    if (transferred != length) {
+        recordError(ERROR_GEN_FAILURE);
+        return IoOutcome::failed;
+    }
+    return IoOutcome::done;
+}
+
+IoOutcome Win32HidBus::write(HidHandle handle, const std::uint8_t* data, std::size_t length,
+                             std::uint32_t timeoutMs) {
+    HANDLE device = toHandle(handle);
+    const DWORD bytes = static_cast<DWORD>(length);
+    return transfer(device, bytes, timeoutMs, [&](OVERLAPPED* overlapped) {
+        return WriteFile(device, data, bytes, nullptr, overlapped) != FALSE;
+    });
+}
+
+IoOutcome Win32HidBus::read(HidHandle handle, std::uint8_t* data, std::size_t length,
+                            std::uint32_t timeoutMs) {
+    HANDLE device = toHandle(handle);
+    const DWORD bytes = static_cast<DWORD>(length);
+    return transfer(device, bytes, timeoutMs, [&](OVERLAPPED* overlapped) {
+        return ReadFile(device, data, bytes, nullptr, overlapped) != FALSE;
+    });
+}
+
+void Win32HidBus::close(HidHandle handle) {
+    if (handle != kInvalidHidHandle && handle != 0) CloseHandle(toHandle(handle));
+}
+
+}  // namespace orvanta

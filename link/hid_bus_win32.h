@@ -1,0 +1,53 @@
+// The HID bus on Windows: SetupDi enumeration of the HID interfaces, hid.dll for
+// their ids and report lengths, and overlapped transfers bounded in time.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/hid_bus.h"
+
+namespace orvanta {
+
+class Win32HidBus final : public HidBus {
+public:
+    Win32HidBus();
+    ~Win32HidBus() override;
+    Win32HidBus(const Win32HidBus&) = delete;
+    Win32HidBus& operator=(const Win32HidBus&) = delete;
+
+    bool beginEnumeration() override;
+    InterfaceLookup interfaceAt(std::uint32_t index, std::wstring& path) override;
+    void endEnumeration() override;
+    HidHandle open(const std::wstring& path) override;
+    bool attributes(HidHandle handle, HidAttributes& out) override;
+    bool capabilities(HidHandle handle, HidCaps& out) override;
+    IoOutcome write(HidHandle handle, const std::uint8_t* data, std::size_t length,
+                    std::uint32_t timeoutMs) override;
+    IoOutcome read(HidHandle handle, std::uint8_t* data, std::size_t length,
+                   std::uint32_t timeoutMs) override;
+    void close(HidHandle handle) override;
+    std::uint32_t lastError() const override { return lastError_; }
+
+private:
+    struct HidFunctions;
+    struct DeviceListDeleter {
+        void operator()(void* list) const;
+    };
+
+    bool loadHid();
+    // Keeps the failure for lastError() and leaves it as the thread's last error.
+    void recordError(DWORD error);
+    template <typename Start>
+    IoOutcome transfer(HANDLE device, DWORD length, DWORD timeoutMs, Start start);
+
+    std::unique_ptr<HidFunctions> hid_;
+    std::unique_ptr<void, DeviceListDeleter> deviceList_;
+    GUID hidGuid_{};
+    std::uint32_t lastError_ = 0;
+};
+
+}  // namespace orvanta
