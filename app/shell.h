@@ -2,8 +2,11 @@
 // operations that the dialog procedure dispatches to.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "app/dialog_surface.h"
 #include "link/unit_link.h"
@@ -12,6 +15,33 @@ namespace orvanta {
 
 inline constexpr wchar_t kModelString[] = L"ORVANTA 210 HV";
 inline constexpr std::uint32_t kCompatibleTypeCodes[] = {0x110FA0D2, 0x0A0640D2};
+
+// --- Text composition ---------------------------------------------------------
+
+// Catalogue texts and composed messages are held to what the platform's fixed
+// 2048-character buffers (terminator included) would carry.
+inline constexpr std::size_t kMessageBufferChars = 2048;
+
+// One argument of formatMessage: text for %s, a number for %u, %d and %x.
+struct FormatArg {
+    FormatArg(std::wstring_view text) : isText(true), text(text) {}
+    FormatArg(const std::wstring& text) : isText(true), text(text) {}
+    FormatArg(const wchar_t* text) : isText(true), text(text) {}
+    FormatArg(std::uint32_t number) : number(number) {}
+    FormatArg(std::int32_t number) : number(static_cast<std::uint32_t>(number)) {}
+
+    bool isText = false;
+    std::wstring_view text;
+    std::uint32_t number = 0;
+};
+
+// printf-style formatting of a catalogue format, giving what swprintf_s gives on
+// the platform for the conversions the catalogue uses (%s, %u, %d, %x, %X with
+// flags and width, %%). The formats are data, so this never trusts them: a
+// conversion it does not know, or one without a matching argument, is copied as
+// it stands instead of reading an argument that was never passed. The result is
+// cut to kMessageBufferChars - 1 characters.
+std::wstring formatMessage(std::wstring_view format, std::initializer_list<FormatArg> args);
 
 // Everything the dialog owns for the life of the process.
 struct App {

@@ -1,0 +1,137 @@
+// Following the programming unit as it comes and goes: judging what the probe found,
+// reacting to HID arrivals and removals, and the hint panel that tells the user why.
+#include <cstdint>
+#include <string>
+
+#include "app/shell.h"
+#include "resources/resource_ids.h"
+
+namespace orvanta {
+namespace {
+
+constexpr wchar_t kSituationSeparator[] = L"\r\n\r\n";
+
+bool isCompatibleType(std::uint32_t typeCode) {
+    for (const std::uint32_t compatible : kCompatibleTypeCodes) {
+        if (typeCode == compatible) return true;
+    }
+    return false;
+}
+
+void showIncompatibleEscBox(App& app) {
+    DialogSurface& ui = *app.ui;
+    const std::wstring text = formatMessage(ui.loadString(IDS_INCOMPATIBLE_TEXT), {kModelString});
+    const std::wstring caption = ui.loadString(IDS_INCOMPATIBLE_CAPTION);
+    ui.messageBox(text, caption, kMbOk | kMbIconInformation);
+}
+
+// Every case in which the equipment is not ready: the link goes, "Update" goes
+// grey, and the hint says what is wrong and how to wire things up.
+void refuseUnit(App& app, std::uint32_t situationId, bool incompatible, bool refreshPanel) {
+    app.ui->enableControl(IDC_UPDATE, false);
+    closeLink(app.link);
+    // The link is already closed here, so a device change that arrives while the
+    // box is open sees a closed link; this hint is written after whatever it wrote.
+    if (incompatible) showIncompatibleEscBox(app);
+    setHintWithInstructions(app, situationId);
+    if (refreshPanel) refreshVersionPanel(app);
+}
+
+}  // namespace
+
+void setHintText(App& app, const std::wstring& text, bool append) {
+    if (!append) {
+        app.ui->setControlText(IDC_HINT_PANEL, text);
+        return;
+    }
+    // The whole current text is kept: the capacity grows with it, nothing is cut.
+    app.ui->setControlText(IDC_HINT_PANEL, app.ui->controlText(IDC_HINT_PANEL) + text);
+}
+
+void setHintWithInstructions(App& app, std::uint32_t messageId) {
+    std::wstring situation = app.ui->loadString(messageId);
+    situation += kSituationSeparator;
+    setHintText(app, situation, false);
+    setHintText(app, app.ui->loadString(IDS_INSTRUCTIONS), true);
+}
+
+void classifyUnit(App& app, LinkStatus status, ProbeVariant variant) {
+    const bool startUp = variant == ProbeVariant::startUp;
+    const UnitLink& link = app.link;
+
+    if (status != kStatusOk) {
+        // A unit found but not understood is treated as no unit at all, whether at
+        // start-up or at an arrival; its panel is refreshed in both cases because
+        // the open link it leaves behind was never shown.
+        refuseUnit(app, IDS_NO_UNIT, false, true);
+        return;
+    }
+    if (link.unitMode != 0) {
+        refuseUnit(app, IDS_WRONG_MODE, false, startUp);
+        return;
+    }
+    if (link.escState != ESC_STATE_BOOTLOADER_READY) {
+        refuseUnit(app, IDS_NO_UPDATABLE_ESC, false, startUp);
+        return;
+    }
+    if (!isCompatibleType(link.escTypeCode())) {
+        refuseUnit(app, IDS_INCOMPATIBLE_ESC, true, startUp);
+        return;
+    }
+
+    setHintText(app, app.ui->loadString(IDS_READY), false);
+    if (startUp) {
+        app.ui->enableControl(IDC_UPDATE, true);
+        refreshVersionPanel(app);
+    } else {
+        refreshVersionPanel(app);
+        app.ui->enableControl(IDC_UPDATE, true);
+    }
+}
+
+bool handleDeviceChange(App& app, std::uint32_t event, const DeviceBroadcast* broadcast) {
+    if (event == kDbtDeviceArrival) {
+        if (broadcast == nullptr || broadcast->deviceType != kDbtDevTypDeviceInterface) {
+            return true;
+        }
+        // One link at a time: a second unit waits until the next arrival after the
+        // first one has gone.
+        if (app.link.isOpen()) return true;
+        const LinkStatus status = openLink(app.link);
+        if (status != kStatusOk) {
+            // No unit among the HID interfaces (a keyboard, a mouse...) changes
+            // nothing. A unit that was opened but failed its probe would otherwise
+            // hold the link open and make every later arrival be ignored.
+            if (app.link.isOpen()) classifyUnit(app, status, ProbeVariant::arrival);
+            return true;
+        }
+        classifyUnit(app, kStatusOk, ProbeVariant::arrival);
+        return true;
+    }
+    if (event == kDbtDeviceRemoveComplete) {
+        if (broadcast == nullptr || broadcast->deviceType != kDbtDevTypDeviceInterface) {
+            return true;
+        }
+        if (!app.link.isOpen()) return true;
+        if (!devicePathsEqual(app.link.devicePath, broadcast->path)) return true;
+        closeLink(app.link);
+        app.ui->enableControl(IDC_UPDATE, false);
+        refreshVersionPanel(app);
+        setHintWithInstructions(app, IDS_CONNECTION_LOST);
+        return true;
+    }
+    return false;
+}
+
+bool devicePathsEqual(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) return false;
+    const auto fold = [](wchar_t c) {
+        return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (fold(a[i]) != fold(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace orvanta
