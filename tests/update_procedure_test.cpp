@@ -1,0 +1,477 @@
+// The update procedure against the emulated unit with the build's firmware stand-in:
+// the whole run on the wire and in the ESC's flash, its pauses and progress, every
+// failing step, the confirmations, and the image check.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "emulator/emulated_bus.h"
+#include "resources/resource_ids.h"
+#include "tests/fake_surface.h"
+#include "update/update.h"
+
+namespace orvanta {
+namespace {
+
+using test::hex;
+using test::lines;
+using test::RecordingClock;
+using test::ShellRig;
+
+constexpr std::size_t kImageBytes = 90224;
+constexpr std::size_t kBlocks = 1880;
+
+const std::vector<std::uint8_t>& firmwareImage() {
+    static const std::vector<std::uint8_t> image = [] {
+        std::ifstream file(ORVANTA_FIRMWARE_IMAGE_FILE, std::ios::binary);
+        return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
+    }();
+    return image;
+}
+
+// A trace line of a request: the named bytes, then `fill` up to the 60-byte report.
+std::string request(const std::vector<std::uint8_t>& bytes, std::uint8_t fill = 0) {
+    static const char digits[] = "0123456789abcdef";
+    std::string line = ">";
+    for (std::size_t i = 0; i < kReportBufferBytes; ++i) {
+        const std::uint8_t b = i < bytes.size() ? bytes[i] : fill;
+        line += ' ';
+        line += digits[b >> 4];
+        line += digits[b & 0xF];
+    }
+    return line;
+}
+
+std::string blockRequest(const std::uint8_t* payload, std::size_t length) {
+    std::vector<std::uint8_t> bytes{0x01, 0x1B, static_cast<std::uint8_t>(length), 0x00};
+    bytes.insert(bytes.end(), payload, payload + length);
+    return request(bytes, 0xFF);
+}
+
+std::vector<std::string> requestsOf(const std::vector<std::string>& trace) {
+    std::vector<std::string> out;
+    for (const std::string& line : trace) {
+        if (line.rfind("> ", 0) == 0) out.push_back(line);
+    }
+    return out;
+}
+
+class UpdateRun : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(firmwareImage().size(), kImageBytes); }
+
+    // A ready unit, found at start-up, with the records cleared.
+    EmulatedUnit& readyUnit(std::uint16_t installedVersion = 0x0009) {
+        UnitConfig config;
+        config.escFirmwareVersion = installedVersion;
+        EmulatedUnit& unit = rig.bus.addUnit(config);
+        rig.ui.image = ImageView{firmwareImage().data(), firmwareImage().size()};
+        classifyUnit(rig.app, openLink(rig.app.link), ProbeVariant::startUp);
+        EXPECT_TRUE(rig.app.link.isOpen());
+        rig.clearRecords();
+        return unit;
+    }
+
+    std::vector<std::string> uiCallsWithoutPositions() const {
+        std::vector<std::string> out;
+        for (const std::string& call : rig.ui.calls) {
+            if (call.rfind("position ", 0) != 0) out.push_back(call);
+        }
+        return out;
+    }
+
+    std::string confirmBox() const {
+        return rig.boxCall(IDS_CONFIRM_CAPTION, rig.ui.text(IDS_CONFIRM_TEXT),
+                           kMbIconWarning | kMbOkCancel);
+    }
+    std::string olderOrSameBox() const {
+        return rig.boxCall(IDS_OLDER_OR_SAME_CAPTION, rig.ui.text(IDS_OLDER_OR_SAME),
+                           kMbIconWarning | kMbYesNo);
+    }
+    std::string failureBox(std::uint32_t messageId, const std::wstring& codeLine) const {
+        std::wstring body = rig.ui.text(messageId);
+        if (!codeLine.empty()) body += L"\r\n" + codeLine;
+        return rig.boxCall(IDS_UPDATE_FAILED_CAPTION, body, kMbIconError);
+    }
+
+    ShellRig rig;
+};
+
+TEST_F(UpdateRun, SuccessfulRunOnTheWire) {
+    const EmulatedUnit& unit = readyUnit();
+    const std::vector<std::uint8_t>& image = firmwareImage();
+
+    runFirmwareUpdate(rig.app);
+
+    std::vector<std::string> expected = {
+        request({0x01, 0x0B, 0x01, 0x01}),
+        request({0x01, 0x20, 0x01, 0x00}),
+        request({0x01, 0x1E, 0x04, 0x00, 0xE9, 0x52, 0x7C, 0x3A}),
+        request({0x01, 0x1F, 0x09, 0x01, 0, 0, 0, 0, 0xE9, 0x52, 0x7C, 0x3A}),
+    };
+    for (std::size_t offset = 0; offset + 48 <= kImageBytes; offset += 48) {
+        expected.push_back(blockRequest(image.data() + offset, 48));
+    }
+    expected.push_back(blockRequest(image.data() + kImageBytes - 32, 32));
+    expected.push_back(request({0x01, 0x20, 0x01, 0x01}));
+    expected.push_back(request({0x01, 0x0B, 0x01, 0x00}));
+    const std::vector<std::string> sent = requestsOf(rig.bus.trace());
+    ASSERT_EQ(sent.size(), 4 + kBlocks + 2);
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        ASSERT_EQ(sent[i], expected[i]) << "request " << i;
+
+    // The last block: length byte 0x20, its 32 bytes, then 0xFF from byte 36 on.
+    EXPECT_EQ(sent[4 + kBlocks - 1].substr(0, 13), "> 01 1b 20 00");
+    EXPECT_EQ(
+        sent[4 + kBlocks - 1].substr(2 + 3 * 36, 3 * 24 - 1),
+        std::string("ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"));
+
+    ASSERT_GE(unit.flash().size(), kImageBytes);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), unit.flash().begin()));
+    EXPECT_TRUE(unit.writeProtected());
+    EXPECT_FALSE(unit.systemLocked());
+}
+
+TEST_F(UpdateRun, SuccessfulRunOnTheScreen) {
+    readyUnit();
+    runFirmwareUpdate(rig.app);
+
+    EXPECT_EQ(uiCallsWithoutPositions(),
+              lines({{confirmBox(), "timing 1", "image",
+                      "create " + test::utf8(rig.ui.text(IDS_PROGRESS_TITLE)) + " 200,275 400x50",
+                      "raise main", "raise progress",
+                      // The one raise, after the first block, with the dialog in front.
+                      "raise main", "raise progress", "show main", "show progress",
+                      "destroy progress", "timing 0", "enable 1002 0"},
+                     ShellRig::panelOpenCalls("1.5", "1.2", "1.0", "TUNE-BOX"),
+                     {rig.hintCall(IDS_UPDATE_SUCCEEDED)}}));
+    EXPECT_TRUE(rig.app.link.isOpen());
+    EXPECT_EQ(rig.app.link.escFirmwareVersion(), FIRMWARE_IMAGE_VERSION);
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_SUCCEEDED));
+    EXPECT_FALSE(rig.ui.isEnabled(IDC_UPDATE));
+    EXPECT_FALSE(rig.ui.preciseTiming);
+}
+
+TEST_F(UpdateRun, ProgressClimbsFromZeroToOneHundred) {
+    readyUnit();
+    runFirmwareUpdate(rig.app);
+
+    const std::vector<std::string> positions = rig.ui.callsStartingWith("position ");
+    ASSERT_EQ(positions.size(), 1 + kBlocks);
+    EXPECT_EQ(positions[0], "position progress 0");
+    const auto afterBlock = [&](std::size_t block) { return positions[block]; };
+    for (std::size_t block = 1; block <= 18; ++block) {
+        EXPECT_EQ(afterBlock(block), "position progress 0") << block;
+    }
+    EXPECT_EQ(afterBlock(19), "position progress 1");
+    EXPECT_EQ(afterBlock(940), "position progress 50");
+    EXPECT_EQ(afterBlock(1879), "position progress 99");
+    EXPECT_EQ(afterBlock(1880), "position progress 100");
+}
+
+TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThem) {
+    readyUnit();
+    runFirmwareUpdate(rig.app);
+
+    // Marks count trace lines: each exchange is a request line and a reply line.
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
+        {20, 2},    // after the lock
+        {20, 4},    // after lifting the write protection
+        {1000, 5},  // inside the erase, between its request and its reply
+        {4000, 6},  // after the erase
+        {20, 6},    // before the write address
+        {20, 8},    // before the stream
+    };
+    for (std::uint64_t block = 1; block <= kBlocks; ++block)
+        expected.push_back({20, 8 + 2 * block});
+    ASSERT_EQ(rig.clock.pauses.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(rig.clock.pauses[i].ms, expected[i].first) << "pause " << i;
+        EXPECT_EQ(rig.clock.pauses[i].mark, expected[i].second) << "pause " << i;
+    }
+    EXPECT_EQ(rig.clock.totalMs(), 42680u);
+}
+
+TEST_F(UpdateRun, FinishingCommandsThatFailLeaveTheRunSuccessful) {
+    EmulatedUnit& unit = readyUnit();
+    unit.addFault(faultOnCommand(FaultKind::errorStatus, CMD_WRITE_PROTECTION, 2, 0xE00A));
+    unit.addFault(faultOnCommand(FaultKind::wrongEcho, CMD_SYSTEM_LOCK, 2));
+
+    runFirmwareUpdate(rig.app);
+
+    EXPECT_EQ(rig.ui.callsStartingWith("box ").size(), 1u);
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_SUCCEEDED));
+    EXPECT_TRUE(rig.app.link.isOpen());
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_VALUE_ESC), L"1.0");
+}
+
+TEST_F(UpdateRun, TwoRunsSendTheSameImage) {
+    const EmulatedUnit& unit = readyUnit();
+    const std::vector<std::uint8_t> before = firmwareImage();
+    runFirmwareUpdate(rig.app);
+    const std::vector<std::string> first = requestsOf(rig.bus.trace());
+    rig.clearRecords();
+
+    // Now the installed version equals the image's: the second box asks, Yes goes on.
+    rig.ui.answerNextBox(kIdOk);
+    rig.ui.answerNextBox(kIdYes);
+    runFirmwareUpdate(rig.app);
+
+    EXPECT_EQ(rig.ui.callsStartingWith("box "),
+              (std::vector<std::string>{confirmBox(), olderOrSameBox()}));
+    EXPECT_EQ(requestsOf(rig.bus.trace()), first);
+    EXPECT_EQ(firmwareImage(), before);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), unit.flash().begin()));
+}
+
+TEST_F(UpdateRun, NoLinkAtTheClickFailsWithoutConfirmation) {
+    rig.ui.image = ImageView{firmwareImage().data(), firmwareImage().size()};
+    runFirmwareUpdate(rig.app);
+
+    EXPECT_EQ(
+        rig.ui.calls,
+        lines({{"enable 1002 0"},
+               ShellRig::panelClosedCalls(),
+               {failureBox(IDS_NO_LINK_AT_UPDATE, L""), rig.hintCall(IDS_UPDATE_FAILED_HINT)}}));
+    EXPECT_TRUE(rig.bus.trace().empty());
+}
+
+TEST_F(UpdateRun, CancelAtTheFirstBoxChangesNothing) {
+    readyUnit(0x0200);
+    for (const int answer : {kIdCancel, 0, kIdNo, kIdYes}) {
+        rig.ui.answerNextBox(answer);
+        runFirmwareUpdate(rig.app);
+    }
+    EXPECT_EQ(rig.ui.calls, std::vector<std::string>(4, confirmBox()));
+    EXPECT_TRUE(rig.bus.trace().empty());
+    EXPECT_TRUE(rig.app.link.isOpen());
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_READY));
+    EXPECT_TRUE(rig.ui.isEnabled(IDC_UPDATE));
+}
+
+TEST_F(UpdateRun, NoAtTheSecondBoxChangesNothing) {
+    readyUnit(0x0100);
+    for (const int answer : {kIdNo, kIdCancel, kIdOk}) {
+        rig.ui.answerNextBox(kIdOk);
+        rig.ui.answerNextBox(answer);
+        runFirmwareUpdate(rig.app);
+    }
+    EXPECT_EQ(rig.ui.calls, lines({{confirmBox(), olderOrSameBox()},
+                                   {confirmBox(), olderOrSameBox()},
+                                   {confirmBox(), olderOrSameBox()}}));
+    EXPECT_TRUE(rig.bus.trace().empty());
+    EXPECT_TRUE(rig.app.link.isOpen());
+}
+
+struct InstalledCase {
+    std::uint16_t installed;
+    bool asks;
+};
+
+void PrintTo(const InstalledCase& c, std::ostream* os) { *os << hex(c.installed); }
+
+class OlderOrSame : public UpdateRun, public ::testing::WithParamInterface<InstalledCase> {};
+
+TEST_P(OlderOrSame, AsksOnlyForAnInstalledVersionAtLeastTheImages) {
+    readyUnit(GetParam().installed);
+    // A missing image stops the run right after the questions.
+    rig.ui.image = {};
+    rig.ui.answerNextBox(kIdOk);
+    rig.ui.answerNextBox(kIdYes);
+    runFirmwareUpdate(rig.app);
+
+    std::vector<std::string> boxes{confirmBox()};
+    if (GetParam().asks) boxes.push_back(olderOrSameBox());
+    boxes.push_back(
+        rig.boxCall(IDS_UPDATE_FAILED_CAPTION, rig.ui.text(IDS_IMAGE_DAMAGED), kMbIconError));
+    EXPECT_EQ(rig.ui.callsStartingWith("box "), boxes);
+}
+
+INSTANTIATE_TEST_SUITE_P(UpdateRun, OlderOrSame,
+                         ::testing::Values(InstalledCase{0x0100, true}, InstalledCase{0x0101, true},
+                                           InstalledCase{0x0200, true}, InstalledCase{0xFFFE, true},
+                                           InstalledCase{0x00FF, false},
+                                           InstalledCase{0x0000, false},
+                                           InstalledCase{0xFFFF, false}),
+                         [](const ::testing::TestParamInfo<InstalledCase>& info) {
+                             return "Installed" + hex(info.param.installed);
+                         });
+
+TEST_F(UpdateRun, UnitPulledOutUnderTheFirstBoxFailsAtTheLockWithoutCode) {
+    readyUnit(0x0200);
+    const std::wstring path = rig.app.link.devicePath;
+    rig.ui.answerNextBox(kIdOk, [&] {
+        rig.bus.unplug(path);
+        rig.removal(path);
+    });
+
+    runFirmwareUpdate(rig.app);
+
+    EXPECT_EQ(rig.ui.callsStartingWith("box "),
+              (std::vector<std::string>{confirmBox(), failureBox(IDS_SYSTEM_LOCK_FAILED, L"")}));
+    EXPECT_EQ(requestsOf(rig.bus.trace()).size(), 0u);
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_FAILED_HINT));
+    EXPECT_FALSE(rig.ui.preciseTiming);
+}
+
+struct DamageCase {
+    const char* name;
+    std::function<std::vector<std::uint8_t>()> image;
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
+
+class DamagedImage : public UpdateRun, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DamagedImage, EndsBeforeAnythingIsSentAndKeepsTheLink) {
+    readyUnit();
+    const std::vector<std::uint8_t> damaged = GetParam().image();
+    rig.ui.image = ImageView{damaged.data(), damaged.size()};
+
+    runFirmwareUpdate(rig.app);
+
+    EXPECT_EQ(rig.ui.calls,
+              (std::vector<std::string>{
+                  confirmBox(), "timing 1", "image", "timing 0",
+                  rig.boxCall(IDS_UPDATE_FAILED_CAPTION,
+                              L"The firmware image inside this updater is missing or damaged. "
+                              L"Nothing was sent to the ESC. Please download the updater again.",
+                              kMbIconError)}));
+    EXPECT_TRUE(rig.bus.trace().empty());
+    EXPECT_TRUE(rig.app.link.isOpen());
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_READY));
+    EXPECT_TRUE(rig.ui.isEnabled(IDC_UPDATE));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UpdateRun, DamagedImage,
+    ::testing::Values(DamageCase{"OneBitFlipped",
+                                 [] {
+                                     std::vector<std::uint8_t> image = firmwareImage();
+                                     image[45000] ^= 0x10;
+                                     return image;
+                                 }},
+                      DamageCase{"LastWordMissing",
+                                 [] {
+                                     std::vector<std::uint8_t> image = firmwareImage();
+                                     image.resize(image.size() - 4);
+                                     return image;
+                                 }},
+                      DamageCase{"OneByteMore",
+                                 [] {
+                                     std::vector<std::uint8_t> image = firmwareImage();
+                                     image.push_back(0xFF);
+                                     return image;
+                                 }},
+                      DamageCase{"Missing", [] { return std::vector<std::uint8_t>(); }}),
+    [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+
+// One failing place of the run: the fault, the text and code line it must give,
+// and how many requests went out in all (the failing one included).
+struct FailureCase {
+    const char* name;
+    Fault fault;
+    std::uint32_t messageId;
+    const wchar_t* codeLine;
+    std::size_t requests;
+    bool streamed;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class FailingStep : public UpdateRun, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FailingStep, ReportsTheStepAndSendsNothingMore) {
+    const FailureCase& c = GetParam();
+    EmulatedUnit& unit = readyUnit();
+    unit.addFault(c.fault);
+    std::uint64_t slept = 0;
+    std::size_t callsBeforeBox = 0;
+    rig.ui.answerNextBox(kIdOk);
+    rig.ui.answerNextBox(kIdOk, [&] {
+        slept = rig.clock.totalMs();
+        callsBeforeBox = rig.ui.calls.size() - 1;
+        // While the box is open the link is closed and the panel shows it.
+        EXPECT_FALSE(rig.app.link.isOpen());
+        EXPECT_FALSE(rig.ui.isEnabled(IDC_UPDATE));
+        EXPECT_EQ(rig.ui.controlTextOf(IDC_VALUE_ESC), L"0.0.0");
+        EXPECT_FALSE(rig.ui.preciseTiming);
+    });
+
+    runFirmwareUpdate(rig.app);
+
+    EXPECT_EQ(rig.ui.unansweredBoxes(), 0u);
+    EXPECT_EQ(rig.ui.callsStartingWith("box ").back(), failureBox(c.messageId, c.codeLine));
+    EXPECT_EQ(rig.ui.calls.back(), rig.hintCall(IDS_UPDATE_FAILED_HINT));
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_FAILED_HINT));
+    EXPECT_FALSE(rig.app.link.isOpen());
+    EXPECT_EQ(rig.bus.openHandleCount(), 0u);
+    EXPECT_EQ(unit.commandLog().size(), 3 + c.requests);  // the probe's three first
+    EXPECT_EQ(unit.commandLog().back(), c.fault.command);
+
+    const std::vector<std::string> beforeBox(rig.ui.calls.begin(),
+                                             rig.ui.calls.begin() + callsBeforeBox);
+    const bool destroyed =
+        std::find(beforeBox.begin(), beforeBox.end(), "destroy progress") != beforeBox.end();
+    EXPECT_EQ(destroyed, c.streamed);
+    EXPECT_EQ(rig.ui.callsStartingWith("create ").size(), c.streamed ? 1u : 0u);
+    if (c.fault.command == CMD_ERASE_FIRMWARE) {
+        // Lock, unlock, the erase's own wait and the 4000 ms after it.
+        EXPECT_EQ(slept, 20u + 20u + 1000u + 4000u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UpdateRun, FailingStep,
+    ::testing::Values(
+        FailureCase{"LockNotEchoed", faultOnCommand(FaultKind::wrongEcho, CMD_SYSTEM_LOCK),
+                    IDS_SYSTEM_LOCK_FAILED,
+                    L"The system shows following errorcode: 0x0000065b-0x00000000", 1, false},
+        FailureCase{"LockWriteFails", faultOnCommand(FaultKind::writeFails, CMD_SYSTEM_LOCK),
+                    IDS_SYSTEM_LOCK_FAILED,
+                    L"The system shows following errorcode: 0xfffffffe-0x0000001f", 1, false},
+        FailureCase{"UnprotectRefused",
+                    faultOnCommand(FaultKind::errorStatus, CMD_WRITE_PROTECTION, 1, 0xE00A),
+                    IDS_WRITE_PROTECTION_FAILED,
+                    L"The system shows following errorcode: 0x0000e00a-0x00000000", 2, false},
+        FailureCase{"EraseReadFails", faultOnCommand(FaultKind::readFails, CMD_ERASE_FIRMWARE),
+                    IDS_ERASE_FAILED,
+                    L"The system shows following errorcode: 0xfffffffd-0x0000001f", 3, false},
+        FailureCase{"AddressRefused",
+                    faultOnCommand(FaultKind::errorStatus, CMD_SET_ADDRESS, 1, 0xE004),
+                    IDS_SET_ADDRESS_FAILED,
+                    L"The system shows following errorcode: 0x0000e004-0x00000000", 4, false},
+        FailureCase{"FirstBlockRefused",
+                    faultOnCommand(FaultKind::errorStatus, CMD_WRITE_BLOCK, 1, 0xE005),
+                    IDS_WRITE_BLOCK_FAILED,
+                    L"The system shows following errorcode: 0x0000e005-0x00000000", 5, true},
+        FailureCase{"MiddleBlockReadFails",
+                    faultOnCommand(FaultKind::readFails, CMD_WRITE_BLOCK, 940),
+                    IDS_WRITE_BLOCK_FAILED,
+                    L"The system shows following errorcode: 0xfffffffd-0x0000001f", 4 + 940, true},
+        FailureCase{"LastBlockUnplugged", faultOnCommand(FaultKind::unplug, CMD_WRITE_BLOCK, 1880),
+                    IDS_WRITE_BLOCK_FAILED,
+                    L"The system shows following errorcode: 0xfffffffe-0x0000048f", 4 + 1880,
+                    true}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateRun, FailureInGermanUsesTheGermanCodeLine) {
+    EmulatedUnit& unit = readyUnit();
+    rig.ui.language = Language::german;
+    unit.addFault(faultOnCommand(FaultKind::wrongEcho, CMD_SYSTEM_LOCK));
+    runFirmwareUpdate(rig.app);
+    EXPECT_EQ(
+        rig.ui.callsStartingWith("box ").back(),
+        "box Update fehlgeschlagen! | System-Lock der Programmiereinheit konnte nicht gesetzt "
+        "werden. Das Update wird abgebrochen.\r\nDas System meldet Fehlercode "
+        "0x0000065b-0x00000000 | 0x10");
+}
+
+}  // namespace
+}  // namespace orvanta

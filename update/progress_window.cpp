@@ -1,0 +1,59 @@
+// The progress window of the block stream: a bare progress bar as an owned top-level
+// window, centred on the main dialog, advanced by the update procedure itself.
+#include <cstdint>
+#include <string>
+
+#include "resources/resource_ids.h"
+#include "update/update.h"
+
+namespace orvanta {
+namespace {
+
+// Centres a span of the given size on [low, high); the half is taken with an
+// arithmetic shift so that a reversed rectangle still gives a defined position.
+std::int32_t centredStart(std::int32_t low, std::int32_t high, std::int32_t size) {
+    const std::int64_t span = static_cast<std::int64_t>(high) - low;
+    return static_cast<std::int32_t>(low + (span >> 1) - size / 2);
+}
+
+}  // namespace
+
+void openProgressWindow(App& app, ProgressWindow& progress) {
+    DialogSurface& ui = *app.ui;
+    const WindowId main = ui.mainWindow();
+    const ScreenRect rect = ui.windowRect(main);
+    const std::int32_t x = centredStart(rect.left, rect.right, kProgressWidth);
+    const std::int32_t y = centredStart(rect.top, rect.bottom, kProgressHeight);
+    progress.window = ui.createProgressWindow(ui.loadString(IDS_PROGRESS_TITLE), x, y,
+                                              kProgressWidth, kProgressHeight);
+    ui.setProgressPosition(progress.window, 0);
+    ui.raiseToTop(main);
+    ui.raiseToTop(progress.window);
+    progress.rememberedForeground = 0;
+}
+
+void advanceProgressWindow(App& app, ProgressWindow& progress, std::uint32_t percent) {
+    DialogSurface& ui = *app.ui;
+    ui.setProgressPosition(progress.window, percent);
+
+    // Bring both windows forward once, the first time the user is looking at the
+    // program, but never steal the foreground from another application.
+    const WindowId main = ui.mainWindow();
+    if (progress.rememberedForeground == main || progress.rememberedForeground == progress.window) {
+        return;
+    }
+    const WindowId foreground = ui.foregroundWindow();
+    if (foreground != main && foreground != progress.window) return;
+    progress.rememberedForeground = foreground;
+    ui.raiseToTop(main);
+    ui.raiseToTop(progress.window);
+    ui.showWindow(main);
+    ui.showWindow(progress.window);
+}
+
+void closeProgressWindow(App& app, ProgressWindow& progress) {
+    app.ui->destroyWindow(progress.window);
+    progress.window = 0;
+}
+
+}  // namespace orvanta
