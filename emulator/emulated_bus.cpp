@@ -227,7 +227,7 @@ EmulatedBus::Interface* EmulatedBus::liveInterface(HidHandle handle) {
         fail(kErrorInvalidHandle);
         return nullptr;
     }
-    Interface& iface = *interfaces_[it->second.interface];
+    Interface& iface = *interfaces_[it->second.position];
     if (!iface.present || iface.generation != it->second.generation) {
         fail(kErrorDeviceNotConnected);
         return nullptr;

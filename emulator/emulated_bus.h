@@ -101,7 +101,7 @@ private:
         std::uint32_t opens = 0;
     };
     struct OpenHandle {
-        std::size_t interface = 0;
+        std::size_t position = 0;  // "interface" is a macro in the Windows headers
         std::uint32_t generation = 0;
     };
 
