@@ -32,9 +32,6 @@ std::wstring EmulatedBus::makePath(std::uint16_t vendorId, std::uint16_t product
 EmulatedUnit& EmulatedBus::addUnit(const UnitConfig& config, const std::wstring& path) {
     auto iface = std::make_unique<Interface>();
     iface->path = path.empty() ? makePath(config.vendorId, config.productId) : path;
-    iface->vendorId = config.vendorId;
-    iface->productId = config.productId;
-    iface->caps = HidCaps{config.inputReportLength, config.outputReportLength};
     iface->unit = std::make_unique<EmulatedUnit>(clock_, config);
     EmulatedUnit& unit = *iface->unit;
     interfaces_.push_back(std::move(iface));
@@ -244,8 +241,14 @@ bool EmulatedBus::attributes(HidHandle handle, HidAttributes& out) {
         fail(kErrorGenFailure);
         return false;
     }
-    out.vendorId = iface->vendorId;
-    out.productId = iface->productId;
+    if (iface->unit) {
+        // A unit's ids follow its configuration, so tests may change them later.
+        out.vendorId = iface->unit->config().vendorId;
+        out.productId = iface->unit->config().productId;
+    } else {
+        out.vendorId = iface->vendorId;
+        out.productId = iface->productId;
+    }
     return true;
 }
 
@@ -258,7 +261,12 @@ bool EmulatedBus::capabilities(HidHandle handle, HidCaps& out) {
         fail(kErrorGenFailure);
         return false;
     }
-    out = iface->caps;
+    if (iface->unit) {
+        const UnitConfig& config = iface->unit->config();
+        out = HidCaps{config.inputReportLength, config.outputReportLength};
+    } else {
+        out = iface->caps;
+    }
     return true;
 }
 

@@ -49,6 +49,8 @@ public:
     // The unit behind a path, or null for other devices and unknown paths.
     EmulatedUnit* unitAt(const std::wstring& path);
 
+    // The failure switches of an interface; an unknown path gets a scratch record
+    // that affects nothing.
     InterfaceFailures& failures(const std::wstring& path);
     // The whole interface list cannot be obtained (beginEnumeration fails).
     void setEnumerationFails(bool fails) { enumerationFails_ = fails; }
@@ -91,6 +93,7 @@ public:
 private:
     struct Interface {
         std::wstring path;
+        // Ids and capabilities of other devices; a unit's come from its configuration.
         std::uint16_t vendorId = 0;
         std::uint16_t productId = 0;
         HidCaps caps;

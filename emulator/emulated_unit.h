@@ -19,8 +19,9 @@ namespace orvanta {
 // bytes 4-7 (little-endian).
 inline constexpr std::uint32_t kEmuErrorNotLocked = 0xE001;        // system lock not set
 inline constexpr std::uint32_t kEmuErrorWriteProtected = 0xE002;   // flash write protection on
-inline constexpr std::uint32_t kEmuErrorNotErased = 0xE003;        // no erase since power-up or
-                                                                   // since protection was set
+inline constexpr std::uint32_t kEmuErrorNotErased = 0xE003;        // no erase since power-up,
+                                                                   // the last CMD_IDENTIFY or
+                                                                   // protection was set on
 inline constexpr std::uint32_t kEmuErrorNoAddress = 0xE004;        // no write address set
 inline constexpr std::uint32_t kEmuErrorPastFlashEnd = 0xE005;     // block would pass flash end
 inline constexpr std::uint32_t kEmuErrorBadConfirmation = 0xE006;  // confirmation value wrong
@@ -111,7 +112,8 @@ public:
     EmulatedUnit(Clock& clock, const UnitConfig& config);
 
     const UnitConfig& config() const { return config_; }
-    // Changes take effect with the next request (flashBytes only at powerUp()).
+    // Changes take effect with the next request or open (flashBytes only at
+    // powerUp()); the bus reports the ids and report lengths from here.
     UnitConfig& config() { return config_; }
 
     void addFault(const Fault& fault);
