@@ -88,8 +88,8 @@ bool Win32DialogSurface::registerDeviceNotification() {
     filter.dbcc_size = sizeof(filter);
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_reserved = 0;
-    if (systemLibraries().hidGetHidGuid != nullptr) {
-        systemLibraries().hidGetHidGuid(&filter.dbcc_classguid);
+    if (systemLibraries().hid.getHidGuid != nullptr) {
+        systemLibraries().hid.getHidGuid(&filter.dbcc_classguid);
     }
     deviceNotification_ =
         RegisterDeviceNotificationW(mainWindow_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);

@@ -14,7 +14,11 @@ void bind(HMODULE module, const char* name, Function& out) {
 SystemLibraries loadAll() {
     SystemLibraries libraries;
     HMODULE hid = loadSystemLibrary(L"hid.dll");
-    bind(hid, "HidD_GetHidGuid", libraries.hidGetHidGuid);
+    bind(hid, "HidD_GetHidGuid", libraries.hid.getHidGuid);
+    bind(hid, "HidD_GetAttributes", libraries.hid.getAttributes);
+    bind(hid, "HidD_GetPreparsedData", libraries.hid.getPreparsedData);
+    bind(hid, "HidD_FreePreparsedData", libraries.hid.freePreparsedData);
+    bind(hid, "HidP_GetCaps", libraries.hid.getCaps);
     HMODULE comctl32 = loadSystemLibrary(L"comctl32.dll");
     bind(comctl32, "InitCommonControls", libraries.initCommonControls);
     HMODULE msimg32 = loadSystemLibrary(L"msimg32.dll");

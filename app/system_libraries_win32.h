@@ -4,12 +4,25 @@
 #pragma once
 
 #include <windows.h>
+#include <hidsdi.h>
+#include <hidpi.h>
 
 namespace orvanta {
 
 struct SystemLibraries {
     // hid.dll
-    void(WINAPI* hidGetHidGuid)(GUID*) = nullptr;
+    struct Hid {
+        void(__stdcall* getHidGuid)(LPGUID) = nullptr;
+        BOOLEAN(__stdcall* getAttributes)(HANDLE, PHIDD_ATTRIBUTES) = nullptr;
+        BOOLEAN(__stdcall* getPreparsedData)(HANDLE, PHIDP_PREPARSED_DATA*) = nullptr;
+        BOOLEAN(__stdcall* freePreparsedData)(PHIDP_PREPARSED_DATA) = nullptr;
+        NTSTATUS(__stdcall* getCaps)(PHIDP_PREPARSED_DATA, PHIDP_CAPS) = nullptr;
+        bool complete() const {
+            return getHidGuid != nullptr && getAttributes != nullptr &&
+                   getPreparsedData != nullptr && freePreparsedData != nullptr &&
+                   getCaps != nullptr;
+        }
+    } hid;
     // comctl32.dll
     void(WINAPI* initCommonControls)() = nullptr;
     // msimg32.dll

@@ -1,5 +1,5 @@
-// The Windows HID bus. hid.dll is loaded from System32 only and reached through a
-// table of its functions, so that a DLL of that name planted beside the program
+// The Windows HID bus. hid.dll is loaded from System32 only and reached through the
+// table of system library functions, so that a DLL of that name planted beside the program
 // is never loaded.
 #include "link/hid_bus_win32.h"
 
@@ -15,19 +15,8 @@ namespace orvanta {
 
 namespace {
 
-using HidGetHidGuidFn = void(__stdcall*)(LPGUID);
-using HidGetAttributesFn = BOOLEAN(__stdcall*)(HANDLE, PHIDD_ATTRIBUTES);
-using HidGetPreparsedDataFn = BOOLEAN(__stdcall*)(HANDLE, PHIDP_PREPARSED_DATA*);
-using HidFreePreparsedDataFn = BOOLEAN(__stdcall*)(PHIDP_PREPARSED_DATA);
-using HidGetCapsFn = NTSTATUS(__stdcall*)(PHIDP_PREPARSED_DATA, PHIDP_CAPS);
-
 // A detail record larger than this is not a device path.
 constexpr DWORD kMaxDetailBytes = 64 * 1024;
-
-template <typename Function>
-Function lookUp(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
 
 HANDLE toHandle(HidHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -39,23 +28,6 @@ struct HandleCloser {
 using UniqueEvent = std::unique_ptr<void, HandleCloser>;
 
 }  // namespace
-
-struct Win32HidBus::HidFunctions {
-    HMODULE module = nullptr;
-    HidGetHidGuidFn getHidGuid = nullptr;
-    HidGetAttributesFn getAttributes = nullptr;
-    HidGetPreparsedDataFn getPreparsedData = nullptr;
-    HidFreePreparsedDataFn freePreparsedData = nullptr;
-    HidGetCapsFn getCaps = nullptr;
-
-    ~HidFunctions() {
-        if (module != nullptr) FreeLibrary(module);
-    }
-    bool complete() const {
-        return getHidGuid != nullptr && getAttributes != nullptr && getPreparsedData != nullptr &&
-               freePreparsedData != nullptr && getCaps != nullptr;
-    }
-};
 
 void Win32HidBus::DeviceListDeleter::operator()(void* list) const {
     if (list != nullptr && list != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(list);
@@ -71,25 +43,14 @@ void Win32HidBus::recordError(DWORD error) {
 }
 
 bool Win32HidBus::loadHid() {
-    if (hid_) return true;
-    auto functions = std::make_unique<HidFunctions>();
-    functions->module = LoadLibraryExW(L"hid.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (functions->module == nullptr) {
-        recordError(GetLastError());
+    if (hid_ != nullptr) return true;
+    const SystemLibraries::Hid& functions = systemLibraries().hid;
+    if (!functions.complete()) {
+        recordError(ERROR_MOD_NOT_FOUND);
         return false;
     }
-    HMODULE module = functions->module;
-    functions->getHidGuid = lookUp<HidGetHidGuidFn>(module, "HidD_GetHidGuid");
-    functions->getAttributes = lookUp<HidGetAttributesFn>(module, "HidD_GetAttributes");
-    functions->getPreparsedData = lookUp<HidGetPreparsedDataFn>(module, "HidD_GetPreparsedData");
-    functions->freePreparsedData = lookUp<HidFreePreparsedDataFn>(module, "HidD_FreePreparsedData");
-    functions->getCaps = lookUp<HidGetCapsFn>(module, "HidP_GetCaps");
-    if (!functions->complete()) {
-        recordError(ERROR_PROC_NOT_FOUND);
-        return false;
-    }
-    functions->getHidGuid(&hidGuid_);
-    hid_ = std::move(functions);
+    functions.getHidGuid(&hidGuid_);
+    hid_ = &functions;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/system_libraries_win32.h"
 #include "link/hid_bus.h"
 
 namespace orvanta {
@@ -33,7 +34,6 @@ public:
     std::uint32_t lastError() const override { return lastError_; }
 
 private:
-    struct HidFunctions;
     struct DeviceListDeleter {
         void operator()(void* list) const;
     };
@@ -44,7 +44,7 @@ private:
     template <typename Start>
     IoOutcome transfer(HANDLE device, DWORD length, DWORD timeoutMs, Start start);
 
-    std::unique_ptr<HidFunctions> hid_;
+    const SystemLibraries::Hid* hid_ = nullptr;  // hid.dll, from System32 only
     std::unique_ptr<void, DeviceListDeleter> deviceList_;
     GUID hidGuid_{};
     std::uint32_t lastError_ = 0;
