@@ -1,6 +1,8 @@
 // Following the programming unit as it comes and goes: judging what the probe found,
 // reacting to HID arrivals and removals, and the hint panel that tells the user why.
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string>
 
 #include "app/shell.h"
@@ -12,10 +14,7 @@ namespace {
 constexpr wchar_t kSituationSeparator[] = L"\r\n\r\n";
 
 bool isCompatibleType(std::uint32_t typeCode) {
-    for (const std::uint32_t compatible : kCompatibleTypeCodes) {
-        if (typeCode == compatible) return true;
-    }
-    return false;
+    return std::ranges::find(kCompatibleTypeCodes, typeCode) != std::end(kCompatibleTypeCodes);
 }
 
 void showIncompatibleEscBox(App& app) {

@@ -41,7 +41,8 @@ Win32DialogSurface::~Win32DialogSurface() {
 }
 
 HBRUSH Win32DialogSurface::buttonFaceBrush() {
-    if (buttonFaceBrush_ == nullptr) buttonFaceBrush_ = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    if (buttonFaceBrush_ == nullptr)
+        buttonFaceBrush_ = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
     return buttonFaceBrush_;
 }
 

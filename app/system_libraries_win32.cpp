@@ -6,9 +6,9 @@ namespace {
 
 template <typename Function>
 void bind(HMODULE module, const char* name, Function& out) {
-    out = module != nullptr ? reinterpret_cast<Function>(
-                                  reinterpret_cast<void*>(GetProcAddress(module, name)))
-                            : nullptr;
+    out = module != nullptr
+              ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+              : nullptr;
 }
 
 SystemLibraries loadAll() {
@@ -31,9 +31,7 @@ SystemLibraries loadAll() {
 
 }  // namespace
 
-void restrictDllSearchToSystem() {
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
+void restrictDllSearchToSystem() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 HMODULE loadSystemLibrary(const wchar_t* name) {
     return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);

@@ -17,3 +17,11 @@ endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
   add_subdirectory(bench)
 endif()
+
+# clang-tidy and clang-format over the code; part of the suite.
+find_program(RUN_CLANG_TIDY NAMES run-clang-tidy run-clang-tidy-14)
+find_program(CLANG_FORMAT NAMES clang-format clang-format-14)
+if(RUN_CLANG_TIDY AND CLANG_FORMAT AND NOT ORVANTA_SANITIZE)
+  add_test(NAME lint COMMAND bash ${CMAKE_SOURCE_DIR}/tools/lint.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(lint PROPERTIES LABELS lint TIMEOUT 900)
+endif()

@@ -117,7 +117,7 @@ private:
     void addTraceLine(std::string line);
     void traceReport(char direction, const std::uint8_t* data, std::size_t length);
     void traceFailure(const char* what, IoOutcome outcome, std::uint32_t error);
-    void noteUnplug(Interface& iface);
+    static void noteUnplug(Interface& iface);
 
     Clock& clock_;
     std::vector<std::unique_ptr<Interface>> interfaces_;

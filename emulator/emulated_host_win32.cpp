@@ -30,7 +30,8 @@ bool readWholeFile(const std::wstring& path, std::string& out) {
     out.clear();
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) out.append(buffer, got);
+    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        out.append(buffer, got);
     CloseHandle(file);
     return true;
 }
@@ -133,7 +134,8 @@ void EmulatedHost::notify(WPARAM event, const std::wstring& path) {
     auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(storage.data());
     record->dbcc_size = static_cast<DWORD>(bytes);
     record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    record->dbcc_classguid = GUID{0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+    record->dbcc_classguid =
+        GUID{0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
     std::copy(path.begin(), path.end(), record->dbcc_name);
     if (mainWindow_ != nullptr) {
         SendMessageW(mainWindow_, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record));

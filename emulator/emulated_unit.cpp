@@ -307,7 +307,7 @@ void EmulatedUnit::answerBootloaderInfo() {
         return;
     }
     std::array<std::uint8_t, kBootloaderInfoBytes> block = config_.bootloaderInfo;
-    putLe32(&block[0], config_.escTypeCode);
+    putLe32(block.data(), config_.escTypeCode);
     putLe32(&block[4], config_.bootloaderVersion);
     std::copy(block.begin(), block.end(), reply_.begin() + 4);
 }
@@ -395,7 +395,8 @@ void EmulatedUnit::answerWriteBlock(const std::uint8_t* request, std::size_t len
         return;
     }
     const std::size_t payloadBytes = request[2];
-    if (payloadBytes % 4 != 0 || payloadBytes > kMaxBlockWords * 4u || 4 + payloadBytes > length) {
+    if (payloadBytes % 4 != 0 || payloadBytes > std::size_t{kMaxBlockWords} * 4u ||
+        4 + payloadBytes > length) {
         answerError(kEmuErrorBadLength);
         return;
     }

@@ -36,7 +36,7 @@ enum class IoOutcome {
 };
 
 // Windows error codes that the link and its fakes leave as the last error.
-inline constexpr std::uint32_t kErrorGenFailure = 31;           // ERROR_GEN_FAILURE
+inline constexpr std::uint32_t kErrorGenFailure = 31;            // ERROR_GEN_FAILURE
 inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
 inline constexpr std::uint32_t kErrorTimeout = 1460;             // ERROR_TIMEOUT
 

@@ -42,7 +42,7 @@ void UnitLink::setEscFirmwareVersion(std::uint16_t version) {
     escInfo[5] = static_cast<std::uint8_t>(version >> 8);
 }
 
-std::uint32_t UnitLink::escTypeCode() const { return readLe32(&bootloaderInfo[0]); }
+std::uint32_t UnitLink::escTypeCode() const { return readLe32(bootloaderInfo.data()); }
 
 std::uint32_t UnitLink::bootloaderVersion() const { return readLe32(&bootloaderInfo[4]); }
 

@@ -16,11 +16,11 @@ namespace orvanta {
 using LinkStatus = std::int32_t;
 
 inline constexpr LinkStatus kStatusOk = 0;
-inline constexpr LinkStatus kStatusNoLink = -1;      // no link open, bad argument, no list/caps
+inline constexpr LinkStatus kStatusNoLink = -1;  // no link open, bad argument, no list/caps
 inline constexpr LinkStatus kStatusWriteFailed = -2;
 inline constexpr LinkStatus kStatusReadFailed = -3;
 inline constexpr LinkStatus kStatusNoUnit = -4;
-inline constexpr LinkStatus kStatusNoEcho = 1627;    // ERROR_FUNCTION_FAILED: argument not echoed
+inline constexpr LinkStatus kStatusNoEcho = 1627;  // ERROR_FUNCTION_FAILED: argument not echoed
 
 // USB ids of the programming units. The vendor id is the maker's own.
 inline constexpr std::uint16_t UNIT_VENDOR_ID = 0x2E4A;

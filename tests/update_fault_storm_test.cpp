@@ -39,12 +39,18 @@ const std::vector<std::uint8_t>& firmwareImage() {
 // The failure text that names the step carrying this command.
 std::uint32_t failureMessageOf(std::uint8_t command) {
     switch (command) {
-    case CMD_SYSTEM_LOCK: return IDS_SYSTEM_LOCK_FAILED;
-    case CMD_WRITE_PROTECTION: return IDS_WRITE_PROTECTION_FAILED;
-    case CMD_ERASE_FIRMWARE: return IDS_ERASE_FAILED;
-    case CMD_SET_ADDRESS: return IDS_SET_ADDRESS_FAILED;
-    case CMD_WRITE_BLOCK: return IDS_WRITE_BLOCK_FAILED;
-    default: return 0;
+    case CMD_SYSTEM_LOCK:
+        return IDS_SYSTEM_LOCK_FAILED;
+    case CMD_WRITE_PROTECTION:
+        return IDS_WRITE_PROTECTION_FAILED;
+    case CMD_ERASE_FIRMWARE:
+        return IDS_ERASE_FAILED;
+    case CMD_SET_ADDRESS:
+        return IDS_SET_ADDRESS_FAILED;
+    case CMD_WRITE_BLOCK:
+        return IDS_WRITE_BLOCK_FAILED;
+    default:
+        return 0;
     }
 }
 
@@ -76,15 +82,15 @@ StormRun drawFault(std::mt19937& random, std::uint32_t probeExchanges) {
         const std::uint32_t exchange = 1 + static_cast<std::uint32_t>(random() % kUpdateExchanges);
         run.fault = faultOnExchange(kinds[kind], probeExchanges + exchange, value);
         run.hitsFinish = exchange > kUpdateExchanges - 2;
-        run.description = std::string(kindNames[kind]) + " at update exchange " +
-                          std::to_string(exchange);
+        run.description =
+            std::string(kindNames[kind]) + " at update exchange " + std::to_string(exchange);
     } else {
         static const std::uint8_t commands[] = {CMD_SYSTEM_LOCK, CMD_WRITE_PROTECTION,
                                                 CMD_ERASE_FIRMWARE, CMD_SET_ADDRESS,
                                                 CMD_WRITE_BLOCK};
         const std::uint8_t command = commands[random() % 5];
         const std::uint32_t occurrences =
-            command == CMD_WRITE_BLOCK ? kBlocks
+            command == CMD_WRITE_BLOCK                                        ? kBlocks
             : (command == CMD_SYSTEM_LOCK || command == CMD_WRITE_PROTECTION) ? 2
                                                                               : 1;
         const std::uint32_t occurrence = 1 + static_cast<std::uint32_t>(random() % occurrences);
@@ -100,8 +106,8 @@ StormRun drawFault(std::mt19937& random, std::uint32_t probeExchanges) {
 std::string judge(ShellRig& rig, EmulatedUnit& unit, std::uint32_t probeExchanges) {
     const std::vector<std::string>& trace = rig.bus.trace();
     const std::wstring hint = rig.ui.controlTextOf(IDC_HINT_PANEL);
-    const auto boxes = rig.ui.callsStartingWith("box " + test::utf8(rig.ui.text(
-                                                             IDS_UPDATE_FAILED_CAPTION)));
+    const auto boxes =
+        rig.ui.callsStartingWith("box " + test::utf8(rig.ui.text(IDS_UPDATE_FAILED_CAPTION)));
 
     if (hint == rig.ui.text(IDS_UPDATE_SUCCEEDED)) {
         if (!boxes.empty()) return "success with a failure box";
@@ -165,15 +171,14 @@ TEST(FaultStorm, EveryRunEndsInVerifiedSuccessOrTheReportOfItsFailingStep) {
 
         const std::string verdict = judge(rig, unit, probeExchanges);
         ASSERT_EQ(verdict, "") << "run " << run << " (" << storm.description << ")";
-        const bool succeeded = rig.ui.controlTextOf(IDC_HINT_PANEL) ==
-                               rig.ui.text(IDS_UPDATE_SUCCEEDED);
+        const bool succeeded =
+            rig.ui.controlTextOf(IDC_HINT_PANEL) == rig.ui.text(IDS_UPDATE_SUCCEEDED);
         ++outcomes[succeeded ? "success" : "failure"];
         // Faults that stop the unit from working (not a mere odd reply) must end the run
         // at the exchange they hit, unless that exchange is a finishing command.
-        const bool hard = storm.fault.kind == FaultKind::writeFails ||
-                          storm.fault.kind == FaultKind::readFails ||
-                          storm.fault.kind == FaultKind::noAnswer ||
-                          storm.fault.kind == FaultKind::unplug;
+        const bool hard =
+            storm.fault.kind == FaultKind::writeFails || storm.fault.kind == FaultKind::readFails ||
+            storm.fault.kind == FaultKind::noAnswer || storm.fault.kind == FaultKind::unplug;
         if (hard && !storm.hitsFinish) {
             ASSERT_FALSE(succeeded) << "run " << run << " (" << storm.description << ")";
         }
