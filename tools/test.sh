@@ -20,4 +20,12 @@ source tools/headless.sh
 trap stop_headless EXIT
 start_headless_display
 prepare_wine_prefix
-ctest --preset windows
+status=0
+ctest --preset windows || status=$?
+
+# Screenshots of the program as the tests saw it, for people to look at.
+for bitmap in build/windows/screenshots/*.bmp; do
+  [ -e "$bitmap" ] && convert "$bitmap" "${bitmap%.bmp}.png"
+done
+echo "screenshots: build/windows/screenshots/*.png"
+exit $status
