@@ -214,4 +214,149 @@ Capture captureWindow(HWND window, const std::wstring& bmpPath) {
     return capture;
 }
 
+// --- The emulated build ------------------------------------------------------------
+
+namespace {
+
+constexpr std::uint32_t kControlTakenTimeoutMs = 10000;
+constexpr std::uint32_t kCloseTimeoutMs = 20000;
+// What a quick message to the program may take while it is idle.
+constexpr std::uint32_t kIdleAnswerMs = 5000;
+
+}  // namespace
+
+bool fileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool writeFileWhole(const std::wstring& path, const std::string& text) {
+    const std::wstring temporary = path + L".part";
+    HANDLE out = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool wrote =
+        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE &&
+        written == text.size();
+    CloseHandle(out);
+    if (!wrote) {
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    return MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool readFileBytes(const std::wstring& path, std::vector<std::uint8_t>& out) {
+    HANDLE in = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return false;
+    out.clear();
+    std::uint8_t buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(in, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        out.insert(out.end(), buffer, buffer + got);
+    }
+    CloseHandle(in);
+    return true;
+}
+
+bool startEmulated(Program& program, const std::wstring& exePath, const std::wstring& scenarioPath,
+                   const std::string& scenarioText) {
+    DeleteFileW((scenarioPath + L".control").c_str());
+    const bool written = writeFileWhole(scenarioPath, scenarioText);
+    check(written, "scenario written: " + narrow(scenarioPath));
+    if (!written) return false;
+    return program.start(exePath, {{L"ORVANTA_EMULATOR_SCENARIO", scenarioPath}});
+}
+
+bool commandUnit(const std::wstring& scenarioPath, const std::string& command) {
+    const std::wstring controlFile = scenarioPath + L".control";
+    const bool taken = writeFileWhole(controlFile, command + "\n") &&
+                       waitFor([&] { return !fileExists(controlFile); }, kControlTakenTimeoutMs);
+    check(taken, "unit command taken: " + command);
+    return taken;
+}
+
+HWND waitForMainDialog(const Program& program, std::uint32_t timeoutMs) {
+    HWND dialog = nullptr;
+    waitFor([&] { return (dialog = findMainDialog(program.processId())) != nullptr; }, timeoutMs);
+    check(dialog != nullptr, "main dialog visible");
+    return dialog;
+}
+
+HWND waitForMessageBox(const Program& program, HWND mainDialog, std::uint32_t timeoutMs) {
+    HWND box = nullptr;
+    waitFor([&] { return (box = findMessageBox(program.processId(), mainDialog)) != nullptr; },
+            timeoutMs);
+    return box;
+}
+
+void closeAndCheckExit(Program& program, HWND mainDialog) {
+    pressButton(mainDialog, IDC_CLOSE);
+    DWORD exitCode = 1;
+    check(program.waitForExit(kCloseTimeoutMs, exitCode), "program ended after Close");
+    check(exitCode == 0, "exit code 0");
+}
+
+std::wstring storedWindowText(HWND window) {
+    wchar_t buffer[512] = {};
+    InternalGetWindowText(window, buffer, 512);
+    return buffer;
+}
+
+bool tryControlText(HWND dialog, int id, std::uint32_t timeoutMs, std::wstring& text) {
+    std::vector<wchar_t> buffer(8192, L'\0');
+    DWORD_PTR copied = 0;
+    const LRESULT answered = SendMessageTimeoutW(GetDlgItem(dialog, id), WM_GETTEXT, buffer.size(),
+                                                 reinterpret_cast<LPARAM>(buffer.data()),
+                                                 SMTO_NORMAL, timeoutMs, &copied);
+    if (answered == 0) return false;
+    text.assign(buffer.data());
+    return true;
+}
+
+bool waitForControlText(HWND dialog, int id, const std::wstring& expected,
+                        std::uint32_t timeoutMs) {
+    return waitFor([&] { return controlText(dialog, id) == expected; }, timeoutMs);
+}
+
+void setControlTextFromOutside(HWND dialog, int id, const std::wstring& text) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(GetDlgItem(dialog, id), WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, kIdleAnswerMs,
+                        &result);
+}
+
+RECT controlRectInWindow(HWND dialog, int id) {
+    RECT window = {};
+    RECT control = {};
+    GetWindowRect(dialog, &window);
+    GetWindowRect(GetDlgItem(dialog, id), &control);
+    OffsetRect(&control, -window.left, -window.top);
+    return control;
+}
+
+int countPixels(const Capture& capture, const RECT& area, std::uint8_t red, std::uint8_t green,
+                std::uint8_t blue) {
+    int count = 0;
+    const LONG top = area.top < 0 ? 0 : area.top;
+    const LONG left = area.left < 0 ? 0 : area.left;
+    const LONG bottom = area.bottom > capture.height ? capture.height : area.bottom;
+    const LONG right = area.right > capture.width ? capture.width : area.right;
+    for (LONG y = top; y < bottom; ++y) {
+        for (LONG x = left; x < right; ++x) {
+            const std::size_t at = (static_cast<std::size_t>(y) * capture.width + x) * 3;
+            if (capture.bgr[at] == blue && capture.bgr[at + 1] == green &&
+                capture.bgr[at + 2] == red) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+std::wstring hintWithInstructions(std::uint32_t messageId) {
+    return catalogueString(messageId) + L"\r\n\r\n" + catalogueString(IDS_INSTRUCTIONS);
+}
+
 }  // namespace orvanta::driver

@@ -72,4 +72,50 @@ struct Capture {
 };
 Capture captureWindow(HWND window, const std::wstring& bmpPath);
 
+// --- The emulated build ------------------------------------------------------------
+
+bool fileExists(const std::wstring& path);
+// Writes the file through a temporary one and a rename, so that a reader polling for
+// it never sees it half written.
+bool writeFileWhole(const std::wstring& path, const std::string& text);
+bool readFileBytes(const std::wstring& path, std::vector<std::uint8_t>& out);
+
+// Starts the emulated build on a scenario written to scenarioPath; a control file
+// left over from an earlier run is removed first.
+bool startEmulated(Program& program, const std::wstring& exePath, const std::wstring& scenarioPath,
+                   const std::string& scenarioText);
+// Writes `plug`, `unplug` or `other` into the control file beside the scenario and
+// waits until the program has taken it. The program acts on it on its GUI thread
+// before it answers any message again, so a control read afterwards sees the result.
+bool commandUnit(const std::wstring& scenarioPath, const std::string& command);
+
+// Waits for the process's visible main dialog; null when it does not come in time.
+HWND waitForMainDialog(const Program& program, std::uint32_t timeoutMs);
+// Waits for a message box beside the main dialog (which may be null); null on timeout.
+HWND waitForMessageBox(const Program& program, HWND mainDialog, std::uint32_t timeoutMs);
+// Presses "Close" and checks that the process ends with exit code 0.
+void closeAndCheckExit(Program& program, HWND mainDialog);
+
+// The window's text as the system keeps it, read without sending a message, so it
+// works while the window's thread is busy and answers nothing.
+std::wstring storedWindowText(HWND window);
+// Reads a control's text, waiting at most timeoutMs for the window's thread; false
+// when it did not answer.
+bool tryControlText(HWND dialog, int id, std::uint32_t timeoutMs, std::wstring& text);
+// Polls a control's text until it reads `expected`; false when it does not in time.
+bool waitForControlText(HWND dialog, int id, const std::wstring& expected, std::uint32_t timeoutMs);
+// Sets a control's text from outside, e.g. a marker that shows whether the program
+// writes the control anew.
+void setControlTextFromOutside(HWND dialog, int id, const std::wstring& text);
+// A control's rectangle relative to its dialog's window rectangle, which is the
+// area captureWindow captures.
+RECT controlRectInWindow(HWND dialog, int id);
+// Pixels of exactly this colour inside the area of a capture.
+int countPixels(const Capture& capture, const RECT& area, std::uint8_t red, std::uint8_t green,
+                std::uint8_t blue);
+
+// A situation line, an empty line and the wiring instructions, as the hint panel
+// shows them.
+std::wstring hintWithInstructions(std::uint32_t messageId);
+
 }  // namespace orvanta::driver

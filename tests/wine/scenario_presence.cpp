@@ -1,0 +1,332 @@
+// The dialog following the emulated programming unit: what it shows for a ready unit,
+// for each unit it cannot update, and as the unit is plugged in and pulled out or
+// another HID device arrives.
+#include <windows.h>
+
+#include <string>
+
+#include "resources/resource_ids.h"
+#include "tests/wine/driver_support.h"
+#include "tests/wine/scenarios.h"
+
+namespace orvanta::driver {
+namespace {
+
+constexpr std::uint32_t kStartTimeoutMs = 60000;
+constexpr std::uint32_t kBoxTimeoutMs = 20000;
+constexpr std::uint32_t kTextTimeoutMs = 10000;
+constexpr std::uint32_t kPaintTimeoutMs = 5000;
+
+const std::wstring kModelString = L"ORVANTA 210 HV";
+// Written into the hint panel from outside to see whether the program writes it anew.
+const std::wstring kHintMarker = L"(hint before the arrival)";
+
+// The kinds of equipment a scenario puts behind the emulated unit.
+enum class Equipment { ready, wrongMode, notReady, incompatible };
+
+Equipment equipmentNamed(const std::string& name) {
+    if (name == "wrong-mode") return Equipment::wrongMode;
+    if (name == "not-ready") return Equipment::notReady;
+    if (name == "incompatible") return Equipment::incompatible;
+    return Equipment::ready;
+}
+
+std::string scenarioLines(Equipment equipment) {
+    switch (equipment) {
+    case Equipment::wrongMode:
+        return "unit_mode = 1\n";
+    case Equipment::notReady:
+        return "esc_state = 1\n";
+    case Equipment::incompatible:
+        return "esc_type_code = 0x12345678\n";
+    case Equipment::ready:
+        break;
+    }
+    return "";
+}
+
+// The hint a unit that cannot be updated leaves behind.
+std::wstring refusedHint(Equipment equipment) {
+    switch (equipment) {
+    case Equipment::wrongMode:
+        return hintWithInstructions(IDS_WRONG_MODE);
+    case Equipment::notReady:
+        return hintWithInstructions(IDS_NO_UPDATABLE_ESC);
+    case Equipment::incompatible:
+        return hintWithInstructions(IDS_INCOMPATIBLE_ESC);
+    case Equipment::ready:
+        break;
+    }
+    return catalogueString(IDS_READY);
+}
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring scenarioPath(const ScenarioContext& context, const std::string& name) {
+    return context.outputFolder + L"\\" + widen(name) + L"-" + widen(context.languageTag) +
+           L".scenario";
+}
+
+std::wstring incompatibleBoxText() {
+    std::wstring text = catalogueString(IDS_INCOMPATIBLE_TEXT);
+    const std::size_t at = text.find(L"%s");
+    if (at != std::wstring::npos) text.replace(at, 2, kModelString);
+    return text;
+}
+
+// Checks the incompatible-ESC box and answers it with OK.
+void answerIncompatibleBox(HWND box, const std::string& when) {
+    check(box != nullptr, "incompatible-ESC box shown " + when);
+    if (box == nullptr) return;
+    checkText(windowText(box), catalogueString(IDS_INCOMPATIBLE_CAPTION),
+              "incompatible-ESC box caption " + when);
+    const std::wstring text = messageBoxText(box);
+    checkText(text, incompatibleBoxText(), "incompatible-ESC box text " + when);
+    check(text.find(L"'" + kModelString + L"'") != std::wstring::npos,
+          "the box names the model in quotes");
+    pressButton(box, IDOK);
+}
+
+void checkValuesClosed(HWND dialog) {
+    for (int id : {IDC_VALUE_UNIT, IDC_VALUE_ESC_BOOTLOADER, IDC_VALUE_ESC}) {
+        checkText(controlText(dialog, id), L"0.0.0", "value " + std::to_string(id) + " cleared");
+    }
+    for (int id : {IDC_VALUE_UNIT, IDC_VALUE_ESC_BOOTLOADER, IDC_VALUE_ESC, IDC_LABEL_UNIT,
+                   IDC_LABEL_ESC_BOOTLOADER, IDC_LABEL_ESC}) {
+        check(!controlEnabled(dialog, id), "version panel control disabled " + std::to_string(id));
+    }
+}
+
+// A unit the program refused: its hint, "Update" off, the panel in the no-link state.
+void checkRefused(HWND dialog, Equipment equipment, const std::wstring& lineOneLabel) {
+    check(waitForControlText(dialog, IDC_HINT_PANEL, refusedHint(equipment), kTextTimeoutMs),
+          "hint written in time");
+    checkText(controlText(dialog, IDC_HINT_PANEL), refusedHint(equipment),
+              "hint with instructions");
+    check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled");
+    checkValuesClosed(dialog);
+    checkText(controlText(dialog, IDC_LABEL_UNIT), lineOneLabel, "label of line 1");
+}
+
+// The default emulated unit, ready: message 40000 alone, the versions, "Update" on.
+void checkReady(HWND dialog, const std::wstring& unitName) {
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kTextTimeoutMs),
+          "ready hint written in time");
+    checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_READY),
+              "hint: ready, without instructions");
+    check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
+    checkText(controlText(dialog, IDC_VALUE_UNIT), L"1.5", "unit version");
+    checkText(controlText(dialog, IDC_VALUE_ESC_BOOTLOADER), L"1.2", "bootloader version");
+    checkText(controlText(dialog, IDC_VALUE_ESC), L"0.9", "ESC firmware version");
+    checkText(controlText(dialog, IDC_LABEL_UNIT), unitName, "label of line 1 names the unit");
+    checkText(controlText(dialog, IDC_LABEL_ESC_BOOTLOADER),
+              catalogueString(IDS_LABEL_ESC_BOOTLOADER), "label of line 2");
+    checkText(controlText(dialog, IDC_LABEL_ESC), catalogueString(IDS_LABEL_ESC),
+              "label of line 3");
+    for (int id : {IDC_VALUE_UNIT, IDC_VALUE_ESC_BOOTLOADER, IDC_VALUE_ESC, IDC_LABEL_UNIT,
+                   IDC_LABEL_ESC_BOOTLOADER, IDC_LABEL_ESC}) {
+        check(controlEnabled(dialog, id), "version panel control enabled " + std::to_string(id));
+    }
+}
+
+// Red line 3 and the picture without its green background, on the screen's pixels.
+void checkPixels(HWND dialog, const std::wstring& bmpPath) {
+    const RECT escValue = controlRectInWindow(dialog, IDC_VALUE_ESC);
+    const RECT escLabel = controlRectInWindow(dialog, IDC_LABEL_ESC);
+    Capture capture;
+    // The controls paint after the dialog; take the screen once they have.
+    waitFor(
+        [&] {
+            capture = captureWindow(dialog, std::wstring());
+            return countPixels(capture, escValue, 255, 0, 0) > 0 &&
+                   countPixels(capture, escLabel, 255, 0, 0) > 0;
+        },
+        kPaintTimeoutMs);
+    capture = captureWindow(dialog, bmpPath);
+    check(capture.width > 0 && capture.height > 0, "window captured");
+    const RECT whole = {0, 0, capture.width, capture.height};
+    check(countPixels(capture, escValue, 255, 0, 0) > 0, "ESC firmware value drawn in red");
+    check(countPixels(capture, escLabel, 255, 0, 0) > 0, "ESC label drawn in red");
+    check(countPixels(capture, controlRectInWindow(dialog, IDC_VALUE_UNIT), 255, 0, 0) == 0,
+          "unit version not red");
+    check(countPixels(capture, whole, 0, 255, 0) == 0, "no pure green pixel in the window");
+
+    // The picture stands right of the version group box, level with its top: some of
+    // its pixels there differ from the dialog's face colour.
+    const RECT group = controlRectInWindow(dialog, IDC_VERSION_GROUP);
+    const RECT beside = {group.right + 1, group.top, capture.width, group.bottom};
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    const int total = (beside.right - beside.left) * (beside.bottom - beside.top);
+    const int faceCount =
+        countPixels(capture, beside, GetRValue(face), GetGValue(face), GetBValue(face));
+    check(total - faceCount > total / 20, "product picture drawn beside the version panel");
+}
+
+// A ready unit at start-up, named by its product id, with the red line 3 and the
+// picture checked on the screen.
+void readyScenario(ScenarioContext& context) {
+    const bool tunepad = context.argument == "tunepad";
+    const std::wstring path = scenarioPath(context, "ready-" + context.argument);
+    Program program;
+    if (!startEmulated(program, context.program, path, tunepad ? "product_id = 1\n" : "")) return;
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    checkReady(dialog, tunepad ? L"TUNEPAD" : L"TUNE-BOX");
+    check(findMessageBox(program.processId(), dialog) == nullptr, "no message box");
+    checkPixels(dialog, context.outputFolder + L"\\ready-" + widen(context.argument) + L"-" +
+                            widen(context.languageTag) + L".bmp");
+    closeAndCheckExit(program, dialog);
+}
+
+// A unit that cannot be updated, found at start-up.
+void refusedAtStartScenario(ScenarioContext& context) {
+    const Equipment equipment = equipmentNamed(context.argument);
+    Program program;
+    if (!startEmulated(program, context.program,
+                       scenarioPath(context, "refused-" + context.argument),
+                       scenarioLines(equipment))) {
+        return;
+    }
+    if (equipment == Equipment::incompatible) {
+        // The box comes from the first probe, inside the dialog's initialisation,
+        // before the dialog manager shows the window.
+        bool mainSeenFirst = false;
+        HWND box = nullptr;
+        waitFor(
+            [&] {
+                if (findMainDialog(program.processId()) != nullptr) mainSeenFirst = true;
+                box = findMessageBox(program.processId(), nullptr);
+                return box != nullptr;
+            },
+            kStartTimeoutMs);
+        check(!mainSeenFirst, "main dialog not visible before the box");
+        check(box == nullptr || findMainDialog(program.processId()) == nullptr,
+              "main dialog not visible while the box is up");
+        answerIncompatibleBox(box, "at start-up");
+    }
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    checkRefused(dialog, equipment, catalogueString(IDS_LABEL_UNIT));
+    check(findMessageBox(program.processId(), dialog) == nullptr, "no message box left");
+    captureWindow(dialog, context.outputFolder + L"\\refused-" + widen(context.argument) + L"-" +
+                              widen(context.languageTag) + L".bmp");
+    closeAndCheckExit(program, dialog);
+}
+
+// No unit at start, then the unit is plugged in; an incompatible one is announced on
+// every arrival.
+void arrivalScenario(ScenarioContext& context) {
+    const Equipment equipment = equipmentNamed(context.argument);
+    const std::wstring path = scenarioPath(context, "arrival-" + context.argument);
+    Program program;
+    if (!startEmulated(program, context.program, path,
+                       "unit_present = false\n" + scenarioLines(equipment))) {
+        return;
+    }
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    checkText(controlText(dialog, IDC_HINT_PANEL), hintWithInstructions(IDS_NO_UNIT),
+              "hint: no unit");
+    check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled without a unit");
+    checkValuesClosed(dialog);
+
+    if (!commandUnit(path, "plug")) return;
+    if (equipment == Equipment::ready) {
+        checkReady(dialog, L"TUNE-BOX");
+    } else if (equipment == Equipment::incompatible) {
+        answerIncompatibleBox(waitForMessageBox(program, dialog, kBoxTimeoutMs), "at arrival");
+        checkRefused(dialog, equipment, catalogueString(IDS_LABEL_UNIT));
+
+        // Out and in again: the link is closed, so pulling it changes nothing, and the
+        // next arrival probes and warns anew.
+        setControlTextFromOutside(dialog, IDC_HINT_PANEL, kHintMarker);
+        if (!commandUnit(path, "unplug")) return;
+        checkText(controlText(dialog, IDC_HINT_PANEL), kHintMarker,
+                  "removal of a refused unit changes nothing");
+        check(findMessageBox(program.processId(), dialog) == nullptr, "no box at the removal");
+        if (!commandUnit(path, "plug")) return;
+        answerIncompatibleBox(waitForMessageBox(program, dialog, kBoxTimeoutMs),
+                              "at the second arrival");
+        checkRefused(dialog, equipment, catalogueString(IDS_LABEL_UNIT));
+    } else {
+        checkRefused(dialog, equipment, catalogueString(IDS_LABEL_UNIT));
+        check(findMessageBox(program.processId(), dialog) == nullptr, "no message box");
+    }
+    captureWindow(dialog, context.outputFolder + L"\\arrival-" + widen(context.argument) + L"-" +
+                              widen(context.languageTag) + L".bmp");
+    closeAndCheckExit(program, dialog);
+}
+
+// A ready unit pulled out, then plugged in again.
+void removalScenario(ScenarioContext& context) {
+    const std::wstring path = scenarioPath(context, "removal");
+    Program program;
+    if (!startEmulated(program, context.program, path, "")) return;
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    checkReady(dialog, L"TUNE-BOX");
+
+    if (!commandUnit(path, "unplug")) return;
+    check(waitForControlText(dialog, IDC_HINT_PANEL, hintWithInstructions(IDS_CONNECTION_LOST),
+                             kTextTimeoutMs),
+          "removal hint written in time");
+    checkText(controlText(dialog, IDC_HINT_PANEL), hintWithInstructions(IDS_CONNECTION_LOST),
+              "hint: connection lost, with instructions");
+    check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled after the removal");
+    checkValuesClosed(dialog);
+    checkText(controlText(dialog, IDC_LABEL_UNIT), L"TUNE-BOX", "label of line 1 kept");
+    captureWindow(dialog,
+                  context.outputFolder + L"\\removal-" + widen(context.languageTag) + L".bmp");
+
+    if (!commandUnit(path, "plug")) return;
+    checkReady(dialog, L"TUNE-BOX");
+    closeAndCheckExit(program, dialog);
+}
+
+// Another HID device arrives: a unit whose link is closed is probed again, an open
+// link and a bus without a unit are left alone.
+void otherDeviceScenario(ScenarioContext& context) {
+    const bool noUnit = context.argument == "no-unit";
+    const Equipment equipment = equipmentNamed(context.argument);
+    const std::wstring path = scenarioPath(context, "other-" + context.argument);
+    Program program;
+    const std::string lines = noUnit ? "unit_present = false\n" : scenarioLines(equipment);
+    if (!startEmulated(program, context.program, path, lines)) return;
+    if (equipment == Equipment::incompatible) {
+        answerIncompatibleBox(waitForMessageBox(program, nullptr, kStartTimeoutMs), "at start-up");
+    }
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    const std::wstring before = controlText(dialog, IDC_HINT_PANEL);
+    const bool updateBefore = controlEnabled(dialog, IDC_UPDATE);
+
+    setControlTextFromOutside(dialog, IDC_HINT_PANEL, kHintMarker);
+    if (!commandUnit(path, "other")) return;
+    if (noUnit || equipment == Equipment::ready) {
+        checkText(controlText(dialog, IDC_HINT_PANEL), kHintMarker, "hint left alone");
+        check(controlEnabled(dialog, IDC_UPDATE) == updateBefore, "Update left as it was");
+        check(findMessageBox(program.processId(), dialog) == nullptr, "no message box");
+        if (noUnit) {
+            checkValuesClosed(dialog);
+        } else {
+            checkText(controlText(dialog, IDC_VALUE_ESC), L"0.9", "versions left shown");
+        }
+    } else {
+        if (equipment == Equipment::incompatible) {
+            answerIncompatibleBox(waitForMessageBox(program, dialog, kBoxTimeoutMs),
+                                  "at the other device's arrival");
+        }
+        checkRefused(dialog, equipment, catalogueString(IDS_LABEL_UNIT));
+        checkText(controlText(dialog, IDC_HINT_PANEL), before, "hint written anew, as before");
+    }
+    closeAndCheckExit(program, dialog);
+}
+
+const RegisterScenario registeredReady("ready", readyScenario);
+const RegisterScenario registeredRefused("refused-at-start", refusedAtStartScenario);
+const RegisterScenario registeredArrival("arrival", arrivalScenario);
+const RegisterScenario registeredRemoval("removal", removalScenario);
+const RegisterScenario registeredOther("other-device", otherDeviceScenario);
+
+}  // namespace
+}  // namespace orvanta::driver

@@ -1,0 +1,314 @@
+// The update from the click to the ESC's flash, with the emulated unit in real time:
+// the confirmations, the progress window over the main dialog, the success state and
+// the flash compared with the embedded image; and an update whose unit is pulled
+// out in the middle of the stream.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "tests/wine/driver_support.h"
+#include "tests/wine/scenarios.h"
+
+namespace orvanta::driver {
+namespace {
+
+constexpr std::uint32_t kStartTimeoutMs = 60000;
+constexpr std::uint32_t kBoxTimeoutMs = 20000;
+// Lock, unprotect, erase with its pauses and the address take a little over 5 s.
+constexpr std::uint32_t kProgressTimeoutMs = 30000;
+// The stream alone takes 37.6 s of pauses plus the exchanges.
+constexpr std::uint32_t kStreamTimeoutMs = 180000;
+constexpr std::uint32_t kFlashTimeoutMs = 10000;
+constexpr std::uint32_t kProgressPollMs = 10;
+
+constexpr int kProgressWidthPx = 400;
+constexpr int kProgressHeightPx = 50;
+constexpr std::size_t kImageBytes = 90224;
+constexpr std::size_t kFlashBytes = 131072;
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+HWND findProgressWindow(DWORD processId) {
+    const std::vector<HWND> windows = topLevelWindows(processId, L"msctls_progress32");
+    return windows.empty() ? nullptr : windows.front();
+}
+
+// How much of the bar is filled, in percent of its width, read from the screen. The
+// program dispatches no message from the first command to the end of the stream,
+// so a PBM_GETPOS sent to the bar would only be answered after the window is gone.
+// -1 when the window cannot be read.
+int barFillPercent(HWND progress) {
+    RECT window = {};
+    RECT client = {};
+    if (!GetWindowRect(progress, &window) || !GetClientRect(progress, &client)) return -1;
+    POINT origin = {0, 0};
+    ClientToScreen(progress, &origin);
+    const Capture capture = captureWindow(progress, std::wstring());
+    const int width = client.right - client.left;
+    if (capture.width <= 0 || width <= 0) return -1;
+    const COLORREF bar = GetSysColor(COLOR_HIGHLIGHT);
+    const LONG row = origin.y - window.top + (client.bottom - client.top) / 2;
+    const LONG left = origin.x - window.left;
+    const RECT middleRow = {left, row, left + width, row + 1};
+    const int filled =
+        countPixels(capture, middleRow, GetRValue(bar), GetGValue(bar), GetBValue(bar));
+    return filled * 100 / width;
+}
+
+// What the driver saw of the progress window during one stream.
+struct ProgressSeen {
+    HWND window = nullptr;
+    std::wstring title;
+    RECT rect = {};
+    std::vector<int> fills;  // distinct bar fills in percent, in the order they were read
+    bool boxBeforeStream = false;
+};
+
+// Waits for the progress window after the last confirmation and follows it until it
+// is gone, or until a message box shows (a failed block), reading only what needs
+// no answer from the busy program.
+ProgressSeen followStream(const Program& program, HWND dialog) {
+    ProgressSeen seen;
+    waitFor(
+        [&] {
+            if (findMessageBox(program.processId(), dialog) != nullptr) seen.boxBeforeStream = true;
+            return (seen.window = findProgressWindow(program.processId())) != nullptr;
+        },
+        kProgressTimeoutMs, kProgressPollMs);
+    if (seen.window == nullptr) return seen;
+    seen.title = storedWindowText(seen.window);
+    GetWindowRect(seen.window, &seen.rect);
+    waitFor(
+        [&] {
+            if (!IsWindow(seen.window) || !IsWindowVisible(seen.window)) return true;
+            if (findMessageBox(program.processId(), dialog) != nullptr) return true;
+            const int fill = barFillPercent(seen.window);
+            if (fill >= 0 && (seen.fills.empty() || seen.fills.back() != fill)) {
+                seen.fills.push_back(fill);
+            }
+            return false;
+        },
+        kStreamTimeoutMs, kProgressPollMs);
+    return seen;
+}
+
+// Title, size, place over the main window, and a bar that only moves forward up to
+// `highestFill` percent at most and at least `lowestLastFill`.
+void checkProgressWindow(const ProgressSeen& seen, HWND dialog, int lowestLastFill,
+                         int highestFill) {
+    check(seen.window != nullptr, "progress window appeared");
+    if (seen.window == nullptr) return;
+    checkText(seen.title, catalogueString(IDS_PROGRESS_TITLE), "progress window title");
+    RECT main = {};
+    GetWindowRect(dialog, &main);
+    const int width = seen.rect.right - seen.rect.left;
+    const int height = seen.rect.bottom - seen.rect.top;
+    check(width == kProgressWidthPx && height == kProgressHeightPx,
+          "progress window 400 x 50, is " + std::to_string(width) + " x " + std::to_string(height));
+    const LONG x = main.left + ((main.right - main.left) >> 1) - kProgressWidthPx / 2;
+    const LONG y = main.top + ((main.bottom - main.top) >> 1) - kProgressHeightPx / 2;
+    check(seen.rect.left == x && seen.rect.top == y,
+          "progress window centred on the main window: at " + std::to_string(seen.rect.left) + "," +
+              std::to_string(seen.rect.top) + ", expected " + std::to_string(x) + "," +
+              std::to_string(y));
+
+    std::string fills;
+    bool forward = true;
+    for (std::size_t i = 0; i < seen.fills.size(); ++i) {
+        fills += ' ';
+        fills += std::to_string(seen.fills[i]);
+        if (i > 0 && seen.fills[i] < seen.fills[i - 1]) forward = false;
+    }
+    std::printf("     bar fills read from the screen:%s\n", fills.c_str());
+    check(seen.fills.size() >= 2, "bar moves");
+    check(forward, "bar only moves forward");
+    check(!seen.fills.empty() && seen.fills.front() <= 5, "bar starts near 0");
+    check(!seen.fills.empty() && seen.fills.back() >= lowestLastFill &&
+              seen.fills.back() <= highestFill,
+          "bar ends between " + std::to_string(lowestLastFill) + " and " +
+              std::to_string(highestFill) + " percent");
+}
+
+// Waits for a box to be dismissed after a button was pressed on it.
+void waitBoxGone(HWND box) {
+    check(waitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, kBoxTimeoutMs),
+          "box closed");
+}
+
+// Presses "Update" and answers the first confirmation with OK.
+bool startUpdate(const Program& program, HWND dialog) {
+    pressButton(dialog, IDC_UPDATE);
+    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+    check(box != nullptr, "first confirmation shown");
+    if (box == nullptr) return false;
+    checkText(windowText(box), catalogueString(IDS_CONFIRM_CAPTION), "first confirmation caption");
+    checkText(messageBoxText(box), catalogueString(IDS_CONFIRM_TEXT), "first confirmation text");
+    pressButton(box, IDOK);
+    waitBoxGone(box);
+    return true;
+}
+
+// Polls until the flash file holds the image, then checks it byte for byte.
+void checkFlash(const std::wstring& flashPath, const std::vector<std::uint8_t>& image) {
+    std::vector<std::uint8_t> flash;
+    const auto holdsImage = [&] {
+        return readFileBytes(flashPath, flash) && flash.size() == kFlashBytes &&
+               std::equal(image.begin(), image.end(), flash.begin());
+    };
+    waitFor(holdsImage, kFlashTimeoutMs);
+    check(flash.size() == kFlashBytes,
+          "flash file of 131072 bytes, is " + std::to_string(flash.size()));
+    if (flash.size() != kFlashBytes) return;
+    std::size_t differs = image.size();
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        if (flash[i] != image[i]) {
+            differs = i;
+            break;
+        }
+    }
+    check(differs == image.size(),
+          "flash begins with the image; first difference at " + std::to_string(differs));
+    std::size_t notErased = 0;
+    for (std::size_t i = image.size(); i < flash.size(); ++i) {
+        if (flash[i] != 0xFF) ++notErased;
+    }
+    check(notErased == 0,
+          "flash behind the image erased, bytes not 0xff: " + std::to_string(notErased));
+}
+
+// A whole update, in real time. With an installed version of 1.0 or more the second
+// confirmation is answered Yes; below it there must be none.
+void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t installedVersion) {
+    const bool secondBox = installedVersion >= 0x0100 && installedVersion != 0xFFFF;
+    std::vector<std::uint8_t> image;
+    check(readFileBytes(windowsPath(context.argument), image) && image.size() == kImageBytes,
+          "image of 90224 bytes read from " + context.argument);
+    if (image.size() != kImageBytes) return;
+
+    const std::wstring path = context.outputFolder + L"\\" + widen(name) + L".scenario";
+    const std::wstring flashPath = context.outputFolder + L"\\" + widen(name) + L".flash";
+    DeleteFileW(flashPath.c_str());
+    char versionLine[64];
+    std::snprintf(versionLine, sizeof(versionLine), "esc_firmware_version = 0x%04x\n",
+                  installedVersion);
+    Program program;
+    if (!startEmulated(program, context.program, path,
+                       std::string(versionLine) + "flash_file = " + narrow(flashPath) + "\n")) {
+        return;
+    }
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
+          "ready before the update");
+    check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
+    if (!startUpdate(program, dialog)) return;
+
+    if (secondBox) {
+        HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+        check(box != nullptr, "second confirmation shown");
+        if (box == nullptr) return;
+        checkText(windowText(box), catalogueString(IDS_OLDER_OR_SAME_CAPTION),
+                  "second confirmation caption");
+        checkText(messageBoxText(box), catalogueString(IDS_OLDER_OR_SAME),
+                  "second confirmation text");
+        pressButton(box, IDYES);
+        waitBoxGone(box);
+    }
+    const ProgressSeen seen = followStream(program, dialog);
+    check(!seen.boxBeforeStream, "no further box before the stream");
+    checkProgressWindow(seen, dialog, 90, 100);
+
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_SUCCEEDED),
+                             kStreamTimeoutMs),
+          "success hint in time");
+    checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_UPDATE_SUCCEEDED),
+              "hint: success alone");
+    checkText(controlText(dialog, IDC_VALUE_ESC), L"1.0", "ESC firmware now 1.0");
+    checkText(controlText(dialog, IDC_VALUE_UNIT), L"1.5", "unit version still shown");
+    check(controlEnabled(dialog, IDC_VALUE_ESC), "version panel still enabled");
+    check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled after the update");
+    check(findMessageBox(program.processId(), dialog) == nullptr, "no message box after success");
+    check(findProgressWindow(program.processId()) == nullptr, "progress window gone");
+    captureWindow(dialog, context.outputFolder + L"\\" + widen(name) + L".bmp");
+
+    checkFlash(flashPath, image);
+    closeAndCheckExit(program, dialog);
+}
+
+void updateScenario(ScenarioContext& context) { runUpdate(context, "update", 0x0009); }
+
+void updateOlderOrSameScenario(ScenarioContext& context) {
+    runUpdate(context, "update-older-or-same", 0x0100);
+}
+
+// The unit is pulled out at the 940th block, half way through the stream.
+void updateUnpluggedScenario(ScenarioContext& context) {
+    const std::wstring path =
+        context.outputFolder + L"\\update-unplugged-" + widen(context.languageTag) + L".scenario";
+    Program program;
+    if (!startEmulated(program, context.program, path,
+                       "fault = unplug command=CMD_WRITE_BLOCK occurrence=940\n")) {
+        return;
+    }
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
+          "ready before the update");
+    if (!startUpdate(program, dialog)) return;
+
+    const ProgressSeen seen = followStream(program, dialog);
+    check(!seen.boxBeforeStream, "no box before the stream");
+    // Block 939 is the last one sent: 939 x 48 of 90224 bytes is 49 percent.
+    checkProgressWindow(seen, dialog, 40, 49);
+
+    HWND box = waitForMessageBox(program, dialog, kStreamTimeoutMs);
+    check(box != nullptr, "failure box shown");
+    if (box == nullptr) return;
+    check(seen.window == nullptr || !IsWindow(seen.window), "progress window destroyed");
+    check(findProgressWindow(program.processId()) == nullptr, "no progress window with the box");
+    checkText(windowText(box), catalogueString(IDS_UPDATE_FAILED_CAPTION), "failure box caption");
+    // The write of the block fails (-2) with the system's "device not connected" (1167).
+    wchar_t codeLine[256] = {};
+    std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), 0xFFFFFFFEu, 1167u);
+    const std::wstring text = messageBoxText(box);
+    const std::wstring head = catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n";
+    check(text.compare(0, head.size(), head) == 0,
+          "failure box text starts with the block's failure");
+    checkText(text, head + codeLine, "failure box text with the code line");
+    // The report has closed the link before it shows the box.
+    check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled while the box is up");
+    for (int id : {IDC_VALUE_UNIT, IDC_VALUE_ESC_BOOTLOADER, IDC_VALUE_ESC}) {
+        checkText(controlText(dialog, id), L"0.0.0", "value cleared while the box is up");
+    }
+    checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_READY),
+              "hint replaced only once the box is answered");
+    captureWindow(dialog, context.outputFolder + L"\\update-unplugged-" +
+                              widen(context.languageTag) + L".bmp");
+    pressButton(box, IDOK);
+    waitBoxGone(box);
+
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
+                             kBoxTimeoutMs),
+          "failure hint in time");
+    checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_UPDATE_FAILED_HINT),
+              "hint: update failed, alone");
+    check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled");
+    for (int id : {IDC_VALUE_UNIT, IDC_VALUE_ESC_BOOTLOADER, IDC_VALUE_ESC}) {
+        checkText(controlText(dialog, id), L"0.0.0", "value cleared " + std::to_string(id));
+        check(!controlEnabled(dialog, id), "value disabled " + std::to_string(id));
+    }
+    check(findMessageBox(program.processId(), dialog) == nullptr, "no further box");
+    closeAndCheckExit(program, dialog);
+}
+
+const RegisterScenario registeredUpdate("update", updateScenario);
+const RegisterScenario registeredOlderOrSame("update-older-or-same", updateOlderOrSameScenario);
+const RegisterScenario registeredUnplugged("update-unplugged", updateUnpluggedScenario);
+
+}  // namespace
+}  // namespace orvanta::driver
