@@ -67,7 +67,8 @@ Program::~Program() {
 
 bool Program::start(const std::wstring& exePath,
                     const std::vector<std::pair<std::wstring, std::wstring>>& environment) {
-    for (const auto& [name, value] : environment) SetEnvironmentVariableW(name.c_str(), value.c_str());
+    for (const auto& [name, value] : environment)
+        SetEnvironmentVariableW(name.c_str(), value.c_str());
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     std::wstring commandLine = L"\"" + exePath + L"\"";
@@ -142,7 +143,9 @@ std::wstring windowText(HWND window) {
 
 std::wstring controlText(HWND dialog, int id) { return windowText(GetDlgItem(dialog, id)); }
 
-bool controlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+bool controlEnabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
 
 std::wstring messageBoxText(HWND box) { return controlText(box, 0xFFFF); }
 
@@ -153,7 +156,7 @@ void pressButton(HWND dialog, int id) {
 
 Language userLanguage() {
     return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN ? Language::german
-                                                                     : Language::english;
+                                                                    : Language::english;
 }
 
 std::wstring catalogueString(std::uint32_t id) {
@@ -186,7 +189,8 @@ Capture captureWindow(HWND window, const std::wstring& bmpPath) {
     const int stride = (capture.width * 3 + 3) & ~3;
     capture.bgr.resize(static_cast<std::size_t>(capture.width) * 3 * capture.height);
     for (int y = 0; y < capture.height; ++y) {
-        const auto* row = static_cast<const std::uint8_t*>(bits) + static_cast<std::size_t>(y) * stride;
+        const auto* row =
+            static_cast<const std::uint8_t*>(bits) + static_cast<std::size_t>(y) * stride;
         std::copy(row, row + capture.width * 3,
                   capture.bgr.begin() + static_cast<std::ptrdiff_t>(y) * capture.width * 3);
     }

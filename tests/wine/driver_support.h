@@ -34,8 +34,8 @@ public:
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    bool start(const std::wstring& exePath, const std::vector<std::pair<std::wstring, std::wstring>>&
-                                                environment = {});
+    bool start(const std::wstring& exePath,
+               const std::vector<std::pair<std::wstring, std::wstring>>& environment = {});
     DWORD processId() const { return info_.dwProcessId; }
     // Waits for the process to end; false when it does not within timeoutMs.
     bool waitForExit(std::uint32_t timeoutMs, DWORD& exitCode);

@@ -26,17 +26,16 @@ void catalogueScenario(ScenarioContext& context) {
     for (const CatalogueEntry& entry : catalogue()) {
         wchar_t buffer[kTextBufferChars] = {};
         const int length = LoadStringW(program, entry.id, buffer, kTextBufferChars);
-        const std::wstring expected =
-            language == Language::german ? entry.german : entry.english;
-        checkText(std::wstring(buffer, length > 0 ? static_cast<std::size_t>(length) : 0),
-                  expected, "LoadStringW " + std::to_string(entry.id));
+        const std::wstring expected = language == Language::german ? entry.german : entry.english;
+        checkText(std::wstring(buffer, length > 0 ? static_cast<std::size_t>(length) : 0), expected,
+                  "LoadStringW " + std::to_string(entry.id));
         ++compared;
     }
     check(compared >= 30, "every catalogue entry compared (" + std::to_string(compared) + ")");
 
     // Found without naming a language, whatever the user's language is.
-    HRSRC image = FindResourceW(program, MAKEINTRESOURCEW(IDR_FIRMWARE_IMAGE),
-                                MAKEINTRESOURCEW(10));
+    HRSRC image =
+        FindResourceW(program, MAKEINTRESOURCEW(IDR_FIRMWARE_IMAGE), MAKEINTRESOURCEW(10));
     check(image != nullptr, "firmware image found");
     if (image != nullptr) {
         check(SizeofResource(program, image) == kFirmwareImageBytes, "firmware image length");
