@@ -18,8 +18,9 @@ constexpr std::uint32_t kStartTimeoutMs = 60000;
 constexpr std::uint32_t kBoxTimeoutMs = 20000;
 constexpr std::uint32_t kProgressTimeoutMs = 30000;
 constexpr std::uint32_t kStreamTimeoutMs = 180000;
-// Fine enough for a run of some 45 s; EnumWindows costs the program nothing.
-constexpr std::uint32_t kPollMs = 5;
+// Fine enough for a run of some 45 s (0.1 %), and seldom enough not to compete
+// with the program for the Wine server while it streams.
+constexpr std::uint32_t kPollMs = 50;
 // The hint is asked for only once the stream is over; a busy program gets this long.
 constexpr std::uint32_t kAnswerMs = 20;
 
