@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <utility>
@@ -43,6 +45,17 @@ inline std::string utf8(const std::wstring& text) {
     }
     return out;
 }
+
+#ifdef ORVANTA_FIRMWARE_IMAGE_FILE
+// The firmware stand-in the build made, read once.
+inline const std::vector<std::uint8_t>& firmwareImage() {
+    static const std::vector<std::uint8_t> image = [] {
+        std::ifstream file(ORVANTA_FIRMWARE_IMAGE_FILE, std::ios::binary);
+        return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
+    }();
+    return image;
+}
+#endif
 
 inline std::string hex(std::uint32_t value) {
     static const char digits[] = "0123456789abcdef";

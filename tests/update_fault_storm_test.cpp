@@ -28,13 +28,7 @@ constexpr std::uint32_t kBlocks = 1880;
 // Lock, protection off, erase, address, the blocks, protection on, lock reset.
 constexpr std::uint32_t kUpdateExchanges = 4 + kBlocks + 2;
 
-const std::vector<std::uint8_t>& firmwareImage() {
-    static const std::vector<std::uint8_t> image = [] {
-        std::ifstream file(ORVANTA_FIRMWARE_IMAGE_FILE, std::ios::binary);
-        return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
-    }();
-    return image;
-}
+using test::firmwareImage;
 
 // The failure text that names the step carrying this command.
 std::uint32_t failureMessageOf(std::uint8_t command) {

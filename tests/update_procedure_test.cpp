@@ -27,13 +27,7 @@ using test::ShellRig;
 constexpr std::size_t kImageBytes = 90224;
 constexpr std::size_t kBlocks = 1880;
 
-const std::vector<std::uint8_t>& firmwareImage() {
-    static const std::vector<std::uint8_t> image = [] {
-        std::ifstream file(ORVANTA_FIRMWARE_IMAGE_FILE, std::ios::binary);
-        return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
-    }();
-    return image;
-}
+using test::firmwareImage;
 
 // A trace line of a request: the named bytes, then `fill` up to the 60-byte report.
 std::string request(const std::vector<std::uint8_t>& bytes, std::uint8_t fill = 0) {
