@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
