@@ -59,8 +59,9 @@ struct ExchangeTiming {
 };
 
 // Writes the request in `report` and reads the reply into the same buffer. The
-// last error stays as the failed transfer left it; nothing here touches it.
+// error of a failed transfer is kept with the link as this exchange's own.
 LinkStatus exchange(UnitLink& link, ReportBuffer& report, ExchangeTiming timing = {}) {
+    link.lastTransferError = 0;
     if (!link.isOpen() || link.bus == nullptr) {
         return kStatusNoLink;
     }
@@ -72,6 +73,7 @@ LinkStatus exchange(UnitLink& link, ReportBuffer& report, ExchangeTiming timing 
     HidBus& bus = *link.bus;
     if (bus.write(link.handle, report.data(), link.outputReportLength, kWriteTimeoutMs) !=
         IoOutcome::done) {
+        link.lastTransferError = bus.lastError();
         return kStatusWriteFailed;
     }
     if (timing.delayBeforeReadMs != 0 && link.clock != nullptr) {
@@ -81,6 +83,7 @@ LinkStatus exchange(UnitLink& link, ReportBuffer& report, ExchangeTiming timing 
     report[0] = kInputReportId;
     if (bus.read(link.handle, report.data(), link.inputReportLength, timing.readTimeoutMs) !=
         IoOutcome::done) {
+        link.lastTransferError = bus.lastError();
         return kStatusReadFailed;
     }
     return kStatusOk;
@@ -230,6 +233,7 @@ LinkStatus setWriteAddress(UnitLink& link) {
 }
 
 LinkStatus writeBlock(UnitLink& link, const std::uint8_t* data, std::uint32_t words) {
+    link.lastTransferError = 0;
     if (!link.isOpen() || words > kMaxBlockWords || (data == nullptr && words != 0)) {
         return kStatusNoLink;
     }

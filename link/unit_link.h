@@ -95,6 +95,11 @@ struct UnitLink {
     std::array<std::uint8_t, kEscInfoBytes> escInfo{};
     std::array<std::uint8_t, kBootloaderInfoBytes> bootloaderInfo{};
     std::uint16_t productId = 0;
+    // The system's error code of the last exchange's failed transfer, 0 when its
+    // transfers went through (a device error is the unit's answer, not a transfer
+    // failure). Kept with the exchange so that a failure report never shows a code
+    // left over from an earlier call.
+    std::uint32_t lastTransferError = 0;
 
     bool isOpen() const { return handle != kInvalidHidHandle; }
 

@@ -453,6 +453,22 @@ INSTANTIATE_TEST_SUITE_P(
                     true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+// The second number is the failing exchange's own: a device error after transfers
+// that went through shows 0, not what discovery failed at before, and a failed
+// transfer shows its own code.
+TEST_F(UpdateRun, LastErrorBelongsToTheFailingExchange) {
+    rig.bus.addOtherDevice(0x046D, 0xC52B);
+    rig.bus.failures(rig.bus.pathAt(0)).openFails = true;  // leaves last error 5
+    EmulatedUnit& unit = readyUnit();
+    ASSERT_EQ(rig.bus.lastError(), 5u);
+    unit.addFault(faultOnCommand(FaultKind::errorStatus, CMD_SET_ADDRESS, 1, 0xE004));
+    rig.ui.answerNextBox(kIdOk);
+    runFirmwareUpdate(rig.app);
+    EXPECT_EQ(rig.ui.callsStartingWith("box ").back(),
+              failureBox(IDS_SET_ADDRESS_FAILED,
+                         L"The system shows following errorcode: 0x0000e004-0x00000000"));
+}
+
 TEST_F(UpdateRun, FailureInGermanUsesTheGermanCodeLine) {
     EmulatedUnit& unit = readyUnit();
     rig.ui.language = Language::german;

@@ -39,9 +39,8 @@ struct Failure {
     std::uint32_t lastError = 0;
 };
 
-std::uint32_t lastErrorOf(const UnitLink& link) {
-    return link.bus != nullptr ? link.bus->lastError() : 0;
-}
+// The error of the step's own exchange, not whatever the bus failed at last.
+std::uint32_t lastErrorOf(const UnitLink& link) { return link.lastTransferError; }
 
 void pause(UnitLink& link, std::uint32_t ms) {
     if (link.clock != nullptr) link.clock->sleepMs(ms);
@@ -133,7 +132,7 @@ void runFirmwareUpdate(App& app) {
 
     if (!link.isOpen()) {
         reportFailure(
-            app, Failure{true, false, IDS_NO_LINK_AT_UPDATE, kStatusNoLink, lastErrorOf(link)});
+            app, Failure{true, false, IDS_NO_LINK_AT_UPDATE, kStatusNoLink, 0});
         return;
     }
 
