@@ -21,7 +21,22 @@ void showIncompatibleEscBox(App& app) {
     DialogSurface& ui = *app.ui;
     const std::wstring text = formatMessage(ui.loadString(IDS_INCOMPATIBLE_TEXT), {kModelString});
     const std::wstring caption = ui.loadString(IDS_INCOMPATIBLE_CAPTION);
+    app.presenceBoxOpen = true;
     ui.messageBox(text, caption, kMbOk | kMbIconInformation);
+    app.presenceBoxOpen = false;
+}
+
+// One attempt to find and judge a unit after a HID arrival, with the link closed.
+void probeAfterArrival(App& app) {
+    const LinkStatus status = openLink(app.link);
+    if (status != kStatusOk) {
+        // No unit among the HID interfaces (a keyboard, a mouse...) changes
+        // nothing. A unit that was opened but failed its probe would otherwise
+        // hold the link open and make every later arrival be ignored.
+        if (app.link.isOpen()) classifyUnit(app, status, ProbeVariant::arrival);
+        return;
+    }
+    classifyUnit(app, kStatusOk, ProbeVariant::arrival);
 }
 
 // Every case in which the equipment is not ready: the link goes, "Update" goes
@@ -29,8 +44,8 @@ void showIncompatibleEscBox(App& app) {
 void refuseUnit(App& app, std::uint32_t situationId, bool incompatible, bool refreshPanel) {
     app.ui->enableControl(IDC_UPDATE, false);
     closeLink(app.link);
-    // The link is already closed here, so a device change that arrives while the
-    // box is open sees a closed link; this hint is written after whatever it wrote.
+    // The link is already closed here, and arrivals wait until the box and this
+    // hint are done.
     if (incompatible) showIncompatibleEscBox(app);
     setHintWithInstructions(app, situationId);
     if (refreshPanel) refreshVersionPanel(app);
@@ -93,18 +108,15 @@ bool handleDeviceChange(App& app, std::uint32_t event, const DeviceBroadcast* br
         if (broadcast == nullptr || broadcast->deviceType != kDbtDevTypDeviceInterface) {
             return true;
         }
+        if (app.presenceBoxOpen) {
+            app.arrivalHeldBack = true;
+            return true;
+        }
         // One link at a time: a second unit waits until the next arrival after the
         // first one has gone.
         if (app.link.isOpen()) return true;
-        const LinkStatus status = openLink(app.link);
-        if (status != kStatusOk) {
-            // No unit among the HID interfaces (a keyboard, a mouse...) changes
-            // nothing. A unit that was opened but failed its probe would otherwise
-            // hold the link open and make every later arrival be ignored.
-            if (app.link.isOpen()) classifyUnit(app, status, ProbeVariant::arrival);
-            return true;
-        }
-        classifyUnit(app, kStatusOk, ProbeVariant::arrival);
+        probeAfterArrival(app);
+        handleHeldBackArrival(app);
         return true;
     }
     if (event == kDbtDeviceRemoveComplete) {
@@ -120,6 +132,15 @@ bool handleDeviceChange(App& app, std::uint32_t event, const DeviceBroadcast* br
         return true;
     }
     return false;
+}
+
+void handleHeldBackArrival(App& app) {
+    // A loop, not a recursion: each probe may show the box again and note
+    // another arrival under it.
+    while (app.arrivalHeldBack) {
+        app.arrivalHeldBack = false;
+        if (!app.link.isOpen()) probeAfterArrival(app);
+    }
 }
 
 bool devicePathsEqual(const std::wstring& a, const std::wstring& b) {

@@ -77,6 +77,7 @@ void initialiseDialog(App& app) {
 
     const LinkStatus status = openLink(app.link);
     classifyUnit(app, status, ProbeVariant::startUp);
+    handleHeldBackArrival(app);
 }
 
 void closeDialog(App& app) {

@@ -48,6 +48,11 @@ struct App {
     DialogSurface* ui = nullptr;
     UnitLink link;
     bool deviceNotificationRegistered = false;
+    // While the incompatible-ESC box is open, an arrival is only noted; it is
+    // handled once, after the box and the hint behind it, so that nothing nests
+    // and the hint, the panel and "Update" always agree with the link.
+    bool presenceBoxOpen = false;
+    bool arrivalHeldBack = false;
 };
 
 // --- Main dialog (entry and dispatch) ---------------------------------------
@@ -103,6 +108,8 @@ void setHintWithInstructions(App& app, std::uint32_t messageId);
 void classifyUnit(App& app, LinkStatus status, ProbeVariant variant);
 // Returns true for the two events it follows; broadcast may be null.
 bool handleDeviceChange(App& app, std::uint32_t event, const DeviceBroadcast* broadcast);
+// Handles, once, an arrival that came while the incompatible-ESC box was open.
+void handleHeldBackArrival(App& app);
 // Case-insensitive for A-Z and a-z only, as the system compares device paths.
 bool devicePathsEqual(const std::wstring& a, const std::wstring& b);
 
