@@ -76,7 +76,14 @@ std::wstring Win32DialogSurface::controlText(int id) {
 }
 
 void Win32DialogSurface::enableControl(int id, bool enable) {
-    EnableWindow(GetDlgItem(mainWindow_, id), enable ? TRUE : FALSE);
+    HWND control = GetDlgItem(mainWindow_, id);
+    if (!enable && control != nullptr && GetFocus() == control) {
+        // A disabled control keeps the focus but takes no keys, and the dialog
+        // manager would then ignore Esc, Enter and Tab for good. Hand the focus
+        // on first, the way the dialog itself moves it ("Close" always takes it).
+        SendMessageW(mainWindow_, WM_NEXTDLGCTL, 0, FALSE);
+    }
+    EnableWindow(control, enable ? TRUE : FALSE);
 }
 
 int Win32DialogSurface::messageBox(const std::wstring& text, const std::wstring& caption,

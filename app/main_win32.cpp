@@ -6,6 +6,7 @@
 #include "app/clock_win32.h"
 #include "app/dialog_surface_win32.h"
 #include "app/shell.h"
+#include "app/single_instance_win32.h"
 #include "app/system_libraries_win32.h"
 #include "resources/resource_ids.h"
 #include "update/update.h"
@@ -88,6 +89,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
                     int /*show*/) {
     using namespace orvanta;
     restrictDllSearchToSystem();
+    // Before any device is opened: a second copy would put its requests between
+    // the first copy's blocks.
+    const SingleInstance onlyCopy;
+    if (!onlyCopy.first()) {
+        bringRunningCopyToFront();
+        return 0;
+    }
     // The update holds the GUI thread for the whole stream; without this the
     // system would swap the windows for a frozen "Not Responding" ghost and
     // invite the user to kill the program mid-write.

@@ -7,6 +7,7 @@ set(orvanta_windows_link_options -static -municode -mwindows)
 set(orvanta_win32_sources
   ${CMAKE_SOURCE_DIR}/app/main_win32.cpp
   ${CMAKE_SOURCE_DIR}/app/dialog_surface_win32.cpp
+  ${CMAKE_SOURCE_DIR}/app/single_instance_win32.cpp
   ${CMAKE_SOURCE_DIR}/app/system_libraries_win32.cpp)
 
 # Only KnownDLLs are static imports; everything else comes from System32 at run time.

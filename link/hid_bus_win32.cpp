@@ -103,9 +103,14 @@ InterfaceLookup Win32HidBus::interfaceAt(std::uint32_t index, std::wstring& path
 void Win32HidBus::endEnumeration() { deviceList_.reset(); }
 
 HidHandle Win32HidBus::open(const std::wstring& path) {
-    HANDLE device =
-        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    // No sharing: every open handle of a HID interface receives every input
+    // report, so a second reader or writer (another program, or a stray copy of
+    // this one) could take a reply meant for us or put its own request between two
+    // blocks. While the link holds the unit, others can still open it without read
+    // or write access (enough to read its ids), but not to talk to it; and a unit
+    // that some other program holds for talking is not taken over.
+    HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
         recordError(GetLastError());
         return kInvalidHidHandle;

@@ -1,0 +1,28 @@
+// One copy of the program per session: a second start hands over to the running
+// copy before it touches any device, so two copies never talk to one unit.
+#pragma once
+
+#include <windows.h>
+
+namespace orvanta {
+
+class SingleInstance {
+public:
+    SingleInstance();
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // False when another copy of the program runs in this session.
+    bool first() const { return first_; }
+
+private:
+    HANDLE mutex_ = nullptr;
+    bool first_ = true;
+};
+
+// Brings the running copy's main window, or the box it shows, to the front; waits a
+// little for the window when that copy is still starting.
+void bringRunningCopyToFront();
+
+}  // namespace orvanta
