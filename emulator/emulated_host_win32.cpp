@@ -58,6 +58,7 @@ EmulatedHost::EmulatedHost(Clock& clock) : bus_(clock) {
     } else {
         controlFile_ = kDefaultControlFile;
     }
+    scenarioText_ = text;
     std::string error;
     if (!parseScenario(text, scenario_, error)) {
         reportError("scenario: " + error);
@@ -92,7 +93,11 @@ void EmulatedHost::poll() {
         DeleteFileW(controlFile_.c_str());
         std::istringstream lines(commands);
         std::string command;
-        while (lines >> command) runCommand(command);
+        while (std::getline(lines, command)) {
+            while (!command.empty() && (command.back() == '\r' || command.back() == ' '))
+                command.pop_back();
+            if (!command.empty()) runCommand(command);
+        }
     }
     // A unit that vanished in the middle of an exchange (a scenario fault) is
     // announced as the system would announce a pulled plug.
@@ -121,6 +126,18 @@ void EmulatedHost::runCommand(const std::string& command) {
                                   L"#emulated#{4d1e55b2-f16f-11cf-88cb-001111000030}";
         bus_.addOtherDevice(0x046D, 0xC52B, path);
         notify(DBT_DEVICEARRIVAL, path);
+    } else if (command.rfind("set ", 0) == 0) {
+        // A scenario line for the unit, as if the user had swapped its ESC: it
+        // counts from the unit's next request or plug.
+        Scenario changed;
+        std::string error;
+        const std::string text = scenarioText_ + "\n" + command.substr(4) + "\n";
+        if (parseScenario(text, changed, error)) {
+            scenarioText_ = text;
+            unit_->config() = changed.unit;
+        } else {
+            reportError("control command " + command + ": " + error);
+        }
     } else {
         reportError("unknown control command " + command);
     }

@@ -18,8 +18,9 @@ namespace orvanta {
 inline constexpr wchar_t kScenarioVariable[] = L"ORVANTA_EMULATOR_SCENARIO";
 // Commands are read from this file beside the scenario (scenario path + this
 // suffix), or from this name in the current folder without a scenario: one command
-// per line, `unplug`, `plug` or `other` (another HID device arrives). The file is
-// consumed when read.
+// per line, `unplug`, `plug`, `other` (another HID device arrives) or `set LINE`
+// (a scenario line that changes the unit, e.g. `set esc_type_code = 0x110fa0d2`).
+// The file is consumed when read.
 inline constexpr wchar_t kControlSuffix[] = L".control";
 inline constexpr wchar_t kDefaultControlFile[] = L"orvanta-emulator.control";
 // A real unit answers within about 2 ms (full-speed USB, polled every millisecond).
@@ -48,6 +49,7 @@ private:
 
     EmulatedBus bus_;
     Scenario scenario_;
+    std::string scenarioText_;  // with the lines that `set` added
     EmulatedUnit* unit_ = nullptr;
     std::wstring unitPath_;
     std::wstring controlFile_;

@@ -363,4 +363,111 @@ std::wstring hintWithInstructions(std::uint32_t messageId) {
     return catalogueString(messageId) + L"\r\n\r\n" + catalogueString(IDS_INSTRUCTIONS);
 }
 
+namespace {
+
+constexpr std::uint32_t kFrontTimeoutMs = 5000;
+constexpr std::uint32_t kFocusTimeoutMs = 5000;
+
+void sendInputs(INPUT* inputs, UINT count) { SendInput(count, inputs, sizeof(INPUT)); }
+
+}  // namespace
+
+// The window is the foreground and its own thread has taken the activation: the
+// foreground changes at once, the thread follows when it has handled the change.
+bool activeInItsThread(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    return GetForegroundWindow() == window &&
+           GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) &&
+           info.hwndActive == window;
+}
+
+bool bringToFront(HWND window) {
+    SetForegroundWindow(window);
+    const bool front = waitFor([&] { return activeInItsThread(window); }, kFrontTimeoutMs);
+    check(front, "window brought to the front");
+    return front;
+}
+
+bool clickControl(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    RECT rect = {};
+    if (control == nullptr || !GetWindowRect(control, &rect)) {
+        check(false, "control " + std::to_string(id) + " to click exists");
+        return false;
+    }
+    if (!bringToFront(GetAncestor(dialog, GA_ROOT))) return false;
+    const int x = (rect.left + rect.right) / 2;
+    const int y = (rect.top + rect.bottom) / 2;
+    // Absolute mouse coordinates run from 0 to 65535 across the primary screen.
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    INPUT move = {};
+    move.type = INPUT_MOUSE;
+    move.mi.dx = static_cast<LONG>((x * 65535LL + screenWidth / 2) / (screenWidth - 1));
+    move.mi.dy = static_cast<LONG>((y * 65535LL + screenHeight / 2) / (screenHeight - 1));
+    move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    sendInputs(&move, 1);
+    // The buttons go only once the pointer is over the control, as a hand would
+    // press them.
+    const bool there = waitFor(
+        [&] {
+            POINT at = {};
+            return GetCursorPos(&at) && at.x == x && at.y == y &&
+                   WindowFromPoint(at) == control;
+        },
+        kFrontTimeoutMs);
+    check(there, "pointer over control " + std::to_string(id));
+    INPUT buttons[2] = {};
+    for (INPUT& input : buttons) input.type = INPUT_MOUSE;
+    buttons[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    buttons[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    sendInputs(buttons, 2);
+    return there;
+}
+
+void pressKey(WORD virtualKey) {
+    INPUT inputs[2] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = virtualKey;
+        input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC));
+    }
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    sendInputs(inputs, 2);
+}
+
+HWND focusOf(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+void checkKeyboardAlive(Program& program, HWND dialog, const std::string& when) {
+    if (!bringToFront(dialog)) return;
+    HWND before = nullptr;
+    check(waitFor(
+              [&] {
+                  before = focusOf(dialog);
+                  return before != nullptr && IsWindowEnabled(before) &&
+                         GetAncestor(before, GA_ROOT) == dialog;
+              },
+              kFocusTimeoutMs),
+          "an enabled control of the dialog has the focus " + when);
+    pressKey(VK_TAB);
+    HWND after = nullptr;
+    const bool moved = waitFor(
+        [&] {
+            after = focusOf(dialog);
+            return after != nullptr && after != before;
+        },
+        kFocusTimeoutMs);
+    check(moved && IsWindowEnabled(after), "Tab moves the focus " + when);
+    pressKey(VK_ESCAPE);
+    DWORD exitCode = 1;
+    check(program.waitForExit(kCloseTimeoutMs, exitCode), "Esc ends the program " + when);
+    check(exitCode == 0, "exit code 0 after Esc " + when);
+}
+
 }  // namespace orvanta::driver

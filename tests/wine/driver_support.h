@@ -114,6 +114,25 @@ RECT controlRectInWindow(HWND dialog, int id);
 int countPixels(const Capture& capture, const RECT& area, std::uint8_t red, std::uint8_t green,
                 std::uint8_t blue);
 
+// --- Real input ---------------------------------------------------------------------
+
+// The window is the foreground window and its thread has taken the activation.
+bool activeInItsThread(HWND window);
+// Makes the window the foreground window, as a click on its caption would; false when
+// it does not become the foreground in time.
+bool bringToFront(HWND window);
+// Clicks the middle of a control with the mouse (SendInput), after bringing its
+// top-level window to the front.
+bool clickControl(HWND dialog, int id);
+// Presses and releases a key (SendInput) on whatever window has the keyboard focus.
+void pressKey(WORD virtualKey);
+// The window that has the keyboard focus in the thread that owns `window`; null when
+// that thread has none.
+HWND focusOf(HWND window);
+// With real keys: Tab moves the focus to another enabled control of the dialog, then
+// Esc ends the program with exit code 0. `when` names the moment in the messages.
+void checkKeyboardAlive(Program& program, HWND dialog, const std::string& when);
+
 // A situation line, an empty line and the wiring instructions, as the hint panel
 // shows them.
 std::wstring hintWithInstructions(std::uint32_t messageId);

@@ -140,15 +140,16 @@ void waitBoxGone(HWND box) {
           "box closed");
 }
 
-// Presses "Update" and answers the first confirmation with OK.
+// Clicks "Update" with the mouse and answers the first confirmation with Enter.
 bool startUpdate(const Program& program, HWND dialog) {
-    pressButton(dialog, IDC_UPDATE);
+    if (!clickControl(dialog, IDC_UPDATE)) return false;
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr, "first confirmation shown");
     if (box == nullptr) return false;
     checkText(windowText(box), catalogueString(IDS_CONFIRM_CAPTION), "first confirmation caption");
     checkText(messageBoxText(box), catalogueString(IDS_CONFIRM_TEXT), "first confirmation text");
-    pressButton(box, IDOK);
+    if (!bringToFront(box)) return false;
+    pressKey(VK_RETURN);
     waitBoxGone(box);
     return true;
 }
@@ -237,7 +238,7 @@ void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t 
     captureWindow(dialog, context.outputFolder + L"\\" + widen(name) + L".bmp");
 
     checkFlash(flashPath, image);
-    closeAndCheckExit(program, dialog);
+    checkKeyboardAlive(program, dialog, "after a successful update");
 }
 
 void updateScenario(ScenarioContext& context) { runUpdate(context, "update", 0x0009); }
@@ -289,7 +290,8 @@ void updateUnpluggedScenario(ScenarioContext& context) {
               "hint replaced only once the box is answered");
     captureWindow(dialog, context.outputFolder + L"\\update-unplugged-" +
                               widen(context.languageTag) + L".bmp");
-    pressButton(box, IDOK);
+    if (!bringToFront(box)) return;
+    pressKey(VK_RETURN);
     waitBoxGone(box);
 
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
@@ -303,7 +305,7 @@ void updateUnpluggedScenario(ScenarioContext& context) {
         check(!controlEnabled(dialog, id), "value disabled " + std::to_string(id));
     }
     check(findMessageBox(program.processId(), dialog) == nullptr, "no further box");
-    closeAndCheckExit(program, dialog);
+    checkKeyboardAlive(program, dialog, "after the failure box");
 }
 
 const RegisterScenario registeredUpdate("update", updateScenario);

@@ -31,3 +31,10 @@ wine_test(wine_update_en_older_or_same en update-older-or-same ${emulated_progra
           ${ORVANTA_FIRMWARE_IMAGE_FILE})
 wine_test(wine_update_de_unplugged_at_block_940 de update-unplugged
           ${emulated_program})
+
+# Under a user's hands: real clicks and keys, a second start, arrivals under a box.
+foreach(lang en de)
+  wine_test(wine_keyboard_after_removal_${lang} ${lang} keyboard-after-removal ${emulated_program})
+endforeach()
+wine_test(wine_second_copy_en en second-copy ${emulated_program})
+wine_test(wine_arrivals_under_box_en en arrivals-under-box ${emulated_program})

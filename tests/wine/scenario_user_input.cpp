@@ -1,0 +1,161 @@
+// The program under a user's hands: the keyboard stays alive after "Update" is
+// disabled, a second start hands over to the running copy, and arrivals under the
+// incompatible-ESC box wait for it instead of stacking boxes.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "tests/wine/driver_support.h"
+#include "tests/wine/scenarios.h"
+
+namespace orvanta::driver {
+namespace {
+
+constexpr std::uint32_t kStartTimeoutMs = 60000;
+constexpr std::uint32_t kBoxTimeoutMs = 20000;
+constexpr std::uint32_t kSecondCopyExitMs = 15000;
+constexpr int kArrivals = 20;
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring scenarioPath(const ScenarioContext& context, const std::string& name) {
+    return context.outputFolder + L"\\" + widen(name) + L"-" + widen(context.languageTag) +
+           L".scenario";
+}
+
+// Request lines ("> ...") in the trace file; -1 when it cannot be read.
+int requestsInTrace(const std::wstring& tracePath) {
+    std::vector<std::uint8_t> bytes;
+    if (!readFileBytes(tracePath, bytes)) return -1;
+    int requests = 0;
+    bool lineStart = true;
+    for (std::uint8_t b : bytes) {
+        if (lineStart && b == '>') ++requests;
+        lineStart = b == '\n';
+    }
+    return requests;
+}
+
+HWND waitForReady(const Program& program) {
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return nullptr;
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
+          "ready");
+    return dialog;
+}
+
+// "Update" clicked, the confirmation cancelled with Esc, then the unit pulled out
+// while the button still has the focus, and plugged in again.
+void keyboardAfterRemovalScenario(ScenarioContext& context) {
+    const std::wstring path = scenarioPath(context, "keyboard-after-removal");
+    Program program;
+    if (!startEmulated(program, context.program, path, "")) return;
+    HWND dialog = waitForReady(program);
+    if (dialog == nullptr || !clickControl(dialog, IDC_UPDATE)) return;
+    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+    check(box != nullptr, "confirmation shown after the click");
+    if (box == nullptr) return;
+    pressKey(VK_ESCAPE);
+    check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "Esc cancels the confirmation");
+    check(waitFor([&] { return focusOf(dialog) == GetDlgItem(dialog, IDC_UPDATE); }, kBoxTimeoutMs),
+          "\"Update\" has the focus again");
+
+    commandUnit(path, "unplug");
+    check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled after the removal");
+    const HWND focus = focusOf(dialog);
+    check(focus != nullptr && IsWindowEnabled(focus), "the focus left the disabled button");
+
+    commandUnit(path, "plug");
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
+          "ready again after the plug");
+    checkKeyboardAlive(program, dialog, "after a removal and a plug");
+}
+
+// A second start while the first copy runs: it ends at once, brings the first copy
+// to the front and never talks to the unit. Once the first copy has ended, a start
+// works as usual.
+void secondCopyScenario(ScenarioContext& context) {
+    const std::wstring path = scenarioPath(context, "second-copy");
+    const std::wstring tracePath = path + L".trace";
+    DeleteFileW(tracePath.c_str());
+    const std::string scenario = "trace_file = " + narrow(tracePath) + "\n";
+    Program first;
+    if (!startEmulated(first, context.program, path, scenario)) return;
+    HWND dialog = waitForReady(first);
+    if (dialog == nullptr) return;
+    const int probeRequests = requestsInTrace(tracePath);
+    check(probeRequests > 0, "the first copy's probe is in the trace");
+
+    // The first copy minimised, as when the user has put it aside and starts the
+    // program again.
+    ShowWindow(dialog, SW_MINIMIZE);
+    check(waitFor([&] { return IsIconic(dialog) != FALSE; }, kBoxTimeoutMs),
+          "the first copy minimised");
+
+    Program second;
+    check(second.start(context.program, {{L"ORVANTA_EMULATOR_SCENARIO", path}}),
+          "second copy started");
+    DWORD exitCode = 1;
+    check(second.waitForExit(kSecondCopyExitMs, exitCode), "second copy ends by itself");
+    check(exitCode == 0, "second copy's exit code 0");
+    check(waitFor([&] { return !IsIconic(dialog) && activeInItsThread(dialog); }, kBoxTimeoutMs),
+          "the first copy's window restored and in front");
+    check(requestsInTrace(tracePath) == probeRequests, "the unit saw nothing of the second copy");
+    checkKeyboardAlive(first, dialog, "in the first copy");
+
+    Program third;
+    if (!startEmulated(third, context.program, path, scenario)) return;
+    HWND thirdDialog = waitForReady(third);
+    if (thirdDialog == nullptr) return;
+    check(requestsInTrace(tracePath) == 2 * probeRequests, "a later start probes the unit");
+    closeAndCheckExit(third, thirdDialog);
+}
+
+// An incompatible ESC arrives; while its box is open twenty HID arrivals come in and
+// the user swaps the unit for one with a compatible ESC. One box at a time, and
+// after it the dialog shows what is really connected.
+void arrivalsUnderBoxScenario(ScenarioContext& context) {
+    const std::wstring path = scenarioPath(context, "arrivals-under-box");
+    Program program;
+    if (!startEmulated(program, context.program, path,
+                       "unit_present = false\nesc_type_code = 0x12345678\n")) {
+        return;
+    }
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    check(waitForControlText(dialog, IDC_HINT_PANEL, hintWithInstructions(IDS_NO_UNIT),
+                             kStartTimeoutMs),
+          "no unit at the start");
+    commandUnit(path, "plug");
+    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+    check(box != nullptr, "incompatible-ESC box shown at the arrival");
+    if (box == nullptr) return;
+
+    for (int i = 0; i < kArrivals; ++i) commandUnit(path, "other");
+    commandUnit(path, "unplug");
+    commandUnit(path, "set esc_type_code = 0x110fa0d2");
+    commandUnit(path, "plug");
+    const std::size_t boxes = topLevelWindows(program.processId(), L"#32770").size() - 1;
+    check(boxes == 1, "one box after twenty arrivals, counted " + std::to_string(boxes));
+    checkText(controlText(dialog, IDC_HINT_PANEL), hintWithInstructions(IDS_NO_UNIT),
+              "nothing handled while the box is open");
+
+    if (!bringToFront(box)) return;
+    pressKey(VK_RETURN);
+    check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "Enter dismisses the box");
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kBoxTimeoutMs),
+          "ready hint after the box");
+    check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
+    checkText(controlText(dialog, IDC_VALUE_ESC), L"0.9", "the compatible ESC's version shown");
+    check(findMessageBox(program.processId(), dialog) == nullptr, "no further box");
+    checkKeyboardAlive(program, dialog, "after the box");
+}
+
+const RegisterScenario registeredRemoval("keyboard-after-removal", keyboardAfterRemovalScenario);
+const RegisterScenario registeredSecondCopy("second-copy", secondCopyScenario);
+const RegisterScenario registeredArrivals("arrivals-under-box", arrivalsUnderBoxScenario);
+
+}  // namespace
+}  // namespace orvanta::driver
