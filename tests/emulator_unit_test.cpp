@@ -358,41 +358,46 @@ std::string hexLine(char direction, std::initializer_list<std::uint8_t> head, st
 TEST_F(EmulatorTest, TraceHasEveryReportInOrder) {
     open();
     ASSERT_EQ(bus.trace().size(), 6u);
-    EXPECT_EQ(bus.trace()[0], hexLine('>', {0x01, 0x08}, 60));
-    EXPECT_EQ(bus.trace()[1],
-              hexLine('<', {0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x05, 0x01}, 60));
+    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x08}, 60));
+    EXPECT_EQ(
+        bus.trace()[1],
+        "0 " + hexLine('<', {0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x05, 0x01}, 60));
     bus.clearTrace();
 
     ASSERT_EQ(setSystemLock(link, true), kStatusOk);
     ASSERT_EQ(bus.trace().size(), 2u);
-    EXPECT_EQ(bus.trace()[0].substr(0, 14), "> 01 0b 01 01 ");
-    EXPECT_EQ(bus.trace()[0], hexLine('>', {0x01, 0x0B, 0x01, 0x01}, 60));
-    EXPECT_EQ(bus.trace()[1], hexLine('<', {0x02, 0x00, 0x00, 0x01}, 60));
+    EXPECT_EQ(bus.trace()[0].substr(0, 16), "0 > 01 0b 01 01 ");
+    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x0B, 0x01, 0x01}, 60));
+    EXPECT_EQ(bus.trace()[1], "0 " + hexLine('<', {0x02, 0x00, 0x00, 0x01}, 60));
 
     bus.clearTrace();
     const std::uint8_t block[32] = {};
     writeBlock(link, block, 8);
-    EXPECT_EQ(bus.trace()[0].substr(0, 14), "> 01 1b 20 00 ");
+    EXPECT_EQ(bus.trace()[0].substr(0, 16), "0 > 01 1b 20 00 ");
     EXPECT_EQ(bus.trace()[0].substr(bus.trace()[0].size() - 3), " ff");
 }
 
-TEST_F(EmulatorTest, TraceMarksFailedTransfers) {
+TEST_F(EmulatorTest, TraceMarksFailedTransfersWithTheirTimeAndTheBytesOfAWrite) {
     UnitConfig config;
     config.inputReportLength = 44;
     config.outputReportLength = 52;
     EmulatedUnit& unit = open(config);
-    EXPECT_EQ(bus.trace()[0], hexLine('>', {0x01, 0x08}, 52));
-    EXPECT_EQ(bus.trace()[1].size(), 1u + 3u * 44u);
+    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x08}, 52));
+    EXPECT_EQ(bus.trace()[1].size(), 2u + 1u + 3u * 44u);
     bus.clearTrace();
 
+    clock.advance(1500);
     unit.addFault(faultOnCommand(FaultKind::writeFails, CMD_SYSTEM_LOCK));
     unit.addFault(faultOnCommand(FaultKind::noAnswer, CMD_WRITE_PROTECTION));
     setSystemLock(link, true);
     setWriteProtection(link, false);
     ASSERT_EQ(bus.trace().size(), 3u);
-    EXPECT_EQ(bus.trace()[0], "! write failed, last error 31");
-    EXPECT_EQ(bus.trace()[1].substr(0, 14), "> 01 20 01 00 ");
-    EXPECT_EQ(bus.trace()[2], "! read timed out, last error 1460");
+    EXPECT_EQ(bus.trace()[0], "1500 ! write failed, last error 31: " +
+                                  hexLine('>', {0x01, 0x0B, 0x01, 0x01}, 52).substr(2));
+    EXPECT_EQ(bus.trace()[1].substr(0, 19), "1500 > 01 20 01 00 ");
+    // A line carries the time its transfer ended: here after the read's time limit.
+    EXPECT_EQ(bus.trace()[2],
+              std::to_string(1500 + kReadTimeoutMs) + " ! read timed out, last error 1460");
 }
 
 TEST_F(EmulatorTest, TraceFileReceivesTheSameLines) {

@@ -46,10 +46,14 @@ std::string blockRequest(const std::uint8_t* payload, std::size_t length) {
     return request(bytes, 0xFF);
 }
 
+// The requests of a trace, without their times.
 std::vector<std::string> requestsOf(const std::vector<std::string>& trace) {
     std::vector<std::string> out;
     for (const std::string& line : trace) {
-        if (line.rfind("> ", 0) == 0) out.push_back(line);
+        TraceLine split;
+        if (splitTraceLine(line, split) && split.entry.rfind("> ", 0) == 0) {
+            out.push_back(split.entry);
+        }
     }
     return out;
 }
