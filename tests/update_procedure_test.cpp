@@ -194,6 +194,37 @@ TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThem) {
     EXPECT_EQ(rig.clock.totalMs(), 42680u);
 }
 
+TEST_F(UpdateRun, PausesCanBeReadFromTheTraceAlone) {
+    EmulatedUnit& unit = readyUnit();
+    unit.config().replyLatencyMs = 2;
+    runFirmwareUpdate(rig.app);
+
+    // Times between consecutive lines: a request to its reply, then that reply to
+    // the next request.
+    std::vector<std::uint64_t> expected = {
+        2,    20,    // lock, then the pause
+        2,    20,    // write protection off
+        1000, 4020,  // the erase's own wait for its reply, then 4000 ms and 20 ms
+        2,    20,    // write address, then the pause before the stream
+    };
+    for (std::size_t block = 1; block <= kBlocks; ++block) {
+        expected.insert(expected.end(), {2, 20});
+    }
+    expected.insert(expected.end(), {2, 0, 2});  // protection on, lock reset: no pause
+
+    const std::vector<std::string>& trace = rig.bus.trace();
+    ASSERT_EQ(trace.size(), expected.size() + 1);
+    TraceLine previous;
+    ASSERT_TRUE(splitTraceLine(trace[0], previous));
+    for (std::size_t i = 1; i < trace.size(); ++i) {
+        TraceLine line;
+        ASSERT_TRUE(splitTraceLine(trace[i], line)) << trace[i];
+        ASSERT_EQ(line.entry[0], i % 2 == 0 ? '>' : '<') << "line " << i;
+        ASSERT_EQ(line.ms - previous.ms, expected[i - 1]) << "before line " << i;
+        previous = line;
+    }
+}
+
 TEST_F(UpdateRun, FinishingCommandsThatFailLeaveTheRunSuccessful) {
     EmulatedUnit& unit = readyUnit();
     unit.addFault(faultOnCommand(FaultKind::errorStatus, CMD_WRITE_PROTECTION, 2, 0xE00A));
