@@ -553,6 +553,29 @@ TEST_F(EmulatorTest, UnplugFaultEndsEveryLaterTransfer) {
     EXPECT_EQ(bus.openHandleCount(), 0u);
 }
 
+TEST_F(EmulatorTest, UnitComesBackAtItsReplugTimeWhetherOrNotTheChangesWereTaken) {
+    EmulatedUnit& unit = open();
+    Fault unplug = faultOnCommand(FaultKind::unplug, CMD_SYSTEM_LOCK, 2);
+    unplug.replugAfterMs = 100;
+    unit.addFault(unplug);
+    ASSERT_EQ(setSystemLock(link, true), kStatusOk);
+    EXPECT_EQ(setSystemLock(link, false), kStatusWriteFailed);
+    closeLink(link);
+
+    clock.advance(99);
+    EXPECT_EQ(openLink(link), kStatusNoUnit);
+    clock.advance(1);
+    EXPECT_EQ(openLink(link), kStatusOk);
+    EXPECT_FALSE(unit.systemLocked());
+    EXPECT_FALSE(unit.replugAtMs().has_value());
+    // The bus still tells of both changes, in order.
+    const std::vector<PresenceChange> changes = bus.takePresenceChanges();
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_FALSE(changes[0].arrived);
+    EXPECT_TRUE(changes[1].arrived);
+    EXPECT_EQ(changes[1].path, bus.pathAt(0));
+}
+
 TEST_F(EmulatorTest, ReplugPowersTheUnitUpButKeepsTheFlash) {
     EmulatedUnit& unit = open();
     prepare();

@@ -347,6 +347,55 @@ TEST_F(UpdateRun, UnitPulledOutUnderTheFirstBoxFailsAtTheLockWithoutCode) {
     EXPECT_FALSE(rig.ui.preciseTiming);
 }
 
+TEST_F(UpdateRun, UnitReplugsAfterAFailedStreamAndTakesTheNextUpdate) {
+    EmulatedUnit& unit = readyUnit();
+    Fault unplug = faultOnCommand(FaultKind::unplug, CMD_WRITE_BLOCK, 940);
+    unplug.replugAfterMs = 3000;
+    unit.addFault(unplug);
+    runFirmwareUpdate(rig.app);
+    ASSERT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_FAILED_HINT));
+    EXPECT_TRUE(unit.systemLocked());
+
+    // What the system announces, delivered to the dialog as its messages would be.
+    const auto deliver = [&] {
+        std::vector<PresenceChange> changes = rig.bus.takePresenceChanges();
+        for (const PresenceChange& change : changes) {
+            if (change.arrived) {
+                rig.arrival(change.path);
+            } else {
+                rig.removal(change.path);
+            }
+        }
+        return changes;
+    };
+    rig.clock.sleepMs(2999);
+    std::vector<PresenceChange> changes = deliver();
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_FALSE(changes[0].arrived);
+    EXPECT_FALSE(rig.bus.present(changes[0].path));
+
+    rig.clock.sleepMs(1);
+    changes = deliver();
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_TRUE(changes[0].arrived);
+    // Powered up afresh, with the half-written flash kept: the probe reads the
+    // version the image's first block put there.
+    EXPECT_FALSE(unit.systemLocked());
+    EXPECT_TRUE(unit.writeProtected());
+    ASSERT_TRUE(rig.app.link.isOpen());
+    const std::vector<std::uint8_t>& image = firmwareImage();
+    const std::uint16_t halfWritten = static_cast<std::uint16_t>(image[4] | (image[5] << 8));
+    EXPECT_EQ(rig.app.link.escFirmwareVersion(), halfWritten);
+    EXPECT_TRUE(rig.ui.isEnabled(IDC_UPDATE));
+
+    rig.ui.answerNextBox(kIdOk);
+    if (halfWritten >= 0x0100 && halfWritten != 0xFFFF) rig.ui.answerNextBox(kIdYes);
+    runFirmwareUpdate(rig.app);
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_SUCCEEDED));
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), unit.flash().begin()));
+    EXPECT_TRUE(rig.bus.takePresenceChanges().empty());
+}
+
 struct DamageCase {
     const char* name;
     std::function<std::vector<std::uint8_t>()> image;
