@@ -2,6 +2,7 @@
 // transfers handed to the emulated units, and the report trace.
 #include "emulator/emulated_bus.h"
 
+#include <charconv>
 #include <cstdio>
 
 namespace orvanta {
@@ -15,7 +16,19 @@ constexpr std::uint32_t kErrorInvalidHandle = 6;
 
 }  // namespace
 
-EmulatedBus::EmulatedBus(Clock& clock) : clock_(clock) {}
+bool splitTraceLine(const std::string& line, TraceLine& out) {
+    std::uint64_t ms = 0;
+    const char* end = line.data() + line.size();
+    const auto [next, error] = std::from_chars(line.data(), end, ms);
+    if (error != std::errc{} || next == end || *next != ' ') {
+        return false;
+    }
+    out.ms = ms;
+    out.entry.assign(next + 1, end);
+    return true;
+}
+
+EmulatedBus::EmulatedBus(Clock& clock) : clock_(clock), createdAtMs_(clock.nowMs()) {}
 
 EmulatedBus::~EmulatedBus() = default;
 
@@ -92,6 +105,34 @@ void EmulatedBus::noteUnplug(Interface& iface) {
     if (iface.unit) {
         iface.unit->setUnplugged(true);
     }
+    presenceChanges_.push_back(PresenceChange{iface.path, false});
+}
+
+void EmulatedBus::notePlug(Interface& iface) {
+    iface.present = true;
+    if (iface.unit) {
+        iface.unit->setUnplugged(false);
+        iface.unit->powerUp();
+    }
+    presenceChanges_.push_back(PresenceChange{iface.path, true});
+}
+
+bool EmulatedBus::replugDue(const Interface& iface) const {
+    if (iface.present || !iface.unit) {
+        return false;
+    }
+    const std::optional<std::uint64_t> at = iface.unit->replugAtMs();
+    return at.has_value() && clock_.nowMs() >= *at;
+}
+
+// Time only moves on the clock, so a replug takes effect at the first look at the
+// bus after its time has come.
+void EmulatedBus::plugDueUnits() {
+    for (auto& iface : interfaces_) {
+        if (replugDue(*iface)) {
+            notePlug(*iface);
+        }
+    }
 }
 
 void EmulatedBus::unplug(const std::wstring& path) {
@@ -105,16 +146,19 @@ void EmulatedBus::plug(const std::wstring& path) {
     if (iface == nullptr || iface->present) {
         return;
     }
-    iface->present = true;
-    if (iface->unit) {
-        iface->unit->setUnplugged(false);
-        iface->unit->powerUp();
-    }
+    notePlug(*iface);
 }
 
 bool EmulatedBus::present(const std::wstring& path) const {
     const Interface* iface = findInterface(path);
-    return iface != nullptr && iface->present;
+    return iface != nullptr && (iface->present || replugDue(*iface));
+}
+
+std::vector<PresenceChange> EmulatedBus::takePresenceChanges() {
+    plugDueUnits();
+    std::vector<PresenceChange> changes;
+    changes.swap(presenceChanges_);
+    return changes;
 }
 
 std::uint32_t EmulatedBus::openCount(const std::wstring& path) const {
@@ -129,39 +173,53 @@ bool EmulatedBus::setTraceFile(const std::string& fileName) {
     return traceFile_.is_open();
 }
 
-void EmulatedBus::addTraceLine(std::string line) {
+namespace {
+
+// The bytes as two lower-case hex digits each, separated by single blanks.
+std::string hexBytes(const std::uint8_t* data, std::size_t length) {
+    static constexpr char kHexDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(length * 3);
+    for (std::size_t i = 0; i < length; ++i) {
+        if (i != 0) {
+            text += ' ';
+        }
+        text += kHexDigits[data[i] >> 4];
+        text += kHexDigits[data[i] & 0x0F];
+    }
+    return text;
+}
+
+}  // namespace
+
+void EmulatedBus::addTraceLine(const std::string& entry) {
+    const std::string line = std::to_string(clock_.nowMs() - createdAtMs_) + ' ' + entry;
     if (traceFile_.is_open()) {
         traceFile_ << line << '\n';
         traceFile_.flush();
     }
-    trace_.push_back(std::move(line));
+    trace_.push_back(line);
 }
 
 void EmulatedBus::traceReport(char direction, const std::uint8_t* data, std::size_t length) {
-    static constexpr char kHexDigits[] = "0123456789abcdef";
-    std::string line;
-    line.reserve(2 + length * 3);
-    line += direction;
-    line += ' ';
-    for (std::size_t i = 0; i < length; ++i) {
-        if (i != 0) {
-            line += ' ';
-        }
-        line += kHexDigits[data[i] >> 4];
-        line += kHexDigits[data[i] & 0x0F];
-    }
-    addTraceLine(std::move(line));
+    addTraceLine(std::string{direction, ' '} + hexBytes(data, length));
 }
 
-void EmulatedBus::traceFailure(const char* what, IoOutcome outcome, std::uint32_t error) {
-    std::string line = "! ";
-    line += what;
-    line += outcome == IoOutcome::timedOut ? " timed out" : " failed";
-    line += ", last error " + std::to_string(error);
-    addTraceLine(std::move(line));
+// A failed write keeps the bytes it was given, so a refused request can be read.
+void EmulatedBus::traceFailure(const char* what, IoOutcome outcome, std::uint32_t error,
+                               const std::uint8_t* data, std::size_t length) {
+    std::string entry = "! ";
+    entry += what;
+    entry += outcome == IoOutcome::timedOut ? " timed out" : " failed";
+    entry += ", last error " + std::to_string(error);
+    if (data != nullptr && length != 0) {
+        entry += ": " + hexBytes(data, length);
+    }
+    addTraceLine(entry);
 }
 
 bool EmulatedBus::beginEnumeration() {
+    plugDueUnits();
     if (enumerationFails_) {
         fail(kErrorGenFailure);
         return false;
@@ -196,6 +254,7 @@ void EmulatedBus::endEnumeration() {
 }
 
 HidHandle EmulatedBus::open(const std::wstring& path) {
+    plugDueUnits();
     for (std::size_t position = 0; position < interfaces_.size(); ++position) {
         Interface& iface = *interfaces_[position];
         if (iface.path != path) {
@@ -272,14 +331,15 @@ bool EmulatedBus::capabilities(HidHandle handle, HidCaps& out) {
 
 IoOutcome EmulatedBus::write(HidHandle handle, const std::uint8_t* data, std::size_t length,
                              std::uint32_t /*timeoutMs*/) {
+    plugDueUnits();
     Interface* iface = liveInterface(handle);
     if (iface == nullptr) {
-        traceFailure("write", IoOutcome::failed, lastError_);
+        traceFailure("write", IoOutcome::failed, lastError_, data, length);
         return IoOutcome::failed;
     }
     if (!iface->unit) {
         fail(kErrorInvalidFunction);
-        traceFailure("write", IoOutcome::failed, lastError_);
+        traceFailure("write", IoOutcome::failed, lastError_, data, length);
         return IoOutcome::failed;
     }
     const UnitTransfer transfer = iface->unit->receiveRequest(data, length);
@@ -288,7 +348,7 @@ IoOutcome EmulatedBus::write(HidHandle handle, const std::uint8_t* data, std::si
     }
     if (transfer.outcome != IoOutcome::done) {
         fail(transfer.lastError);
-        traceFailure("write", transfer.outcome, transfer.lastError);
+        traceFailure("write", transfer.outcome, transfer.lastError, data, length);
         return transfer.outcome;
     }
     traceReport('>', data, length);
@@ -297,6 +357,7 @@ IoOutcome EmulatedBus::write(HidHandle handle, const std::uint8_t* data, std::si
 
 IoOutcome EmulatedBus::read(HidHandle handle, std::uint8_t* data, std::size_t length,
                             std::uint32_t timeoutMs) {
+    plugDueUnits();
     Interface* iface = liveInterface(handle);
     if (iface == nullptr) {
         traceFailure("read", IoOutcome::failed, lastError_);

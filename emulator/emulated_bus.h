@@ -25,13 +25,23 @@ struct InterfaceFailures {
     bool capabilitiesFail = false;  // capabilities() fails, last error 31
 };
 
-// The trace has one line per report, in order:
-//   "> " and every byte of a report written to a unit,
-//   "< " and every byte of a report read from a unit,
-// each byte as two lower-case hex digits, separated by single spaces, report id
-// first, the whole report length. A transfer that failed leaves a line starting
-// with "! " instead, naming the direction and the last error, e.g.
-//   "! write failed, last error 31" or "! read timed out, last error 1460".
+// A unit arriving or leaving, as the system would announce it.
+struct PresenceChange {
+    std::wstring path;
+    bool arrived = false;
+};
+
+// A trace line taken apart: its time, and the rest ("> 01 0b ...").
+struct TraceLine {
+    std::uint64_t ms = 0;
+    std::string entry;
+};
+// False when the line does not start with a time and one blank.
+bool splitTraceLine(const std::string& line, TraceLine& out);
+
+// The trace has one line per transfer, in the format described at `trace_file` in
+// emulator/scenario.h: the time in milliseconds since the bus was created, then
+// the report or what failed.
 class EmulatedBus final : public HidBus {
 public:
     explicit EmulatedBus(Clock& clock);
@@ -57,10 +67,15 @@ public:
 
     // Unplugging makes every open handle of the interface fail with 1167 for good
     // and removes it from later enumerations; plugging it in again powers the
-    // unit up anew (its flash is kept) and needs a fresh open.
+    // unit up anew (its flash is kept) and needs a fresh open. A unit that an
+    // unplug fault took away with a replug time comes back by itself once the
+    // clock has reached that time.
     void unplug(const std::wstring& path);
     void plug(const std::wstring& path);
     bool present(const std::wstring& path) const;
+    // Every plug and unplug since the last call, in order, whether by the methods
+    // above, by a fault or by a replug that has come due.
+    std::vector<PresenceChange> takePresenceChanges();
 
     std::size_t openHandleCount() const { return handles_.size(); }
     // How often open() handed out a handle to this interface.
@@ -71,6 +86,7 @@ public:
     std::uint32_t enumerationCount() const { return enumerations_; }
 
     const std::vector<std::string>& trace() const { return trace_; }
+    // Empties the list; the times of later lines still count from the bus's creation.
     void clearTrace() { trace_.clear(); }
     // Appends every trace line to this file as it happens; false when it cannot
     // be opened.
@@ -114,10 +130,14 @@ private:
     Interface* liveInterface(HidHandle handle);
     std::wstring makePath(std::uint16_t vendorId, std::uint16_t productId) const;
     void fail(std::uint32_t error) { lastError_ = error; }
-    void addTraceLine(std::string line);
+    void addTraceLine(const std::string& entry);
     void traceReport(char direction, const std::uint8_t* data, std::size_t length);
-    void traceFailure(const char* what, IoOutcome outcome, std::uint32_t error);
-    static void noteUnplug(Interface& iface);
+    void traceFailure(const char* what, IoOutcome outcome, std::uint32_t error,
+                      const std::uint8_t* data = nullptr, std::size_t length = 0);
+    void noteUnplug(Interface& iface);
+    void notePlug(Interface& iface);
+    bool replugDue(const Interface& iface) const;
+    void plugDueUnits();
 
     Clock& clock_;
     std::vector<std::unique_ptr<Interface>> interfaces_;
@@ -129,8 +149,10 @@ private:
     HidHandle nextHandle_ = 0x100;
     std::uint32_t strayCloses_ = 0;
     std::uint32_t lastError_ = 0;
+    std::uint64_t createdAtMs_ = 0;
     std::vector<std::string> trace_;
     std::ofstream traceFile_;
+    std::vector<PresenceChange> presenceChanges_;
 };
 
 }  // namespace orvanta

@@ -67,6 +67,8 @@ EmulatedHost::EmulatedHost(Clock& clock) : bus_(clock) {
     unit_ = &applyScenario(scenario_, bus_, error);
     if (!error.empty()) reportError(error);
     unitPath_ = bus_.pathAt(bus_.interfaceCount() - 1);
+    // A unit absent at start has not left: the system announces nothing for it.
+    bus_.takePresenceChanges();
 }
 
 void EmulatedHost::reportError(const std::string& message) {
@@ -99,27 +101,25 @@ void EmulatedHost::poll() {
             if (!command.empty()) runCommand(command);
         }
     }
-    // A unit that vanished in the middle of an exchange (a scenario fault) is
-    // announced as the system would announce a pulled plug.
-    if (!bus_.present(unitPath_) && !removalNotified_) {
-        removalNotified_ = true;
-        notify(DBT_DEVICEREMOVECOMPLETE, unitPath_);
-    }
+    announcePresenceChanges();
     saveFlashIfChanged();
+}
+
+// Plugs and unplugs by command, by a scenario fault in the middle of an exchange or
+// by a fault's replug are announced as the system announces a real plug.
+void EmulatedHost::announcePresenceChanges() {
+    for (const PresenceChange& change : bus_.takePresenceChanges()) {
+        notify(change.arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, change.path);
+    }
 }
 
 void EmulatedHost::runCommand(const std::string& command) {
     if (command == "unplug") {
-        if (!bus_.present(unitPath_)) return;
         bus_.unplug(unitPath_);
-        removalNotified_ = true;
-        notify(DBT_DEVICEREMOVECOMPLETE, unitPath_);
     } else if (command == "plug") {
-        if (bus_.present(unitPath_)) return;
         bus_.plug(unitPath_);
-        removalNotified_ = false;
-        notify(DBT_DEVICEARRIVAL, unitPath_);
     } else if (command == "other") {
+        announcePresenceChanges();
         ++otherDevices_;
         const std::wstring path = L"\\\\?\\HID#VID_046D&PID_C52B&MI_0" +
                                   std::to_wstring(otherDevices_) +

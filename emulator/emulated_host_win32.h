@@ -43,6 +43,7 @@ private:
     static void CALLBACK onTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
     void poll();
     void runCommand(const std::string& command);
+    void announcePresenceChanges();
     void notify(WPARAM event, const std::wstring& path);
     void saveFlashIfChanged();
     void reportError(const std::string& message);
@@ -54,7 +55,6 @@ private:
     std::wstring unitPath_;
     std::wstring controlFile_;
     HWND mainWindow_ = nullptr;
-    bool removalNotified_ = false;
     std::uint32_t savedAtExchange_ = 0;
     int otherDevices_ = 0;
 };

@@ -34,6 +34,77 @@ UnitTransfer failedTransfer(std::uint32_t lastError, IoOutcome outcome = IoOutco
     return UnitTransfer{outcome, lastError, false};
 }
 
+constexpr std::size_t kArgumentsByte = 4;
+constexpr std::uint8_t kBlockFiller = 0xFF;
+
+// What byte 3 of a request may hold.
+enum class Byte3 { zero, flag, one };
+
+// The form of each request: the length byte it carries, byte 3, and how many
+// argument bytes follow from byte 4. A block's length byte is its payload size
+// instead, any multiple of 4 up to the largest block.
+struct RequestShape {
+    std::uint8_t command;
+    std::uint8_t lengthByte;
+    Byte3 byte3;
+    std::uint8_t argumentBytes;
+};
+
+constexpr RequestShape kRequestShapes[] = {
+    {CMD_IDENTIFY, 0, Byte3::zero, 0},
+    {CMD_READ_MEMORY, kUnitInfoBytes, Byte3::zero, 4},
+    {CMD_SYSTEM_LOCK, 1, Byte3::flag, 0},
+    {CMD_WRITE_BLOCK, 0, Byte3::zero, 0},
+    {CMD_READ_ESC_INFO, 8, Byte3::zero, 8},
+    {CMD_ERASE_FIRMWARE, 4, Byte3::zero, 4},
+    {CMD_SET_ADDRESS, 9, Byte3::one, 8},
+    {CMD_WRITE_PROTECTION, 1, Byte3::flag, 0},
+    {CMD_READ_BOOTLOADER_INFO, 0, Byte3::zero, 0},
+};
+
+// The device error code for a request of the wrong form, or 0 for a well-formed
+// one. Every byte of the report is judged, up to its announced length: the unit
+// takes a stray byte as a sign that the sender and it disagree about the command.
+std::uint32_t formError(const std::uint8_t* request, std::size_t length) {
+    const std::uint8_t command = request[1];
+    const auto shape = std::find_if(std::begin(kRequestShapes), std::end(kRequestShapes),
+                                    [&](const RequestShape& s) { return s.command == command; });
+    if (shape == std::end(kRequestShapes)) {
+        return kEmuErrorUnknownCommand;
+    }
+    const bool block = command == CMD_WRITE_BLOCK;
+    std::size_t argumentBytes = shape->argumentBytes;
+    if (block) {
+        if (request[2] % 4 != 0 || request[2] > kMaxBlockWords * 4u) {
+            return kEmuErrorBadLength;
+        }
+        argumentBytes = request[2];
+    } else if (request[2] != shape->lengthByte) {
+        return kEmuErrorBadLength;
+    }
+    const std::size_t namedBytes = kArgumentsByte + argumentBytes;
+    if (namedBytes > length) {
+        return kEmuErrorReportTooShort;
+    }
+    switch (shape->byte3) {
+    case Byte3::zero:
+        if (request[3] != 0) return kEmuErrorBadFiller;
+        break;
+    case Byte3::flag:
+        if (request[3] > 1) return kEmuErrorBadArgument;
+        break;
+    case Byte3::one:
+        if (request[3] != 1) return kEmuErrorBadArgument;
+        break;
+    }
+    const std::uint8_t filler = block ? kBlockFiller : 0x00;
+    if (std::any_of(request + namedBytes, request + length,
+                    [&](std::uint8_t b) { return b != filler; })) {
+        return kEmuErrorBadFiller;
+    }
+    return 0;
+}
+
 }  // namespace
 
 Fault faultOnCommand(FaultKind kind, std::uint8_t command, std::uint32_t occurrence,
@@ -64,6 +135,13 @@ EmulatedUnit::EmulatedUnit(Clock& clock, const UnitConfig& config)
 
 void EmulatedUnit::addFault(const Fault& fault) { faults_.push_back(fault); }
 
+void EmulatedUnit::setUnplugged(bool unplugged) {
+    unplugged_ = unplugged;
+    if (!unplugged) {
+        replugAtMs_.reset();
+    }
+}
+
 void EmulatedUnit::powerUp() {
     systemLocked_ = false;
     writeProtected_ = true;
@@ -90,8 +168,12 @@ std::uint32_t EmulatedUnit::commandCount(std::uint8_t command) const {
     return it == commandCounts_.end() ? 0 : it->second;
 }
 
-const Fault* EmulatedUnit::faultFor(std::uint8_t command, std::uint32_t occurrence) const {
+const Fault* EmulatedUnit::faultFor(FaultKind kind, std::uint8_t command,
+                                    std::uint32_t occurrence) const {
     for (const Fault& fault : faults_) {
+        if (fault.kind != kind) {
+            continue;
+        }
         if (fault.exchange != 0) {
             if (fault.exchange == exchanges_) {
                 return &fault;
@@ -120,34 +202,34 @@ UnitTransfer EmulatedUnit::receiveRequest(const std::uint8_t* data, std::size_t 
     commandLog_.push_back(command);
     pending_ = Pending::none;
 
-    const Fault* fault = faultFor(command, occurrence);
-    if (fault != nullptr) {
-        switch (fault->kind) {
-        case FaultKind::unplug:
-            unplugged_ = true;
-            return UnitTransfer{IoOutcome::failed, kErrorDeviceNotConnected, true};
-        case FaultKind::writeFails:
-            return failedTransfer(kErrorGenFailure);
-        case FaultKind::noAnswer:
-            pending_ = Pending::noAnswer;
-            return UnitTransfer{};
-        case FaultKind::errorStatus:
-            replyReadyAtMs_ = clock_.nowMs() + config_.replyLatencyMs;
-            answerError(fault->value);
-            return UnitTransfer{};
-        case FaultKind::readFails:
-        case FaultKind::wrongEcho:
-            break;
+    const auto hits = [&](FaultKind kind) { return faultFor(kind, command, occurrence); };
+    if (const Fault* unplug = hits(FaultKind::unplug); unplug != nullptr) {
+        unplugged_ = true;
+        if (unplug->replugAfterMs != 0) {
+            replugAtMs_ = clock_.nowMs() + unplug->replugAfterMs;
         }
+        return UnitTransfer{IoOutcome::failed, kErrorDeviceNotConnected, true};
+    }
+    if (hits(FaultKind::writeFails) != nullptr) {
+        return failedTransfer(kErrorGenFailure);
+    }
+    if (hits(FaultKind::noAnswer) != nullptr) {
+        pending_ = Pending::noAnswer;
+        return UnitTransfer{};
     }
 
     replyReadyAtMs_ = clock_.nowMs() + config_.replyLatencyMs;
-    carryOut(data, length);
-    if (fault != nullptr && fault->kind == FaultKind::readFails) {
+    if (const Fault* error = hits(FaultKind::errorStatus); error != nullptr) {
+        answerError(error->value);
+    } else {
+        carryOut(data, length);
+    }
+    if (const Fault* echo = hits(FaultKind::wrongEcho); echo != nullptr) {
+        reply_[3] = echo->value != 0 ? static_cast<std::uint8_t>(echo->value)
+                                     : static_cast<std::uint8_t>(reply_[3] ^ 0x01);
+    }
+    if (hits(FaultKind::readFails) != nullptr) {
         pending_ = Pending::readFails;
-    } else if (fault != nullptr && fault->kind == FaultKind::wrongEcho) {
-        reply_[3] = fault->value != 0 ? static_cast<std::uint8_t>(fault->value)
-                                      : static_cast<std::uint8_t>(reply_[3] ^ 0x01);
     }
     return UnitTransfer{};
 }
@@ -206,10 +288,12 @@ void EmulatedUnit::carryOut(const std::uint8_t* request, std::size_t length) {
     pending_ = Pending::reply;
 
     const std::uint8_t command = request[1];
-    // Requests shorter than the arguments they carry cannot be judged.
-    if (length < 12 && command != CMD_IDENTIFY && command != CMD_READ_BOOTLOADER_INFO &&
-        command != CMD_SYSTEM_LOCK && command != CMD_WRITE_PROTECTION) {
-        answerError(kEmuErrorBadLength);
+    if (const std::uint32_t code = formError(request, length); code != 0) {
+        answerError(code);
+        if (command == CMD_SYSTEM_LOCK) {
+            // The lock answers with its state even when it refuses a request.
+            reply_[3] = systemLocked_ ? 1 : 0;
+        }
         return;
     }
     switch (command) {
@@ -223,7 +307,7 @@ void EmulatedUnit::carryOut(const std::uint8_t* request, std::size_t length) {
         answerSystemLock(request[3]);
         break;
     case CMD_WRITE_BLOCK:
-        answerWriteBlock(request, length);
+        answerWriteBlock(request);
         break;
     case CMD_READ_ESC_INFO:
         answerEscInfo(request);
@@ -269,7 +353,7 @@ void EmulatedUnit::answerIdentify() {
 }
 
 void EmulatedUnit::answerReadMemory(const std::uint8_t* request) {
-    if (request[2] != kUnitInfoBytes || readLe32(&request[4]) != kUnitInfoAddress) {
+    if (readLe32(&request[4]) != kUnitInfoAddress) {
         answerError(kEmuErrorBadArgument);
         return;
     }
@@ -286,10 +370,6 @@ void EmulatedUnit::answerReadMemory(const std::uint8_t* request) {
 void EmulatedUnit::answerEscInfo(const std::uint8_t* request) {
     if (!escReady()) {
         answerError(kEmuErrorNoBootloader);
-        return;
-    }
-    if (request[2] != 8) {
-        answerError(kEmuErrorBadLength);
         return;
     }
     if (readLe32(&request[4]) != kEscInfoBytes || readLe32(&request[8]) != kEscInfoSelector) {
@@ -313,11 +393,6 @@ void EmulatedUnit::answerBootloaderInfo() {
 }
 
 void EmulatedUnit::answerSystemLock(std::uint8_t flag) {
-    if (flag > 1) {
-        answerError(kEmuErrorBadArgument);
-        reply_[3] = systemLocked_ ? 1 : 0;
-        return;
-    }
     systemLocked_ = flag == 1;
     reply_[3] = flag;
 }
@@ -325,10 +400,6 @@ void EmulatedUnit::answerSystemLock(std::uint8_t flag) {
 void EmulatedUnit::answerWriteProtection(std::uint8_t flag) {
     if (!escReady()) {
         answerError(kEmuErrorNoBootloader);
-        return;
-    }
-    if (flag > 1) {
-        answerError(kEmuErrorBadArgument);
         return;
     }
     writeProtected_ = flag == 1;
@@ -343,10 +414,6 @@ void EmulatedUnit::answerWriteProtection(std::uint8_t flag) {
 void EmulatedUnit::answerErase(const std::uint8_t* request) {
     if (!escReady()) {
         answerError(kEmuErrorNoBootloader);
-        return;
-    }
-    if (request[2] != 4) {
-        answerError(kEmuErrorBadLength);
         return;
     }
     if (readLe32(&request[4]) != kConfirmationValue) {
@@ -373,10 +440,6 @@ void EmulatedUnit::answerSetAddress(const std::uint8_t* request) {
         answerError(kEmuErrorNoBootloader);
         return;
     }
-    if (request[2] != 9) {
-        answerError(kEmuErrorBadLength);
-        return;
-    }
     if (readLe32(&request[8]) != kConfirmationValue) {
         answerError(kEmuErrorBadConfirmation);
         return;
@@ -389,17 +452,12 @@ void EmulatedUnit::answerSetAddress(const std::uint8_t* request) {
     writeAddress_ = address;
 }
 
-void EmulatedUnit::answerWriteBlock(const std::uint8_t* request, std::size_t length) {
+void EmulatedUnit::answerWriteBlock(const std::uint8_t* request) {
     if (!escReady()) {
         answerError(kEmuErrorNoBootloader);
         return;
     }
     const std::size_t payloadBytes = request[2];
-    if (payloadBytes % 4 != 0 || payloadBytes > std::size_t{kMaxBlockWords} * 4u ||
-        4 + payloadBytes > length) {
-        answerError(kEmuErrorBadLength);
-        return;
-    }
     if (!systemLocked_) {
         answerError(kEmuErrorNotLocked);
         return;
@@ -421,7 +479,7 @@ void EmulatedUnit::answerWriteBlock(const std::uint8_t* request, std::size_t len
         answerError(kEmuErrorPastFlashEnd);
         return;
     }
-    std::copy_n(request + 4, payloadBytes, flash_.begin() + *writeAddress_);
+    std::copy_n(request + kArgumentsByte, payloadBytes, flash_.begin() + *writeAddress_);
     *writeAddress_ = static_cast<std::uint32_t>(end);
 }
 

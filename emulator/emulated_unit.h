@@ -16,7 +16,9 @@
 namespace orvanta {
 
 // Device error codes of the emulated bootloader, sent with status 0xFF in reply
-// bytes 4-7 (little-endian).
+// bytes 4-7 (little-endian). The unit judges the form of a request first (command
+// code, length byte, report length, byte 3, filler), then whether an ESC bootloader
+// is ready, then the arguments, then the state of the write session.
 inline constexpr std::uint32_t kEmuErrorNotLocked = 0xE001;        // system lock not set
 inline constexpr std::uint32_t kEmuErrorWriteProtected = 0xE002;   // flash write protection on
 inline constexpr std::uint32_t kEmuErrorNotErased = 0xE003;        // no erase since power-up,
@@ -32,6 +34,12 @@ inline constexpr std::uint32_t kEmuErrorBadLength = 0xE009;        // length byt
                                                                    // command
 inline constexpr std::uint32_t kEmuErrorBadArgument = 0xE00A;      // address or argument out of
                                                                    // range
+inline constexpr std::uint32_t kEmuErrorBadFiller = 0xE00B;        // a byte the command does not
+                                                                   // name is not 0 (not 0xFF
+                                                                   // behind a block's payload)
+inline constexpr std::uint32_t kEmuErrorReportTooShort = 0xE00C;   // the output report ends
+                                                                   // before the command's
+                                                                   // arguments do
 
 // What a freshly powered unit looks like. The defaults are a TuneBOX in the mode
 // for ESC updates with a ready, compatible ESC bootloader behind it.
@@ -80,20 +88,28 @@ enum class FaultKind {
     readFails,    // carried out, but reading the reply fails, last error 31
     noAnswer,     // not carried out and never answered: the read runs out of time
     unplug,       // the unit vanishes before this request: it and all later transfers fail
-                  // with 1167 and the interface leaves the enumeration
+                  // with 1167 and the interface leaves the enumeration, until a replug
 };
 
 // Which exchange a fault hits. An exchange starts with each write of a request.
 // With `exchange` nonzero it is the exchange of that number, counted from 1 over
-// all exchanges of the unit since it was created; otherwise it is the
-// `occurrence`-th exchange carrying `command` (counted from 1), or every such
-// exchange when `occurrence` is 0.
+// all exchanges of the unit since it was created (replugs do not restart the
+// count); otherwise it is the `occurrence`-th exchange carrying `command` (counted
+// from 1), or every such exchange when `occurrence` is 0.
+//
+// Several faults may hit one exchange; of each kind the first added counts. An
+// unplug, a failing write or a missing answer ends the exchange there. Otherwise
+// errorStatus, wrongEcho and readFails act together: a refused command with a wrong
+// byte 3, whose reply may also be lost.
 struct Fault {
     FaultKind kind = FaultKind::errorStatus;
     std::uint8_t command = 0;
     std::uint32_t occurrence = 1;
     std::uint32_t exchange = 0;
     std::uint32_t value = 0;
+    // unplug only: the unit is plugged in again this long after it vanished, on the
+    // unit's clock, powered up afresh (see EmulatedUnit::powerUp); 0 leaves it out.
+    std::uint32_t replugAfterMs = 0;
 };
 
 Fault faultOnCommand(FaultKind kind, std::uint8_t command, std::uint32_t occurrence = 1,
@@ -128,7 +144,11 @@ public:
     // their power-up values (lock off, protection on); the flash keeps its bytes.
     void powerUp();
     bool unplugged() const { return unplugged_; }
-    void setUnplugged(bool unplugged) { unplugged_ = unplugged; }
+    // Plugging in (false) also drops a pending replug.
+    void setUnplugged(bool unplugged);
+    // When an unplug fault asked for a replug: the time on the clock at which the
+    // unit is back. The bus plugs it in once that time has come.
+    std::optional<std::uint64_t> replugAtMs() const { return replugAtMs_; }
 
     // The ESC's flash as the bootloader wrote it. Until the first erase it holds
     // a stand-in for the old firmware: zero bytes with the configured version in
@@ -149,7 +169,7 @@ public:
 private:
     enum class Pending { none, reply, readFails, noAnswer };
 
-    const Fault* faultFor(std::uint8_t command, std::uint32_t occurrence) const;
+    const Fault* faultFor(FaultKind kind, std::uint8_t command, std::uint32_t occurrence) const;
     void carryOut(const std::uint8_t* request, std::size_t length);
     void answerError(std::uint32_t code);
     void answerIdentify();
@@ -160,7 +180,7 @@ private:
     void answerWriteProtection(std::uint8_t flag);
     void answerErase(const std::uint8_t* request);
     void answerSetAddress(const std::uint8_t* request);
-    void answerWriteBlock(const std::uint8_t* request, std::size_t length);
+    void answerWriteBlock(const std::uint8_t* request);
     bool escReady() const;
 
     Clock& clock_;
@@ -174,6 +194,7 @@ private:
     bool erased_ = false;
     std::optional<std::uint32_t> writeAddress_;
     bool unplugged_ = false;
+    std::optional<std::uint64_t> replugAtMs_;
 
     Pending pending_ = Pending::none;
     std::vector<std::uint8_t> reply_;

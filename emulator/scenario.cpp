@@ -165,6 +165,12 @@ bool parseFault(const std::string& text, Fault& out, std::string& why) {
             haveExchange = true;
         } else if (name == "value") {
             ok = parseField(value, fault.value);
+        } else if (name == "replug_after_ms") {
+            ok = parseField(value, fault.replugAfterMs);
+            if (ok && fault.kind != FaultKind::unplug) {
+                why = "replug_after_ms only goes with unplug";
+                return false;
+            }
         } else {
             why = "unknown fault setting '" + name + "'";
             return false;

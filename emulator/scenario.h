@@ -27,14 +27,36 @@
 //   erase_duration_ms = 0            extra time before the erase is answered
 //   unit_present = true              false: the unit is not plugged in at start
 //   other_device = 0x046d 0xc52b     another HID device, listed before the unit
-//   fault = KIND SELECTOR [value=N]
+//   fault = KIND SELECTOR [value=N] [replug_after_ms=M]
 //       KIND: error_status | wrong_echo | write_fails | read_fails | no_answer | unplug
 //       SELECTOR: command=NAME [occurrence=N]   NAME a CMD_ name or a code; N counts
 //                                               from 1, 0 hits every such exchange
 //               | exchange=N                    N counts all exchanges from 1
 //       value: the device error code of error_status, the byte-3 value of wrong_echo
+//       replug_after_ms (unplug only): the unit is plugged in again M ms after it
+//           vanished, powered up (lock off, write protection on, flash kept), and
+//           its arrival is announced like a real plug; without it it stays out
+//       Faults on the same exchange add up: error_status and wrong_echo together
+//       give a refusal with a wrong byte 3 (see Fault in emulated_unit.h).
+//       Example: fault = unplug command=CMD_WRITE_BLOCK occurrence=940 replug_after_ms=3000
 //   trace_file = path                where the report trace is appended
 //   flash_file = path                where the flash image is written at the end
+//
+// The trace has one line per transfer, in order. Each line starts with the time in
+// milliseconds on the unit's clock since the bus was created (in the emulated
+// build: since the program started), then one blank, then:
+//   "> " and the bytes of a report written to a unit,
+//   "< " and the bytes of a report read from a unit,
+//   "! " and what failed with the last error; a failed write adds ": " and the
+//        bytes it was given,
+// each byte as two lower-case hex digits, separated by single blanks, report id
+// first, the whole report. A report line carries the time its transfer ended: a
+// reply the unit was slow to give is stamped when it came. For example
+//   5040 > 01 1e 04 00 e9 52 7c 3a 00 ...     the erase request
+//   6040 < 02 00 00 00 00 ...                  its reply, read 1000 ms later
+//   10060 > 01 1f 09 01 00 00 00 00 e9 ...
+//   10062 < 02 00 00 00 00 ...
+//   10082 ! write failed, last error 1167: 01 1b 30 00 ...   the unit was pulled out
 #pragma once
 
 #include <cstdint>

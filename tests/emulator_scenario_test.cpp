@@ -96,7 +96,7 @@ TEST(Scenario, FaultsInBothSelectorForms) {
         "fault = error_status command=CMD_ERASE_FIRMWARE value=0xE123\n"
         "fault = no_answer command=0x1b occurrence=1880\n"
         "fault = wrong_echo command=CMD_SYSTEM_LOCK occurrence=0 value=2\n"
-        "fault = unplug exchange=7\n"
+        "fault = unplug exchange=7 replug_after_ms=2500\n"
         "fault = write_fails exchange=1\n"
         "fault = read_fails command=CMD_IDENTIFY\n";
     Scenario s;
@@ -113,6 +113,8 @@ TEST(Scenario, FaultsInBothSelectorForms) {
     EXPECT_EQ(s.faults[2].occurrence, 0u);
     EXPECT_EQ(s.faults[3].kind, FaultKind::unplug);
     EXPECT_EQ(s.faults[3].exchange, 7u);
+    EXPECT_EQ(s.faults[3].replugAfterMs, 2500u);
+    EXPECT_EQ(s.faults[5].replugAfterMs, 0u);
     EXPECT_EQ(s.faults[4].kind, FaultKind::writeFails);
     EXPECT_EQ(s.faults[5].kind, FaultKind::readFails);
 }
@@ -152,6 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadLine{"fault = unplug exchange=0", "exchange=0"},
                       BadLine{"fault = unplug command=CMD_NOTHING", "CMD_NOTHING"},
                       BadLine{"fault = unplug command=CMD_IDENTIFY when=now", "when"},
+                      BadLine{"fault = no_answer exchange=3 replug_after_ms=10", "only"},
                       BadLine{"trace_file =", "trace_file"}));
 
 TEST(Scenario, AppliedScenarioBuildsTheBusAndArmsTheFaults) {

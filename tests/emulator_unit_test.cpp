@@ -2,7 +2,9 @@
 // injected faults and its trace.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
+#include <optional>
 #include <fstream>
 #include <unistd.h>
 #include <vector>
@@ -245,6 +247,216 @@ TEST_F(RawRequestTest, TransfersOfTheWrongShapeFailLikeTheSystemWould) {
     EXPECT_EQ(clock.nowMs(), 1234u);
 }
 
+// --- Request form -----------------------------------------------------------
+
+std::vector<std::uint8_t> bytesOf(const std::string& hex) {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t at = 0; at + 1 < hex.size(); at += 3) {
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(at, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+// Every request the link sends, read from the trace of runs the unit accepted
+// throughout: the probe in both unit modes, the update's commands, and blocks of
+// 0, 12 and 14 words.
+std::vector<std::vector<std::uint8_t>> acceptedLinkRequests() {
+    std::vector<std::vector<std::uint8_t>> requests;
+    for (const std::uint8_t mode : {0, 1}) {
+        FakeClock clock;
+        EmulatedBus bus(clock);
+        UnitConfig config;
+        config.unitMode = mode;
+        bus.addUnit(config);
+        UnitLink link;
+        resetLink(link);
+        link.bus = &bus;
+        link.clock = &clock;
+        EXPECT_EQ(openLink(link), kStatusOk);
+        if (mode == 0) {
+            const std::uint8_t block[56] = {0x11, 0x22, 0x33};
+            EXPECT_EQ(setSystemLock(link, true), kStatusOk);
+            EXPECT_EQ(setWriteProtection(link, false), kStatusOk);
+            EXPECT_EQ(eraseFirmware(link), kStatusOk);
+            EXPECT_EQ(setWriteAddress(link), kStatusOk);
+            for (const std::uint32_t words : {0u, 12u, 14u}) {
+                EXPECT_EQ(writeBlock(link, block, words), kStatusOk) << words;
+            }
+            EXPECT_EQ(setWriteProtection(link, true), kStatusOk);
+            EXPECT_EQ(setSystemLock(link, false), kStatusOk);
+        }
+        for (const std::string& line : bus.trace()) {
+            TraceLine split;
+            EXPECT_TRUE(splitTraceLine(line, split)) << line;
+            const std::vector<std::uint8_t> bytes = bytesOf(split.entry.substr(2));
+            if (split.entry[0] == '>') {
+                requests.push_back(bytes);
+            } else {
+                EXPECT_EQ(split.entry[0], '<') << line;
+                EXPECT_NE(bytes.at(1), kStatusError) << line;
+            }
+        }
+    }
+    return requests;
+}
+
+// The system refuses the write; the unit never sees the request.
+constexpr std::uint32_t kWriteRefused = 0xFFFFFFFF;
+
+// What becomes of a request when one byte in [first, last] changes: the unit's
+// refusal code, 0 when it is accepted, or kWriteRefused.
+struct FieldRule {
+    std::size_t first;
+    std::size_t last;
+    std::uint32_t code;
+};
+
+std::vector<FieldRule> fieldRulesOf(const std::vector<std::uint8_t>& request) {
+    std::vector<FieldRule> rules = {
+        {0, 0, kWriteRefused}, {1, 1, kEmuErrorUnknownCommand}, {2, 2, kEmuErrorBadLength}};
+    const auto add = [&](std::initializer_list<FieldRule> more) {
+        rules.insert(rules.end(), more.begin(), more.end());
+    };
+    switch (request[1]) {
+    case CMD_IDENTIFY:
+    case CMD_READ_BOOTLOADER_INFO:
+        add({{3, 59, kEmuErrorBadFiller}});
+        break;
+    case CMD_READ_MEMORY:
+        add({{3, 3, kEmuErrorBadFiller},
+             {4, 7, kEmuErrorBadArgument},
+             {8, 59, kEmuErrorBadFiller}});
+        break;
+    case CMD_SYSTEM_LOCK:
+    case CMD_WRITE_PROTECTION:
+        add({{3, 3, kEmuErrorBadArgument}, {4, 59, kEmuErrorBadFiller}});
+        break;
+    case CMD_READ_ESC_INFO:
+        add({{3, 3, kEmuErrorBadFiller},
+             {4, 11, kEmuErrorBadArgument},
+             {12, 59, kEmuErrorBadFiller}});
+        break;
+    case CMD_ERASE_FIRMWARE:
+        add({{3, 3, kEmuErrorBadFiller},
+             {4, 7, kEmuErrorBadConfirmation},
+             {8, 59, kEmuErrorBadFiller}});
+        break;
+    case CMD_SET_ADDRESS:
+        add({{3, 3, kEmuErrorBadArgument},
+             {4, 7, kEmuErrorBadArgument},
+             {8, 11, kEmuErrorBadConfirmation},
+             {12, 59, kEmuErrorBadFiller}});
+        break;
+    case CMD_WRITE_BLOCK: {
+        // Any payload is taken; behind it the report must hold 0xFF.
+        const std::size_t payload = request[2];
+        add({{3, 3, kEmuErrorBadFiller}});
+        if (payload != 0) add({{4, 3 + payload, 0}});
+        if (4 + payload <= 59) add({{4 + payload, 59, kEmuErrorBadFiller}});
+        break;
+    }
+    default:
+        ADD_FAILURE() << "no rules for command " << int{request[1]};
+    }
+    return rules;
+}
+
+struct UnitState {
+    bool locked;
+    bool protectedFlash;
+    bool erased;
+    std::optional<std::uint32_t> address;
+    std::vector<std::uint8_t> flash;
+    bool operator==(const UnitState&) const = default;
+};
+
+UnitState stateOf(const EmulatedUnit& unit) {
+    return {unit.systemLocked(), unit.writeProtected(), unit.erasedForWriting(),
+            unit.writeAddress(), unit.flash()};
+}
+
+// Each byte of each request the link sends, changed on its own, in a unit ready for
+// blocks: a refused request has its own code and changes nothing.
+TEST(RequestForm, EveryChangedByteIsRefusedWithTheCodeOfItsField) {
+    const std::vector<std::vector<std::uint8_t>> requests = acceptedLinkRequests();
+    ASSERT_EQ(requests.size(), 14u);  // 3 + 2 of the probes, 9 of the update
+    const std::vector<std::uint8_t>& lock = requests[3];
+    const std::vector<std::uint8_t>& unprotect = requests[4];
+    const std::vector<std::uint8_t>& erase = requests[5];
+    const std::vector<std::uint8_t>& address = requests[6];
+    ASSERT_EQ(address[1], CMD_SET_ADDRESS);
+
+    for (const std::vector<std::uint8_t>& original : requests) {
+        ASSERT_EQ(original.size(), 60u);
+        for (const FieldRule& rule : fieldRulesOf(original)) {
+            for (std::size_t at = rule.first; at <= rule.last; ++at) {
+                FakeClock clock;
+                UnitConfig config;
+                // Small enough that any changed byte of the write address leaves it.
+                config.flashBytes = 256;
+                EmulatedUnit unit(clock, config);
+                std::array<std::uint8_t, 60> reply{};
+                for (const auto* step : {&lock, &unprotect, &erase, &address}) {
+                    ASSERT_EQ(unit.receiveRequest(step->data(), 60).outcome, IoOutcome::done);
+                    ASSERT_EQ(unit.sendReply(reply.data(), 60, 1000).outcome, IoOutcome::done);
+                    ASSERT_NE(reply[1], kStatusError);
+                }
+                const UnitState before = stateOf(unit);
+                std::vector<std::uint8_t> changed = original;
+                changed[at] ^= 0xA5;
+                const std::string where = "command " + std::to_string(original[1]) + " length " +
+                                          std::to_string(original[2]) + ", byte " +
+                                          std::to_string(at);
+
+                const UnitTransfer write = unit.receiveRequest(changed.data(), 60);
+                if (rule.code == kWriteRefused) {
+                    EXPECT_EQ(write.outcome, IoOutcome::failed) << where;
+                    EXPECT_EQ(write.lastError, 87u) << where;
+                    EXPECT_EQ(unit.exchangeCount(), 4u) << where;
+                    continue;
+                }
+                ASSERT_EQ(write.outcome, IoOutcome::done) << where;
+                ASSERT_EQ(unit.sendReply(reply.data(), 60, 1000).outcome, IoOutcome::done);
+                if (rule.code == 0) {
+                    EXPECT_NE(reply[1], kStatusError) << where;
+                    continue;
+                }
+                EXPECT_EQ(reply[1], kStatusError) << where;
+                EXPECT_EQ(reply[4] | (reply[5] << 8) | (reply[6] << 16) |
+                              (static_cast<std::uint32_t>(reply[7]) << 24),
+                          rule.code)
+                    << where;
+                EXPECT_TRUE(stateOf(unit) == before) << where << ": carried out all the same";
+                if (changed[1] == CMD_SYSTEM_LOCK) {
+                    // A refused lock request still tells the lock's state.
+                    EXPECT_EQ(reply[3], 1) << where;
+                }
+            }
+        }
+    }
+}
+
+TEST(RequestForm, ReportEndingBeforeTheArgumentsIsRefused) {
+    FakeClock clock;
+    UnitConfig config;
+    config.outputReportLength = 8;
+    EmulatedUnit unit(clock, config);
+    const auto codeFor = [&](std::initializer_list<std::uint8_t> head) {
+        std::array<std::uint8_t, 8> request{};
+        std::copy(head.begin(), head.end(), request.begin());
+        EXPECT_EQ(unit.receiveRequest(request.data(), 8).outcome, IoOutcome::done);
+        std::array<std::uint8_t, 60> reply{};
+        EXPECT_EQ(unit.sendReply(reply.data(), 60, 1000).outcome, IoOutcome::done);
+        return reply[1] != kStatusError ? 0u : reply[4] | (reply[5] << 8u);
+    };
+    // An erase's confirmation fits in 8 bytes; the ESC information's arguments do not.
+    EXPECT_EQ(codeFor({0x01, CMD_SYSTEM_LOCK, 1, 1}), 0u);
+    EXPECT_EQ(codeFor({0x01, CMD_WRITE_PROTECTION, 1, 0}), 0u);
+    EXPECT_EQ(codeFor({0x01, CMD_ERASE_FIRMWARE, 4, 0, 0xE9, 0x52, 0x7C, 0x3A}), 0u);
+    EXPECT_EQ(codeFor({0x01, CMD_READ_ESC_INFO, 8, 0, 32, 0, 0, 0}), kEmuErrorReportTooShort);
+    EXPECT_EQ(codeFor({0x01, CMD_WRITE_BLOCK, 8, 0, 1, 2, 3, 4}), kEmuErrorReportTooShort);
+}
+
 // --- Fault injection --------------------------------------------------------
 
 TEST_F(EmulatorTest, FaultByCommandAndOccurrenceHitsOnlyThatExchange) {
@@ -274,6 +486,25 @@ TEST_F(EmulatorTest, WrongEchoWithAGivenValue) {
     unit.addFault(faultOnCommand(FaultKind::wrongEcho, CMD_WRITE_PROTECTION, 1, 2));
     EXPECT_EQ(setWriteProtection(link, true), kStatusNoEcho);
     EXPECT_EQ(setWriteProtection(link, true), kStatusOk);
+}
+
+TEST_F(EmulatorTest, ErrorStatusAndWrongEchoOnOneExchangeBothTakeEffect) {
+    EmulatedUnit& unit = open();
+    ASSERT_EQ(setSystemLock(link, true), kStatusOk);
+    const Fault error = faultOnCommand(FaultKind::errorStatus, CMD_WRITE_PROTECTION, 0, 0xE0F0);
+    const Fault echo = faultOnCommand(FaultKind::wrongEcho, CMD_WRITE_PROTECTION, 0, 2);
+    for (const bool echoFirst : {true, false}) {
+        unit.clearFaults();
+        unit.addFault(echoFirst ? echo : error);
+        unit.addFault(echoFirst ? error : echo);
+        bus.clearTrace();
+        // The link judges the status before the echo.
+        EXPECT_EQ(setWriteProtection(link, false), 0xE0F0) << echoFirst;
+        EXPECT_TRUE(unit.writeProtected()) << "refused, so not carried out";
+        TraceLine reply;
+        ASSERT_TRUE(splitTraceLine(bus.trace().at(1), reply));
+        EXPECT_EQ(reply.entry.substr(0, 26), "< 02 ff 00 02 f0 e0 00 00 ") << echoFirst;
+    }
 }
 
 TEST_F(EmulatorTest, FaultByExchangeNumberCountsEveryExchange) {
@@ -322,6 +553,29 @@ TEST_F(EmulatorTest, UnplugFaultEndsEveryLaterTransfer) {
     EXPECT_EQ(bus.openHandleCount(), 0u);
 }
 
+TEST_F(EmulatorTest, UnitComesBackAtItsReplugTimeWhetherOrNotTheChangesWereTaken) {
+    EmulatedUnit& unit = open();
+    Fault unplug = faultOnCommand(FaultKind::unplug, CMD_SYSTEM_LOCK, 2);
+    unplug.replugAfterMs = 100;
+    unit.addFault(unplug);
+    ASSERT_EQ(setSystemLock(link, true), kStatusOk);
+    EXPECT_EQ(setSystemLock(link, false), kStatusWriteFailed);
+    closeLink(link);
+
+    clock.advance(99);
+    EXPECT_EQ(openLink(link), kStatusNoUnit);
+    clock.advance(1);
+    EXPECT_EQ(openLink(link), kStatusOk);
+    EXPECT_FALSE(unit.systemLocked());
+    EXPECT_FALSE(unit.replugAtMs().has_value());
+    // The bus still tells of both changes, in order.
+    const std::vector<PresenceChange> changes = bus.takePresenceChanges();
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_FALSE(changes[0].arrived);
+    EXPECT_TRUE(changes[1].arrived);
+    EXPECT_EQ(changes[1].path, bus.pathAt(0));
+}
+
 TEST_F(EmulatorTest, ReplugPowersTheUnitUpButKeepsTheFlash) {
     EmulatedUnit& unit = open();
     prepare();
@@ -358,41 +612,46 @@ std::string hexLine(char direction, std::initializer_list<std::uint8_t> head, st
 TEST_F(EmulatorTest, TraceHasEveryReportInOrder) {
     open();
     ASSERT_EQ(bus.trace().size(), 6u);
-    EXPECT_EQ(bus.trace()[0], hexLine('>', {0x01, 0x08}, 60));
-    EXPECT_EQ(bus.trace()[1],
-              hexLine('<', {0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x05, 0x01}, 60));
+    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x08}, 60));
+    EXPECT_EQ(
+        bus.trace()[1],
+        "0 " + hexLine('<', {0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x05, 0x01}, 60));
     bus.clearTrace();
 
     ASSERT_EQ(setSystemLock(link, true), kStatusOk);
     ASSERT_EQ(bus.trace().size(), 2u);
-    EXPECT_EQ(bus.trace()[0].substr(0, 14), "> 01 0b 01 01 ");
-    EXPECT_EQ(bus.trace()[0], hexLine('>', {0x01, 0x0B, 0x01, 0x01}, 60));
-    EXPECT_EQ(bus.trace()[1], hexLine('<', {0x02, 0x00, 0x00, 0x01}, 60));
+    EXPECT_EQ(bus.trace()[0].substr(0, 16), "0 > 01 0b 01 01 ");
+    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x0B, 0x01, 0x01}, 60));
+    EXPECT_EQ(bus.trace()[1], "0 " + hexLine('<', {0x02, 0x00, 0x00, 0x01}, 60));
 
     bus.clearTrace();
     const std::uint8_t block[32] = {};
     writeBlock(link, block, 8);
-    EXPECT_EQ(bus.trace()[0].substr(0, 14), "> 01 1b 20 00 ");
+    EXPECT_EQ(bus.trace()[0].substr(0, 16), "0 > 01 1b 20 00 ");
     EXPECT_EQ(bus.trace()[0].substr(bus.trace()[0].size() - 3), " ff");
 }
 
-TEST_F(EmulatorTest, TraceMarksFailedTransfers) {
+TEST_F(EmulatorTest, TraceMarksFailedTransfersWithTheirTimeAndTheBytesOfAWrite) {
     UnitConfig config;
     config.inputReportLength = 44;
     config.outputReportLength = 52;
     EmulatedUnit& unit = open(config);
-    EXPECT_EQ(bus.trace()[0], hexLine('>', {0x01, 0x08}, 52));
-    EXPECT_EQ(bus.trace()[1].size(), 1u + 3u * 44u);
+    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x08}, 52));
+    EXPECT_EQ(bus.trace()[1].size(), 2u + 1u + 3u * 44u);
     bus.clearTrace();
 
+    clock.advance(1500);
     unit.addFault(faultOnCommand(FaultKind::writeFails, CMD_SYSTEM_LOCK));
     unit.addFault(faultOnCommand(FaultKind::noAnswer, CMD_WRITE_PROTECTION));
     setSystemLock(link, true);
     setWriteProtection(link, false);
     ASSERT_EQ(bus.trace().size(), 3u);
-    EXPECT_EQ(bus.trace()[0], "! write failed, last error 31");
-    EXPECT_EQ(bus.trace()[1].substr(0, 14), "> 01 20 01 00 ");
-    EXPECT_EQ(bus.trace()[2], "! read timed out, last error 1460");
+    EXPECT_EQ(bus.trace()[0], "1500 ! write failed, last error 31: " +
+                                  hexLine('>', {0x01, 0x0B, 0x01, 0x01}, 52).substr(2));
+    EXPECT_EQ(bus.trace()[1].substr(0, 19), "1500 > 01 20 01 00 ");
+    // A line carries the time its transfer ended: here after the read's time limit.
+    EXPECT_EQ(bus.trace()[2],
+              std::to_string(1500 + kReadTimeoutMs) + " ! read timed out, last error 1460");
 }
 
 TEST_F(EmulatorTest, TraceFileReceivesTheSameLines) {

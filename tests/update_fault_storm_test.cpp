@@ -46,9 +46,19 @@ std::uint32_t failureMessageOf(std::uint8_t command) {
     }
 }
 
-std::uint8_t byteAt(const std::string& traceLine, std::size_t index) {
+// The trace without its times: "> 01 1b ...", "< 02 00 ...", "! ...".
+std::vector<std::string> traceEntries(const std::vector<std::string>& trace) {
+    std::vector<std::string> entries;
+    for (const std::string& line : trace) {
+        TraceLine split;
+        entries.push_back(splitTraceLine(line, split) ? split.entry : "? " + line);
+    }
+    return entries;
+}
+
+std::uint8_t byteAt(const std::string& entry, std::size_t index) {
     // "> 01 1b ..." / "< 02 00 ...": byte i starts at 2 + 3 i.
-    return static_cast<std::uint8_t>(std::stoul(traceLine.substr(2 + 3 * index, 2), nullptr, 16));
+    return static_cast<std::uint8_t>(std::stoul(entry.substr(2 + 3 * index, 2), nullptr, 16));
 }
 
 struct StormRun {
@@ -96,7 +106,7 @@ StormRun drawFault(std::mt19937& random, std::uint32_t probeExchanges) {
 
 // Checks one finished run; returns a description of what is wrong, or "".
 std::string judge(ShellRig& rig, EmulatedUnit& unit, std::uint32_t probeExchanges) {
-    const std::vector<std::string>& trace = rig.bus.trace();
+    const std::vector<std::string> trace = traceEntries(rig.bus.trace());
     const std::wstring hint = rig.ui.controlTextOf(IDC_HINT_PANEL);
     const auto boxes =
         rig.ui.callsStartingWith("box " + test::utf8(rig.ui.text(IDS_UPDATE_FAILED_CAPTION)));

@@ -46,10 +46,14 @@ std::string blockRequest(const std::uint8_t* payload, std::size_t length) {
     return request(bytes, 0xFF);
 }
 
+// The requests of a trace, without their times.
 std::vector<std::string> requestsOf(const std::vector<std::string>& trace) {
     std::vector<std::string> out;
     for (const std::string& line : trace) {
-        if (line.rfind("> ", 0) == 0) out.push_back(line);
+        TraceLine split;
+        if (splitTraceLine(line, split) && split.entry.rfind("> ", 0) == 0) {
+            out.push_back(split.entry);
+        }
     }
     return out;
 }
@@ -190,6 +194,37 @@ TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThem) {
     EXPECT_EQ(rig.clock.totalMs(), 42680u);
 }
 
+TEST_F(UpdateRun, PausesCanBeReadFromTheTraceAlone) {
+    EmulatedUnit& unit = readyUnit();
+    unit.config().replyLatencyMs = 2;
+    runFirmwareUpdate(rig.app);
+
+    // Times between consecutive lines: a request to its reply, then that reply to
+    // the next request.
+    std::vector<std::uint64_t> expected = {
+        2,    20,    // lock, then the pause
+        2,    20,    // write protection off
+        1000, 4020,  // the erase's own wait for its reply, then 4000 ms and 20 ms
+        2,    20,    // write address, then the pause before the stream
+    };
+    for (std::size_t block = 1; block <= kBlocks; ++block) {
+        expected.insert(expected.end(), {2, 20});
+    }
+    expected.insert(expected.end(), {2, 0, 2});  // protection on, lock reset: no pause
+
+    const std::vector<std::string>& trace = rig.bus.trace();
+    ASSERT_EQ(trace.size(), expected.size() + 1);
+    TraceLine previous;
+    ASSERT_TRUE(splitTraceLine(trace[0], previous));
+    for (std::size_t i = 1; i < trace.size(); ++i) {
+        TraceLine line;
+        ASSERT_TRUE(splitTraceLine(trace[i], line)) << trace[i];
+        ASSERT_EQ(line.entry[0], i % 2 == 0 ? '>' : '<') << "line " << i;
+        ASSERT_EQ(line.ms - previous.ms, expected[i - 1]) << "before line " << i;
+        previous = line;
+    }
+}
+
 TEST_F(UpdateRun, FinishingCommandsThatFailLeaveTheRunSuccessful) {
     EmulatedUnit& unit = readyUnit();
     unit.addFault(faultOnCommand(FaultKind::errorStatus, CMD_WRITE_PROTECTION, 2, 0xE00A));
@@ -310,6 +345,55 @@ TEST_F(UpdateRun, UnitPulledOutUnderTheFirstBoxFailsAtTheLockWithoutCode) {
     EXPECT_EQ(requestsOf(rig.bus.trace()).size(), 0u);
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_FAILED_HINT));
     EXPECT_FALSE(rig.ui.preciseTiming);
+}
+
+TEST_F(UpdateRun, UnitReplugsAfterAFailedStreamAndTakesTheNextUpdate) {
+    EmulatedUnit& unit = readyUnit();
+    Fault unplug = faultOnCommand(FaultKind::unplug, CMD_WRITE_BLOCK, 940);
+    unplug.replugAfterMs = 3000;
+    unit.addFault(unplug);
+    runFirmwareUpdate(rig.app);
+    ASSERT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_FAILED_HINT));
+    EXPECT_TRUE(unit.systemLocked());
+
+    // What the system announces, delivered to the dialog as its messages would be.
+    const auto deliver = [&] {
+        std::vector<PresenceChange> changes = rig.bus.takePresenceChanges();
+        for (const PresenceChange& change : changes) {
+            if (change.arrived) {
+                rig.arrival(change.path);
+            } else {
+                rig.removal(change.path);
+            }
+        }
+        return changes;
+    };
+    rig.clock.sleepMs(2999);
+    std::vector<PresenceChange> changes = deliver();
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_FALSE(changes[0].arrived);
+    EXPECT_FALSE(rig.bus.present(changes[0].path));
+
+    rig.clock.sleepMs(1);
+    changes = deliver();
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_TRUE(changes[0].arrived);
+    // Powered up afresh, with the half-written flash kept: the probe reads the
+    // version the image's first block put there.
+    EXPECT_FALSE(unit.systemLocked());
+    EXPECT_TRUE(unit.writeProtected());
+    ASSERT_TRUE(rig.app.link.isOpen());
+    const std::vector<std::uint8_t>& image = firmwareImage();
+    const std::uint16_t halfWritten = static_cast<std::uint16_t>(image[4] | (image[5] << 8));
+    EXPECT_EQ(rig.app.link.escFirmwareVersion(), halfWritten);
+    EXPECT_TRUE(rig.ui.isEnabled(IDC_UPDATE));
+
+    rig.ui.answerNextBox(kIdOk);
+    if (halfWritten >= 0x0100 && halfWritten != 0xFFFF) rig.ui.answerNextBox(kIdYes);
+    runFirmwareUpdate(rig.app);
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_SUCCEEDED));
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), unit.flash().begin()));
+    EXPECT_TRUE(rig.bus.takePresenceChanges().empty());
 }
 
 struct DamageCase {

@@ -1,7 +1,8 @@
 // The update from the click to the ESC's flash, with the emulated unit in real time:
-// the confirmations, the progress window over the main dialog, the success state and
-// the flash compared with the embedded image; and an update whose unit is pulled
-// out in the middle of the stream.
+// the confirmations, the progress window over the main dialog, the success state,
+// the pauses read from the trace and the flash compared with the embedded image; an
+// update whose unit is pulled out in the middle of the stream; and a unit that drops
+// out at the first command and comes back by itself.
 #include <windows.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/emulated_bus.h"
 #include "resources/resource_ids.h"
 #include "tests/wine/driver_support.h"
 #include "tests/wine/scenarios.h"
@@ -30,6 +32,11 @@ constexpr int kProgressWidthPx = 400;
 constexpr int kProgressHeightPx = 50;
 constexpr std::size_t kImageBytes = 90224;
 constexpr std::size_t kFlashBytes = 131072;
+constexpr std::size_t kBlocks = 1880;
+// A unit that drops out at the lock is back this long after; the failure box is
+// answered well before.
+constexpr std::uint32_t kReplugAfterMs = 5000;
+constexpr std::uint32_t kReplugTimeoutMs = 30000;
 
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -182,6 +189,65 @@ void checkFlash(const std::wstring& flashPath, const std::vector<std::uint8_t>& 
           "flash behind the image erased, bytes not 0xff: " + std::to_string(notErased));
 }
 
+// The pauses the program keeps, read from the trace's times alone: from each reply
+// to the next request of the update, and the erase's wait for its reply.
+void checkPausesInTrace(const std::wstring& tracePath) {
+    std::vector<std::uint8_t> bytes;
+    check(readFileBytes(tracePath, bytes), "trace file read");
+    std::vector<TraceLine> lines;
+    std::size_t withoutTime = 0;
+    const std::string text(bytes.begin(), bytes.end());
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        TraceLine split;
+        if (splitTraceLine(line, split)) {
+            lines.push_back(split);
+        } else if (!line.empty()) {
+            ++withoutTime;
+        }
+        start = end + 1;
+    }
+    check(withoutTime == 0, std::to_string(withoutTime) + " trace lines without a time");
+    // The update starts with the lock request; the probe's exchanges stand before it.
+    std::size_t first = 0;
+    while (first < lines.size() && lines[first].entry.rfind("> 01 0b 01 01", 0) != 0) ++first;
+    const std::size_t exchanges = 4 + kBlocks + 2;
+    check(lines.size() - first == 2 * exchanges,
+          "trace holds the update's " + std::to_string(2 * exchanges) + " lines, has " +
+              std::to_string(lines.size() - first));
+    if (lines.size() - first != 2 * exchanges) return;
+
+    // The pause before each request after the first, in exchange order.
+    std::vector<std::uint64_t> pauses = {20, 20, 4020};
+    pauses.insert(pauses.end(), kBlocks, 20);  // before the first block, and between blocks
+    pauses.insert(pauses.end(), {20, 0});      // protection on after the last block, lock reset
+    std::uint64_t shortestStep = UINT64_MAX;
+    std::size_t tooShort = 0;
+    for (std::size_t exchange = 1; exchange < exchanges; ++exchange) {
+        const TraceLine& reply = lines[first + 2 * exchange - 1];
+        const TraceLine& request = lines[first + 2 * exchange];
+        const std::uint64_t gap = request.ms - reply.ms;
+        if (gap < pauses[exchange - 1]) ++tooShort;
+        if (pauses[exchange - 1] == 20) shortestStep = std::min(shortestStep, gap);
+    }
+    const TraceLine& eraseRequest = lines[first + 4];
+    const TraceLine& eraseReply = lines[first + 5];
+    check(eraseRequest.entry.rfind("> 01 1e", 0) == 0, "third update request is the erase");
+    const std::uint64_t eraseWait = eraseReply.ms - eraseRequest.ms;
+    const std::uint64_t eraseToAddress = lines[first + 6].ms - eraseReply.ms;
+    std::printf(
+        "     from the trace: shortest 20 ms step %llu ms, erase reply after %llu ms, "
+        "address %llu ms after it, update %llu ms\n",
+        static_cast<unsigned long long>(shortestStep), static_cast<unsigned long long>(eraseWait),
+        static_cast<unsigned long long>(eraseToAddress),
+        static_cast<unsigned long long>(lines.back().ms - lines[first].ms));
+    check(tooShort == 0, std::to_string(tooShort) + " pauses shorter than they must be");
+    check(eraseWait >= 1000, "erase reply read at least 1000 ms after its request");
+}
+
 // A whole update, in real time. With an installed version of 1.0 or more the second
 // confirmation is answered Yes; below it there must be none.
 void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t installedVersion) {
@@ -193,13 +259,16 @@ void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t 
 
     const std::wstring path = context.outputFolder + L"\\" + widen(name) + L".scenario";
     const std::wstring flashPath = context.outputFolder + L"\\" + widen(name) + L".flash";
+    const std::wstring tracePath = context.outputFolder + L"\\" + widen(name) + L".trace";
     DeleteFileW(flashPath.c_str());
+    DeleteFileW(tracePath.c_str());
     char versionLine[64];
     std::snprintf(versionLine, sizeof(versionLine), "esc_firmware_version = 0x%04x\n",
                   installedVersion);
     Program program;
     if (!startEmulated(program, context.program, path,
-                       std::string(versionLine) + "flash_file = " + narrow(flashPath) + "\n")) {
+                       std::string(versionLine) + "flash_file = " + narrow(flashPath) +
+                           "\ntrace_file = " + narrow(tracePath) + "\n")) {
         return;
     }
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
@@ -238,6 +307,7 @@ void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t 
     captureWindow(dialog, context.outputFolder + L"\\" + widen(name) + L".bmp");
 
     checkFlash(flashPath, image);
+    checkPausesInTrace(tracePath);
     checkKeyboardAlive(program, dialog, "after a successful update");
 }
 
@@ -308,9 +378,47 @@ void updateUnpluggedScenario(ScenarioContext& context) {
     checkKeyboardAlive(program, dialog, "after the failure box");
 }
 
+// The unit vanishes at the lock request and is plugged in again by the emulated
+// system a few seconds later: the failure is reported, then the return is announced
+// like a real plug and the unit is found ready for another update.
+void updateReplugScenario(ScenarioContext& context) {
+    const std::wstring path =
+        context.outputFolder + L"\\update-replugged-" + widen(context.languageTag) + L".scenario";
+    Program program;
+    if (!startEmulated(program, context.program, path,
+                       "fault = unplug command=CMD_SYSTEM_LOCK replug_after_ms=" +
+                           std::to_string(kReplugAfterMs) + "\n")) {
+        return;
+    }
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
+          "ready before the update");
+    if (!startUpdate(program, dialog)) return;
+
+    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+    check(box != nullptr, "failure box shown");
+    if (box == nullptr) return;
+    const std::wstring head = catalogueString(IDS_SYSTEM_LOCK_FAILED) + L"\r\n";
+    check(messageBoxText(box).compare(0, head.size(), head) == 0, "failure box names the lock");
+    pressButton(box, IDOK);
+    waitBoxGone(box);
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
+                             kBoxTimeoutMs),
+          "failure hint while the unit is out");
+    check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled while the unit is out");
+
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kReplugTimeoutMs),
+          "ready again after the replug");
+    check(controlEnabled(dialog, IDC_UPDATE), "Update enabled after the replug");
+    checkText(controlText(dialog, IDC_VALUE_ESC), L"0.9", "installed version shown again");
+    closeAndCheckExit(program, dialog);
+}
+
 const RegisterScenario registeredUpdate("update", updateScenario);
 const RegisterScenario registeredOlderOrSame("update-older-or-same", updateOlderOrSameScenario);
 const RegisterScenario registeredUnplugged("update-unplugged", updateUnpluggedScenario);
+const RegisterScenario registeredReplugged("update-replugged", updateReplugScenario);
 
 }  // namespace
 }  // namespace orvanta::driver
