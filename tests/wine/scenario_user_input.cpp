@@ -25,15 +25,19 @@ std::wstring scenarioPath(const ScenarioContext& context, const std::string& nam
            L".scenario";
 }
 
-// Request lines ("> ...") in the trace file; -1 when it cannot be read.
+// Request lines ("<time> > ...") in the trace file; -1 when it cannot be read.
 int requestsInTrace(const std::wstring& tracePath) {
     std::vector<std::uint8_t> bytes;
     if (!readFileBytes(tracePath, bytes)) return -1;
+    const std::string text(bytes.begin(), bytes.end());
     int requests = 0;
-    bool lineStart = true;
-    for (std::uint8_t b : bytes) {
-        if (lineStart && b == '>') ++requests;
-        lineStart = b == '\n';
+    std::size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        std::size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string::npos) lineEnd = text.size();
+        const std::size_t space = text.find(' ', lineStart);
+        if (space < lineEnd && text.compare(space, 3, " > ") == 0) ++requests;
+        lineStart = lineEnd + 1;
     }
     return requests;
 }
