@@ -44,7 +44,7 @@ private:
     void runCommand(const std::string& command);
     void notify(WPARAM event, const std::wstring& path);
     void saveFlashIfChanged();
-    void reportError(const std::string& message);
+    static void reportError(const std::string& message);
 
     EmulatedBus bus_;
     Scenario scenario_;
