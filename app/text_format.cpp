@@ -22,7 +22,8 @@ bool parseConversion(std::wstring_view format, std::size_t& pos, Conversion& out
     std::size_t next = pos + 1;
     if (next < format.size() && format[next] == L'0') {
         while (next < format.size() && format[next] >= L'0' && format[next] <= L'9') {
-            // Nothing wider than the result can ever show, so neither is an allocation.
+            // Held to the result's size: a wider field could never show, and an absurd
+            // width must not become an absurd allocation.
             out.zeroFillWidth =
                 out.zeroFillWidth * 10 + static_cast<std::size_t>(format[next] - L'0');
             if (out.zeroFillWidth > kMessageBufferChars) out.zeroFillWidth = kMessageBufferChars;
