@@ -22,7 +22,7 @@ inline constexpr std::uint32_t kCompatibleTypeCodes[] = {0x110FA0D2, 0x0A0640D2}
 // 2048-character buffers (terminator included) would carry.
 inline constexpr std::size_t kMessageBufferChars = 2048;
 
-// One argument of formatMessage: text for %s, a number for %u, %d and %x.
+// One argument of formatMessage: text for %s, a number for %u and %x.
 struct FormatArg {
     FormatArg(std::wstring_view text) : isText(true), text(text) {}
     FormatArg(const std::wstring& text) : isText(true), text(text) {}
@@ -36,11 +36,11 @@ struct FormatArg {
 };
 
 // printf-style formatting of a catalogue format, giving what swprintf_s gives on
-// the platform for the conversions the catalogue uses (%s, %u, %d, %x, %X with
-// flags and width, %%). The formats are data, so this never trusts them: a
-// conversion it does not know, or one without a matching argument, is copied as
-// it stands instead of reading an argument that was never passed. The result is
-// cut to kMessageBufferChars - 1 characters.
+// the platform for the conversions the catalogue and the title use: %s, %u and
+// %x, the numbers with an optional zero-filled width (%08x), and %%. The formats
+// are data, so this never trusts them: any other conversion, or one without a
+// matching argument, is copied as it stands instead of reading an argument that
+// was never passed. The result is cut to kMessageBufferChars - 1 characters.
 std::wstring formatMessage(std::wstring_view format, std::initializer_list<FormatArg> args);
 
 // Everything the dialog owns for the life of the process.

@@ -2,16 +2,31 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
-add_executable(orvanta_tests ${test_sources})
-target_link_libraries(orvanta_tests PRIVATE orvanta_emulator orvanta_core GTest::gtest GTest::gtest_main)
+add_executable(orvanta_tests
+  tests/catalogue_test.cpp
+  tests/emulator_scenario_test.cpp
+  tests/emulator_unit_test.cpp
+  tests/firmware_image_file_test.cpp
+  tests/link_discovery_test.cpp
+  tests/link_framing_test.cpp
+  tests/link_probe_test.cpp
+  tests/shell_dialog_test.cpp
+  tests/shell_picture_test.cpp
+  tests/shell_presence_test.cpp
+  tests/shell_version_panel_test.cpp
+  tests/update_fault_storm_test.cpp
+  tests/update_procedure_test.cpp
+  tests/update_report_test.cpp)
+target_link_libraries(orvanta_tests PRIVATE orvanta_emulator orvanta_core orvanta_catalogue
+  orvanta_generated_headers orvanta_build_flags GTest::gtest GTest::gtest_main)
 target_compile_definitions(orvanta_tests PRIVATE
   ORVANTA_FIRMWARE_IMAGE_FILE="${ORVANTA_FIRMWARE_IMAGE_FILE}")
 gtest_discover_tests(orvanta_tests DISCOVERY_TIMEOUT 60)
 
 # Fuzzing and benchmarks live in folders of their own and add themselves when the
-# tools for them are present.
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt)
+# tools for them are present. The fuzzer brings its own sanitizers, so the sanitizer
+# build leaves it out.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt AND NOT ORVANTA_SANITIZE)
   add_subdirectory(tests/fuzz)
 endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)

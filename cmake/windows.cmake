@@ -17,18 +17,18 @@ add_executable(orvanta-updater WIN32
   ${orvanta_win32_sources}
   ${CMAKE_SOURCE_DIR}/link/hid_bus_win32.cpp
   $<TARGET_OBJECTS:orvanta_resources>)
-target_link_libraries(orvanta-updater PRIVATE orvanta_core ${orvanta_system_imports})
+target_link_libraries(orvanta-updater PRIVATE orvanta_core ${orvanta_system_imports}
+  orvanta_build_flags)
 target_link_options(orvanta-updater PRIVATE ${orvanta_windows_link_options})
 target_compile_definitions(orvanta-updater PRIVATE UNICODE _UNICODE)
 
 # The same program with the emulated programming unit in place of the HID bus.
-file(GLOB emulator_win32_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/emulator/*_win32.cpp)
 add_executable(orvanta-updater-emulated WIN32
   ${orvanta_win32_sources}
-  ${emulator_win32_sources}
+  ${CMAKE_SOURCE_DIR}/emulator/emulated_host_win32.cpp
   $<TARGET_OBJECTS:orvanta_resources>)
 target_link_libraries(orvanta-updater-emulated PRIVATE orvanta_emulator orvanta_core
-  ${orvanta_system_imports})
+  ${orvanta_system_imports} orvanta_build_flags)
 target_link_options(orvanta-updater-emulated PRIVATE ${orvanta_windows_link_options})
 target_compile_definitions(orvanta-updater-emulated PRIVATE UNICODE _UNICODE ORVANTA_EMULATED)
 

@@ -46,7 +46,7 @@ private:
     void announcePresenceChanges();
     void notify(WPARAM event, const std::wstring& path);
     void saveFlashIfChanged();
-    void reportError(const std::string& message);
+    static void reportError(const std::string& message);
 
     EmulatedBus bus_;
     Scenario scenario_;

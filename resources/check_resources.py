@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Checks the compiled resources of the Windows program: reads the resource object and
-compares every resource with what the program relies on: the dialog template's exact
-styles and layout, every catalogue text in both languages, the icon images, the picture's
-format, the firmware image and the manifest."""
+"""Checks the compiled resources of the Windows program: reads the resource object (or the
+.res file of an rc-compatible compiler) and compares every resource with what the program
+relies on: the dialog template's exact styles and layout, every catalogue text in both
+languages, the icon images, the picture's format, the firmware image and the manifest.
+Given a second compiler's output, every resource must also be equal byte for byte."""
 
 import argparse
 import struct
@@ -105,6 +106,34 @@ def read_object(data):
                 start, size = struct.unpack_from("<II", rsrc, leaf)
                 resources[(kind, name, language)] = rsrc[start:start + size]
     return resources
+
+
+def read_res(data):
+    """{(type, name, language): bytes} of a .res file as rc-compatible compilers write it:
+    one record per resource, each a header (sizes, type, name, language) followed by the
+    data, both padded to four bytes. The first record is an empty marker."""
+    resources = {}
+    offset = 0
+    while offset < len(data):
+        r = Reader(data, offset)
+        data_size, header_size = r.take("II")
+        kind, name = r.sz_or_ord(), r.sz_or_ord()
+        r.align()
+        _, _, language = r.take("IHH")
+        start = offset + header_size
+        if kind != 0:
+            resources[(kind, name, language)] = data[start:start + data_size]
+        offset = (start + data_size + 3) // 4 * 4
+    return resources
+
+
+def read_resources(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    # A .res file opens with an empty record: data size 0, header size 32.
+    if data[:8] == b"\0\0\0\0\x20\0\0\0":
+        return read_res(data)
+    return read_object(data)
 
 
 def check_dialog(data, language, failures):
@@ -227,23 +256,37 @@ def check(resources, catalogue, image, failures):
                         f"{sorted(set(kinds) ^ expected_kinds)}")
 
 
+def compare(resources, other, failures):
+    """Two resource compilers given the same script must produce the same resources."""
+    for key in sorted(set(resources) | set(other), key=repr):
+        if key not in other:
+            failures.append(f"{key} exists only here")
+        elif key not in resources:
+            failures.append(f"{key} exists only in the other compiler's resources")
+        elif resources[key] != other[key]:
+            failures.append(f"{key} differs from the other compiler's "
+                            f"({len(resources[key])} and {len(other[key])} bytes)")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--object", required=True, help="the compiled resource object")
+    parser.add_argument("--object", required=True, help="the compiled resource object or .res")
     parser.add_argument("--catalogue", required=True)
     parser.add_argument("--image", required=True, help="the firmware image file")
     parser.add_argument("--tools", required=True, help="folder of gen_catalogue.py")
+    parser.add_argument("--same-as", help="resources of another compiler that must be equal")
     args = parser.parse_args()
     sys.dont_write_bytecode = True  # leave no cache in the source tree
     sys.path.insert(0, args.tools)
     import gen_catalogue
 
-    with open(args.object, "rb") as f:
-        resources = read_object(f.read())
+    resources = read_resources(args.object)
     with open(args.image, "rb") as f:
         image = f.read()
     failures = []
     check(resources, gen_catalogue.parse_catalogue(args.catalogue), image, failures)
+    if args.same_as:
+        compare(resources, read_resources(args.same_as), failures)
     for failure in failures:
         print(failure)
     print(f"{len(resources)} resources checked, {len(failures)} problems")

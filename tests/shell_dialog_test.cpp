@@ -64,31 +64,33 @@ TEST(MainDialog, TitleIsComposedFromLiterals) {
     EXPECT_EQ(composeWindowTitle(), L"VARIDYNE ORVANTA 210 HV FW Updater 1.0 Bootloaderupdater");
 }
 
-TEST(MessageFormat, FillsTheConversionsTheCatalogueUses) {
-    EXPECT_EQ(formatMessage(L"type '%s'.", {kModelString}), L"type 'ORVANTA 210 HV'.");
-    EXPECT_EQ(formatMessage(L"code: 0x%08x-0x%08x", {static_cast<std::uint32_t>(-2), 31u}),
-              L"code: 0xfffffffe-0x0000001f");
-    EXPECT_EQ(formatMessage(L"0x%08x", {1627u}), L"0x0000065b");
-    EXPECT_EQ(formatMessage(L"%u.%u", {1u, 0u}), L"1.0");
-    EXPECT_EQ(formatMessage(L"%d|%5d|%-4u|%X|%#x|%%", {-5, 42, 7u, 0xABu, 0x1Fu}),
-              L"-5|   42|7   |AB|0x1f|%");
-    EXPECT_EQ(formatMessage(L"[%6s][%-6s][%.3s]", {L"ab", L"cd", L"efgh"}),
-              L"[    ab][cd    ][efg]");
-}
-
-TEST(MessageFormat, NeverReadsArgumentsThatWereNotPassed) {
-    // A damaged or mistranslated format is shown as written rather than reading
-    // past the arguments or taking a number for a string.
-    EXPECT_EQ(formatMessage(L"a %s b %s", {L"x"}), L"a x b %s");
-    EXPECT_EQ(formatMessage(L"%s", {5u}), L"%s");
-    EXPECT_EQ(formatMessage(L"%n %p %f %", {}), L"%n %p %f %");
-    EXPECT_EQ(formatMessage(L"%u", {}), L"%u");
-}
-
-TEST(MessageFormat, ResultIsHeldToTheMessageBuffer) {
+TEST(MessageFormat, FillsWhatTheTextsUseAndCopiesAnythingElse) {
     const std::wstring longText(5000, L'x');
-    EXPECT_EQ(formatMessage(L"%s", {longText}).size(), kMessageBufferChars - 1);
-    EXPECT_EQ(formatMessage(L"%99999999999999999999u", {1u}).size(), kMessageBufferChars - 1);
+    struct Case {
+        std::wstring_view format;
+        std::initializer_list<FormatArg> args;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {L"type '%s'.", {kModelString}, L"type 'ORVANTA 210 HV'."},
+        {L"code: 0x%08x-0x%08x",
+         {static_cast<std::uint32_t>(-2), 31u},
+         L"code: 0xfffffffe-0x0000001f"},
+        {L"%u.%u|%x|%02x|%u%%", {1u, 0u, 0xABu, 0x1234u, 4294967295u}, L"1.0|ab|1234|4294967295%"},
+        // A damaged or mistranslated format is shown as written rather than reading
+        // past the arguments or taking a number for a string.
+        {L"a %s b %s", {L"x"}, L"a x b %s"},
+        {L"%s", {5u}, L"%s"},
+        {L"%u", {}, L"%u"},
+        {L"%n %p %f %5u %08s %d %u %", {7u}, L"%n %p %f %5u %08s %d 7 %"},
+        // Held to what the platform's message buffer carries, whatever the width asks.
+        {L"%s", {longText}, std::wstring(kMessageBufferChars - 1, L'x')},
+        {L"%099999999999999999999u", {1u}, std::wstring(kMessageBufferChars - 1, L'0')},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(formatMessage(c.format, c.args), c.expected)
+            << test::utf8(std::wstring(c.format));
+    }
 }
 
 using test::lines;
