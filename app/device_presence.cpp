@@ -7,6 +7,7 @@
 
 #include "app/shell.h"
 #include "resources/resource_ids.h"
+#include "resources/text_format.h"
 
 namespace orvanta {
 namespace {
@@ -18,11 +19,11 @@ bool isCompatibleType(std::uint32_t typeCode) {
 }
 
 void showIncompatibleEscBox(App& app) {
-    DialogSurface& ui = *app.ui;
-    const std::wstring text = formatMessage(ui.loadString(IDS_INCOMPATIBLE_TEXT), {kModelString});
-    const std::wstring caption = ui.loadString(IDS_INCOMPATIBLE_CAPTION);
+    const std::wstring text =
+        formatMessage(app.resources.loadString(IDS_INCOMPATIBLE_TEXT), {kModelString});
+    const std::wstring caption = app.resources.loadString(IDS_INCOMPATIBLE_CAPTION);
     app.presenceBoxOpen = true;
-    ui.messageBox(text, caption, kMbOk | kMbIconInformation);
+    app.dialog.messageBox(text, caption, kMbOk | kMbIconInformation);
     app.presenceBoxOpen = false;
 }
 
@@ -39,34 +40,43 @@ void probeAfterArrival(App& app) {
     classifyUnit(app, kStatusOk, ProbeVariant::arrival);
 }
 
+// How a refused unit is shown beyond its hint.
+struct Refusal {
+    std::uint32_t situationId = 0;
+    bool showIncompatibleBox = false;
+    // At an arrival the panel already shows the closed link, except after a failed
+    // probe whose open link was never shown.
+    bool refreshVersionPanel = false;
+};
+
 // Every case in which the equipment is not ready: the link goes, "Update" goes
 // grey, and the hint says what is wrong and how to wire things up.
-void refuseUnit(App& app, std::uint32_t situationId, bool incompatible, bool refreshPanel) {
-    app.ui->enableControl(IDC_UPDATE, false);
+void refuseUnit(App& app, const Refusal& refusal) {
+    app.dialog.enableControl(IDC_UPDATE, false);
     closeLink(app.link);
     // The link is already closed here, and arrivals wait until the box and this
     // hint are done.
-    if (incompatible) showIncompatibleEscBox(app);
-    setHintWithInstructions(app, situationId);
-    if (refreshPanel) refreshVersionPanel(app);
+    if (refusal.showIncompatibleBox) showIncompatibleEscBox(app);
+    setHintWithInstructions(app.dialog, app.resources, refusal.situationId);
+    if (refusal.refreshVersionPanel) refreshVersionPanel(app.dialog, app.link);
 }
 
 }  // namespace
 
-void setHintText(App& app, const std::wstring& text, bool append) {
+void setHintText(Dialog& dialog, const std::wstring& text, bool append) {
     if (!append) {
-        app.ui->setControlText(IDC_HINT_PANEL, text);
+        dialog.setControlText(IDC_HINT_PANEL, text);
         return;
     }
     // The whole current text is kept: the capacity grows with it, nothing is cut.
-    app.ui->setControlText(IDC_HINT_PANEL, app.ui->controlText(IDC_HINT_PANEL) + text);
+    dialog.setControlText(IDC_HINT_PANEL, dialog.controlText(IDC_HINT_PANEL) + text);
 }
 
-void setHintWithInstructions(App& app, std::uint32_t messageId) {
-    std::wstring situation = app.ui->loadString(messageId);
+void setHintWithInstructions(Dialog& dialog, ProgramResources& resources, std::uint32_t messageId) {
+    std::wstring situation = resources.loadString(messageId);
     situation += kSituationSeparator;
-    setHintText(app, situation, false);
-    setHintText(app, app.ui->loadString(IDS_INSTRUCTIONS), true);
+    setHintText(dialog, situation, false);
+    setHintText(dialog, resources.loadString(IDS_INSTRUCTIONS), true);
 }
 
 void classifyUnit(App& app, LinkStatus status, ProbeVariant variant) {
@@ -77,37 +87,38 @@ void classifyUnit(App& app, LinkStatus status, ProbeVariant variant) {
         // A unit found but not understood is treated as no unit at all, whether at
         // start-up or at an arrival; its panel is refreshed in both cases because
         // the open link it leaves behind was never shown.
-        refuseUnit(app, IDS_NO_UNIT, false, true);
+        refuseUnit(app, Refusal{.situationId = IDS_NO_UNIT, .refreshVersionPanel = true});
         return;
     }
     if (link.unitMode != 0) {
-        refuseUnit(app, IDS_WRONG_MODE, false, startUp);
+        refuseUnit(app, Refusal{.situationId = IDS_WRONG_MODE, .refreshVersionPanel = startUp});
         return;
     }
     if (link.escState != ESC_STATE_BOOTLOADER_READY) {
-        refuseUnit(app, IDS_NO_UPDATABLE_ESC, false, startUp);
+        refuseUnit(app,
+                   Refusal{.situationId = IDS_NO_UPDATABLE_ESC, .refreshVersionPanel = startUp});
         return;
     }
     if (!isCompatibleType(link.escTypeCode())) {
-        refuseUnit(app, IDS_INCOMPATIBLE_ESC, true, startUp);
+        refuseUnit(app, Refusal{.situationId = IDS_INCOMPATIBLE_ESC,
+                                .showIncompatibleBox = true,
+                                .refreshVersionPanel = startUp});
         return;
     }
 
-    setHintText(app, app.ui->loadString(IDS_READY), false);
+    setHintText(app.dialog, app.resources.loadString(IDS_READY), false);
     if (startUp) {
-        app.ui->enableControl(IDC_UPDATE, true);
-        refreshVersionPanel(app);
+        app.dialog.enableControl(IDC_UPDATE, true);
+        refreshVersionPanel(app.dialog, link);
     } else {
-        refreshVersionPanel(app);
-        app.ui->enableControl(IDC_UPDATE, true);
+        refreshVersionPanel(app.dialog, link);
+        app.dialog.enableControl(IDC_UPDATE, true);
     }
 }
 
-bool handleDeviceChange(App& app, std::uint32_t event, const DeviceBroadcast* broadcast) {
-    if (event == kDbtDeviceArrival) {
-        if (broadcast == nullptr || broadcast->deviceType != kDbtDevTypDeviceInterface) {
-            return true;
-        }
+bool handleDeviceChange(App& app, DeviceEvent event, const DeviceBroadcast* broadcast) {
+    if (event == DeviceEvent::arrival) {
+        if (broadcast == nullptr || !broadcast->deviceInterface) return true;
         if (app.presenceBoxOpen) {
             app.arrivalHeldBack = true;
             return true;
@@ -119,16 +130,14 @@ bool handleDeviceChange(App& app, std::uint32_t event, const DeviceBroadcast* br
         handleHeldBackArrival(app);
         return true;
     }
-    if (event == kDbtDeviceRemoveComplete) {
-        if (broadcast == nullptr || broadcast->deviceType != kDbtDevTypDeviceInterface) {
-            return true;
-        }
+    if (event == DeviceEvent::removeComplete) {
+        if (broadcast == nullptr || !broadcast->deviceInterface) return true;
         if (!app.link.isOpen()) return true;
         if (!devicePathsEqual(app.link.devicePath, broadcast->path)) return true;
         closeLink(app.link);
-        app.ui->enableControl(IDC_UPDATE, false);
-        refreshVersionPanel(app);
-        setHintWithInstructions(app, IDS_CONNECTION_LOST);
+        app.dialog.enableControl(IDC_UPDATE, false);
+        refreshVersionPanel(app.dialog, app.link);
+        setHintWithInstructions(app.dialog, app.resources, IDS_CONNECTION_LOST);
         return true;
     }
     return false;

@@ -1,10 +1,13 @@
-// The main dialog's skeleton: what the dialog procedure does with each message, the
-// window title, the initialisation up to the first probe, and "Close".
+// The main dialog's skeleton: what a command asks for, the window title, the
+// initialisation up to the first probe, "Close", and "Update" with the shell's
+// dialog as what the update shows.
 #include <cstdint>
 #include <string>
 
 #include "app/shell.h"
 #include "resources/resource_ids.h"
+#include "resources/text_format.h"
+#include "update/update.h"
 
 namespace orvanta {
 namespace {
@@ -21,32 +24,13 @@ constexpr std::intptr_t kEndClosed = 2;
 
 }  // namespace
 
-DialogAction dispatchDialogMessage(std::uint32_t message, std::uintptr_t wParam,
-                                   int ctlColorControlId) {
-    switch (message) {
-    case kWmPaint:
-        return DialogAction::paintPicture;
-    case kWmInitDialog:
-        return DialogAction::initialise;
-    case kWmCommand: {
-        // Only the control id counts: the notification code in the high word is
-        // what lets Esc and the close box arrive as "Close".
-        const auto controlId = static_cast<int>(wParam & 0xFFFF);
-        if (controlId == IDC_CLOSE) return DialogAction::close;
-        if (controlId == IDC_UPDATE) return DialogAction::update;
-        return DialogAction::none;
-    }
-    case kWmCtlColorStatic:
-        if (ctlColorControlId == IDC_LABEL_ESC || ctlColorControlId == IDC_VALUE_ESC) {
-            return DialogAction::colourRedStatic;
-        }
-        return DialogAction::none;
-    case kWmDeviceChange:
-        return DialogAction::deviceChange;
-    default:
-        return DialogAction::none;
-    }
+DialogCommand commandOf(int controlId) {
+    if (controlId == IDC_CLOSE) return DialogCommand::close;
+    if (controlId == IDC_UPDATE) return DialogCommand::update;
+    return DialogCommand::none;
 }
+
+bool drawnInRed(int controlId) { return controlId == IDC_LABEL_ESC || controlId == IDC_VALUE_ESC; }
 
 std::wstring composeWindowTitle() {
     std::wstring title = formatMessage(kTitleFormat, {kModelString, kProgramVersionMajor,
@@ -56,22 +40,23 @@ std::wstring composeWindowTitle() {
 }
 
 void initialiseDialog(App& app) {
-    DialogSurface& ui = *app.ui;
-    ui.setClassIcon();
-    ui.setWindowTitle(composeWindowTitle());
-    ui.setControlText(IDC_LABEL_UNIT, ui.loadString(IDS_LABEL_UNIT));
-    ui.setControlText(IDC_LABEL_ESC_BOOTLOADER, ui.loadString(IDS_LABEL_ESC_BOOTLOADER));
-    ui.setControlText(IDC_LABEL_ESC, ui.loadString(IDS_LABEL_ESC));
+    Dialog& dialog = app.dialog;
+    ProgramResources& resources = app.resources;
+    dialog.setClassIcon();
+    dialog.setWindowTitle(composeWindowTitle());
+    dialog.setControlText(IDC_LABEL_UNIT, resources.loadString(IDS_LABEL_UNIT));
+    dialog.setControlText(IDC_LABEL_ESC_BOOTLOADER, resources.loadString(IDS_LABEL_ESC_BOOTLOADER));
+    dialog.setControlText(IDC_LABEL_ESC, resources.loadString(IDS_LABEL_ESC));
 
-    app.deviceNotificationRegistered = ui.registerDeviceNotification();
+    app.deviceNotificationRegistered = dialog.registerDeviceNotification();
     if (!app.deviceNotificationRegistered) {
         // Without notifications the dialog could never follow the unit, so it ends
         // before it is shown and before any unit is touched.
-        const std::wstring caption = ui.loadString(IDS_APPLICATION_ERROR_CAPTION);
-        const std::wstring text = ui.loadString(IDS_REGISTRATION_FAILED);
-        ui.messageBox(text, caption, kMbOk | kMbIconError);
+        const std::wstring caption = resources.loadString(IDS_APPLICATION_ERROR_CAPTION);
+        const std::wstring text = resources.loadString(IDS_REGISTRATION_FAILED);
+        dialog.messageBox(text, caption, kMbOk | kMbIconError);
         closeLink(app.link);
-        ui.endDialog(kEndRefused);
+        dialog.endDialog(kEndRefused);
         return;
     }
 
@@ -82,11 +67,29 @@ void initialiseDialog(App& app) {
 
 void closeDialog(App& app) {
     if (app.deviceNotificationRegistered) {
-        app.ui->unregisterDeviceNotification();
+        app.dialog.unregisterDeviceNotification();
         app.deviceNotificationRegistered = false;
     }
     closeLink(app.link);
-    app.ui->endDialog(kEndClosed);
+    app.dialog.endDialog(kEndClosed);
+}
+
+int ShellUpdateDialog::messageBox(const std::wstring& text, const std::wstring& caption,
+                                  std::uint32_t style) {
+    return dialog_.messageBox(text, caption, style);
+}
+
+void ShellUpdateDialog::disableUpdate() { dialog_.enableControl(IDC_UPDATE, false); }
+
+void ShellUpdateDialog::refreshVersionPanel(const UnitLinkState& link) {
+    orvanta::refreshVersionPanel(dialog_, link);
+}
+
+void ShellUpdateDialog::setHint(const std::wstring& text) { setHintText(dialog_, text, false); }
+
+void runUpdate(App& app, ProgressScreen& progressScreen) {
+    ShellUpdateDialog updateDialog(app.dialog);
+    runFirmwareUpdate(app.link, updateDialog, app.resources, progressScreen);
 }
 
 }  // namespace orvanta

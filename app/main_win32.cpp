@@ -1,85 +1,98 @@
 // Process entry and the main dialog procedure: the thin Win32 edge that hands every
-// decision to the shell, the link and the update procedure.
+// message to the shell, the link and the update.
 #include <windows.h>
 #include <dbt.h>
 
-#include "app/clock_win32.h"
-#include "app/dialog_surface_win32.h"
+#include "app/dialog_win32.h"
 #include "app/shell.h"
 #include "app/single_instance_win32.h"
-#include "app/system_libraries_win32.h"
+#include "app/unit_bus_win32.h"
+#include "link/clock_win32.h"
+#include "link/system_libraries_win32.h"
+#include "resources/program_resources_win32.h"
 #include "resources/resource_ids.h"
-#include "update/update.h"
-
-#ifdef ORVANTA_EMULATED
-#include "emulator/emulated_host_win32.h"
-#else
-#include "link/hid_bus_win32.h"
-#endif
+#include "update/progress_screen_win32.h"
 
 namespace orvanta {
+
+// The portable code's copies of the system's values.
+static_assert(kMbOk == MB_OK && kMbOkCancel == MB_OKCANCEL && kMbYesNo == MB_YESNO);
+static_assert(kMbIconError == MB_ICONERROR && kMbIconWarning == MB_ICONWARNING &&
+              kMbIconInformation == MB_ICONINFORMATION);
+static_assert(kIdOk == IDOK && kIdCancel == IDCANCEL && kIdYes == IDYES && kIdNo == IDNO);
+// Esc and the close box arrive as IDCANCEL, which is "Close".
+static_assert(IDC_CLOSE == IDCANCEL);
+
 namespace {
 
-// The process-wide values of the shell, valid while the dialog runs.
-App* theApp = nullptr;
-Win32DialogSurface* theSurface = nullptr;
-#ifdef ORVANTA_EMULATED
-EmulatedHost* theHost = nullptr;
-#endif
+// What the dialog procedure reaches, valid while the dialog runs.
+struct Program {
+    App& app;
+    Win32Dialog& dialog;
+    Win32ProgressScreen& progressScreen;
+    UnitBus& unitBus;
+};
+Program* theProgram = nullptr;
 
-int controlIdOf(LPARAM controlWindow) {
-    return GetDlgCtrlID(reinterpret_cast<HWND>(controlWindow));
+DeviceEvent deviceEventOf(WPARAM event) {
+    if (event == DBT_DEVICEARRIVAL) return DeviceEvent::arrival;
+    if (event == DBT_DEVICEREMOVECOMPLETE) return DeviceEvent::removeComplete;
+    return DeviceEvent::other;
 }
 
 // Reads the two things the shell needs from a WM_DEVICECHANGE broadcast record.
 bool readBroadcast(LPARAM lParam, DeviceBroadcast& out) {
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
     if (header == nullptr) return false;
-    out.deviceType = header->dbch_devicetype;
-    if (out.deviceType == DBT_DEVTYP_DEVICEINTERFACE) {
-        const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam);
-        out.path = record->dbcc_name;
+    out.deviceInterface = header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE;
+    if (out.deviceInterface) {
+        out.path = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lParam)->dbcc_name;
     }
     return true;
 }
 
 INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    const int ctlColorControl = message == WM_CTLCOLORSTATIC ? controlIdOf(lParam) : 0;
-    switch (dispatchDialogMessage(message, wParam, ctlColorControl)) {
-    case DialogAction::paintPicture:
-        paintProductPicture(window, theSurface->instance());
+    Program& program = *theProgram;
+    switch (message) {
+    case WM_PAINT:
+        paintProductPicture(window, program.dialog.instance());
         return FALSE;
-    case DialogAction::initialise:
-        theSurface->attach(window);
-        initialiseDialog(*theApp);
-#ifdef ORVANTA_EMULATED
-        theHost->attach(window);
-#endif
+    case WM_INITDIALOG:
+        program.dialog.attach(window);
+        program.progressScreen.attach(window);
+        initialiseDialog(program.app);
+        program.unitBus.attach(window);
         return TRUE;
-    case DialogAction::close:
-        closeDialog(*theApp);
-        return TRUE;
-    case DialogAction::update:
-        runFirmwareUpdate(*theApp);
-        return TRUE;
-    case DialogAction::colourRedStatic: {
+    case WM_COMMAND:
+        switch (commandOf(LOWORD(wParam))) {
+        case DialogCommand::close:
+            closeDialog(program.app);
+            return TRUE;
+        case DialogCommand::update:
+            runUpdate(program.app, program.progressScreen);
+            return TRUE;
+        case DialogCommand::none:
+            return FALSE;
+        }
+        return FALSE;
+    case WM_CTLCOLORSTATIC: {
+        if (!drawnInRed(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) return FALSE;
         HDC dc = reinterpret_cast<HDC>(wParam);
         SetTextColor(dc, RGB(255, 0, 0));
         SetBkMode(dc, TRANSPARENT);
-        return reinterpret_cast<INT_PTR>(theSurface->buttonFaceBrush());
+        return reinterpret_cast<INT_PTR>(program.dialog.buttonFaceBrush());
     }
-    case DialogAction::deviceChange: {
+    case WM_DEVICECHANGE: {
         DeviceBroadcast broadcast;
         const bool haveRecord = readBroadcast(lParam, broadcast);
-        return handleDeviceChange(*theApp, static_cast<std::uint32_t>(wParam),
+        return handleDeviceChange(program.app, deviceEventOf(wParam),
                                   haveRecord ? &broadcast : nullptr)
                    ? TRUE
                    : FALSE;
     }
-    case DialogAction::none:
-        break;
+    default:
+        return FALSE;
     }
-    return FALSE;
 }
 
 }  // namespace
@@ -103,29 +116,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     if (systemLibraries().initCommonControls != nullptr) systemLibraries().initCommonControls();
 
     Win32Clock clock;
-    Win32DialogSurface surface(instance);
-#ifdef ORVANTA_EMULATED
-    EmulatedHost host(clock);
-    HidBus& bus = host.bus();
-    theHost = &host;
-#else
-    Win32HidBus bus;
-#endif
-    App app;
-    app.ui = &surface;
-    resetLink(app.link);
-    app.link.bus = &bus;
-    app.link.clock = &clock;
-    theApp = &app;
-    theSurface = &surface;
+    Win32Dialog dialog(instance);
+    Win32ProgressScreen progressScreen(instance);
+    Win32ProgramResources resources(instance);
+    const std::unique_ptr<UnitBus> unitBus = makeUnitBus(clock);
+    App app(dialog, resources, unitBus->bus(), clock);
+    Program program{app, dialog, progressScreen, *unitBus};
+    theProgram = &program;
 
     DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, mainDialogProc, 0);
 
-#ifdef ORVANTA_EMULATED
-    host.finish();
-    theHost = nullptr;
-#endif
-    theApp = nullptr;
-    theSurface = nullptr;
+    unitBus->finish();
+    theProgram = nullptr;
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "app/shell.h"
 #include "resources/resource_ids.h"
+#include "resources/text_format.h"
 
 namespace orvanta {
 namespace {
@@ -38,31 +39,28 @@ std::wstring formatEscFirmwareVersion(std::uint16_t version) {
                                     static_cast<std::uint32_t>(version & 0xFFu)});
 }
 
-void refreshVersionPanel(App& app) {
-    DialogSurface& ui = *app.ui;
-    const UnitLink& link = app.link;
-
+void refreshVersionPanel(Dialog& dialog, const UnitLinkState& link) {
     if (!link.isOpen()) {
-        ui.setControlText(IDC_VALUE_UNIT, kNoLinkValue);
-        ui.setControlText(IDC_VALUE_ESC_BOOTLOADER, kNoLinkValue);
-        ui.setControlText(IDC_VALUE_ESC, kNoLinkValue);
-        for (const int id : kPanelControls) ui.enableControl(id, false);
+        dialog.setControlText(IDC_VALUE_UNIT, kNoLinkValue);
+        dialog.setControlText(IDC_VALUE_ESC_BOOTLOADER, kNoLinkValue);
+        dialog.setControlText(IDC_VALUE_ESC, kNoLinkValue);
+        for (const int id : kPanelControls) dialog.enableControl(id, false);
         // The unit's name stays on line 1, greyed, so the user still sees which
         // unit was there last.
         return;
     }
 
-    for (const int id : kPanelControls) ui.enableControl(id, true);
+    for (const int id : kPanelControls) dialog.enableControl(id, true);
 
     // Some unit firmwares report their version one byte further up, leaving the
     // lowest byte empty.
     std::uint32_t unitVersion = link.unitFirmwareVersion;
     if ((unitVersion & 0xFFu) == 0) unitVersion >>= 8;
-    ui.setControlText(IDC_VALUE_UNIT, formatPackedVersion(unitVersion));
-    ui.setControlText(IDC_VALUE_ESC_BOOTLOADER, formatPackedVersion(link.bootloaderVersion()));
-    ui.setControlText(IDC_VALUE_ESC, formatEscFirmwareVersion(link.escFirmwareVersion()));
-    ui.setControlText(IDC_LABEL_UNIT,
-                      link.productId == PRODUCT_ID_TUNEPAD ? kTunepadName : kTuneBoxName);
+    dialog.setControlText(IDC_VALUE_UNIT, formatPackedVersion(unitVersion));
+    dialog.setControlText(IDC_VALUE_ESC_BOOTLOADER, formatPackedVersion(link.bootloaderVersion()));
+    dialog.setControlText(IDC_VALUE_ESC, formatEscFirmwareVersion(link.escFirmwareVersion()));
+    dialog.setControlText(IDC_LABEL_UNIT,
+                          link.productId == PRODUCT_ID_TUNEPAD ? kTunepadName : kTuneBoxName);
 }
 
 }  // namespace orvanta

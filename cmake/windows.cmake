@@ -6,15 +6,20 @@ set(orvanta_windows_link_options -static -municode -mwindows)
 
 set(orvanta_win32_sources
   ${CMAKE_SOURCE_DIR}/app/main_win32.cpp
-  ${CMAKE_SOURCE_DIR}/app/dialog_surface_win32.cpp
+  ${CMAKE_SOURCE_DIR}/app/dialog_win32.cpp
   ${CMAKE_SOURCE_DIR}/app/single_instance_win32.cpp
-  ${CMAKE_SOURCE_DIR}/app/system_libraries_win32.cpp)
+  ${CMAKE_SOURCE_DIR}/link/clock_win32.cpp
+  ${CMAKE_SOURCE_DIR}/link/system_libraries_win32.cpp
+  ${CMAKE_SOURCE_DIR}/resources/program_resources_win32.cpp
+  ${CMAKE_SOURCE_DIR}/update/progress_screen_win32.cpp)
 
 # Only KnownDLLs are static imports; everything else comes from System32 at run time.
 set(orvanta_system_imports setupapi user32 gdi32 kernel32)
 
+# The shipped program talks through the system's HID stack.
 add_executable(orvanta-updater WIN32
   ${orvanta_win32_sources}
+  ${CMAKE_SOURCE_DIR}/app/unit_bus_system_win32.cpp
   ${CMAKE_SOURCE_DIR}/link/hid_bus_win32.cpp
   $<TARGET_OBJECTS:orvanta_resources>)
 target_link_libraries(orvanta-updater PRIVATE orvanta_core ${orvanta_system_imports}
@@ -25,12 +30,13 @@ target_compile_definitions(orvanta-updater PRIVATE UNICODE _UNICODE)
 # The same program with the emulated programming unit in place of the HID bus.
 add_executable(orvanta-updater-emulated WIN32
   ${orvanta_win32_sources}
+  ${CMAKE_SOURCE_DIR}/emulator/unit_bus_emulated_win32.cpp
   ${CMAKE_SOURCE_DIR}/emulator/emulated_host_win32.cpp
   $<TARGET_OBJECTS:orvanta_resources>)
 target_link_libraries(orvanta-updater-emulated PRIVATE orvanta_emulator orvanta_core
   ${orvanta_system_imports} orvanta_build_flags)
 target_link_options(orvanta-updater-emulated PRIVATE ${orvanta_windows_link_options})
-target_compile_definitions(orvanta-updater-emulated PRIVATE UNICODE _UNICODE ORVANTA_EMULATED)
+target_compile_definitions(orvanta-updater-emulated PRIVATE UNICODE _UNICODE)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
   add_subdirectory(tests/wine)

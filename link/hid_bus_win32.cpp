@@ -13,6 +13,11 @@
 
 namespace orvanta {
 
+// The portable code's copies of the system's values.
+static_assert(kErrorGenFailure == ERROR_GEN_FAILURE &&
+              kErrorDeviceNotConnected == ERROR_DEVICE_NOT_CONNECTED &&
+              kErrorTimeout == ERROR_TIMEOUT);
+
 namespace {
 
 // A detail record larger than this is not a device path.

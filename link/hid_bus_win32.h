@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/system_libraries_win32.h"
+#include "link/system_libraries_win32.h"
 #include "link/hid_bus.h"
 
 namespace orvanta {

@@ -62,7 +62,7 @@ struct ExchangeTiming {
 // error of a failed transfer is kept with the link as this exchange's own.
 LinkStatus exchange(UnitLink& link, ReportBuffer& report, ExchangeTiming timing = {}) {
     link.lastTransferError = 0;
-    if (!link.isOpen() || link.bus == nullptr) {
+    if (!link.isOpen()) {
         return kStatusNoLink;
     }
     // Lengths outside the buffer would send or receive bytes beyond it; they are
@@ -70,14 +70,14 @@ LinkStatus exchange(UnitLink& link, ReportBuffer& report, ExchangeTiming timing 
     if (!reportLengthsUsable(link)) {
         return kStatusNoLink;
     }
-    HidBus& bus = *link.bus;
+    HidBus& bus = link.bus;
     if (bus.write(link.handle, report.data(), link.outputReportLength, kWriteTimeoutMs) !=
         IoOutcome::done) {
         link.lastTransferError = bus.lastError();
         return kStatusWriteFailed;
     }
-    if (timing.delayBeforeReadMs != 0 && link.clock != nullptr) {
-        link.clock->sleepMs(timing.delayBeforeReadMs);
+    if (timing.delayBeforeReadMs != 0) {
+        link.clock.sleepMs(timing.delayBeforeReadMs);
     }
     report.fill(0);
     report[0] = kInputReportId;
@@ -108,7 +108,7 @@ std::uint8_t flagByte(bool flag) { return flag ? 1 : 0; }
 // not fit the report buffer or cannot carry a whole block or the longest reply.
 LinkStatus readReportLengths(UnitLink& link) {
     HidCaps caps;
-    if (!link.bus->capabilities(link.handle, caps)) {
+    if (!link.bus.capabilities(link.handle, caps)) {
         return kStatusNoLink;
     }
     if (caps.outputReportByteLength < kMinOutputReportBytes ||
@@ -173,7 +173,7 @@ LinkStatus probeEsc(UnitLink& link) {
 }  // namespace
 
 LinkStatus probeUnit(UnitLink& link) {
-    if (!link.isOpen() || link.devicePath.empty() || link.bus == nullptr) {
+    if (!link.isOpen() || link.devicePath.empty()) {
         return kStatusNoLink;
     }
     if (const LinkStatus status = readReportLengths(link); status != kStatusOk) {

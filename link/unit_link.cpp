@@ -35,38 +35,25 @@ private:
 
 }  // namespace
 
-std::uint16_t UnitLink::escFirmwareVersion() const { return readLe16(&escInfo[4]); }
+std::uint16_t UnitLinkState::escFirmwareVersion() const { return readLe16(&escInfo[4]); }
 
-void UnitLink::setEscFirmwareVersion(std::uint16_t version) {
+void UnitLinkState::setEscFirmwareVersion(std::uint16_t version) {
     escInfo[4] = static_cast<std::uint8_t>(version & 0xFF);
     escInfo[5] = static_cast<std::uint8_t>(version >> 8);
 }
 
-std::uint32_t UnitLink::escTypeCode() const { return readLe32(bootloaderInfo.data()); }
+std::uint32_t UnitLinkState::escTypeCode() const { return readLe32(bootloaderInfo.data()); }
 
-std::uint32_t UnitLink::bootloaderVersion() const { return readLe32(&bootloaderInfo[4]); }
-
-void resetLink(UnitLink& link) {
-    HidBus* bus = link.bus;
-    Clock* clock = link.clock;
-    link = UnitLink{};
-    link.bus = bus;
-    link.clock = clock;
-}
+std::uint32_t UnitLinkState::bootloaderVersion() const { return readLe32(&bootloaderInfo[4]); }
 
 void closeLink(UnitLink& link) {
-    if (link.isOpen() && link.bus != nullptr) {
-        link.bus->close(link.handle);
-    }
-    resetLink(link);
+    if (link.isOpen()) link.bus.close(link.handle);
+    link.reset();
 }
 
 LinkStatus openLink(UnitLink& link) {
     closeLink(link);
-    if (link.bus == nullptr) {
-        return kStatusNoLink;
-    }
-    HidBus& bus = *link.bus;
+    HidBus& bus = link.bus;
     if (!bus.beginEnumeration()) {
         return kStatusNoLink;
     }

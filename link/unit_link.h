@@ -76,12 +76,9 @@ struct UnitModeInfo {
     std::uint8_t fifth = 0;
 };
 
-struct UnitLink {
-    // The platform the link talks through. Not part of the link's state: set once
-    // by the owner and kept by closeLink.
-    HidBus* bus = nullptr;
-    Clock* clock = nullptr;
-
+// What the link knows while it is open; every field zero (handle invalid) while
+// it is closed.
+struct UnitLinkState {
     HidHandle handle = kInvalidHidHandle;
     std::wstring devicePath;  // empty while no link is open
     std::uint32_t outputReportLength = 0;
@@ -110,8 +107,20 @@ struct UnitLink {
     std::uint32_t bootloaderVersion() const;
 };
 
-// Puts a record that holds nothing into the closed state (no handle is closed).
-void resetLink(UnitLink& link);
+// The one link to the programming unit: its state and the platform it talks
+// through, which it is given when it is made and keeps for its life.
+struct UnitLink : UnitLinkState {
+    UnitLink(HidBus& bus, Clock& clock) : bus(bus), clock(clock) {}
+    UnitLink(const UnitLink&) = delete;
+    UnitLink& operator=(const UnitLink&) = delete;
+
+    // Back to the closed state without closing anything: for a record that holds
+    // nothing open.
+    void reset() { static_cast<UnitLinkState&>(*this) = UnitLinkState{}; }
+
+    HidBus& bus;
+    Clock& clock;
+};
 
 LinkStatus openLink(UnitLink& link);
 void closeLink(UnitLink& link);

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <unistd.h>
 
+#include "tests/fake_clock.h"
 #include "emulator/scenario.h"
 #include "link/unit_link.h"
 
@@ -173,9 +174,7 @@ TEST(Scenario, AppliedScenarioBuildsTheBusAndArmsTheFaults) {
     ASSERT_EQ(bus.interfaceCount(), 2u);
     EXPECT_EQ(bus.unitAt(bus.pathAt(1)), &unit);
 
-    UnitLink link;
-    link.bus = &bus;
-    link.clock = &clock;
+    UnitLink link(bus, clock);
     EXPECT_EQ(openLink(link), 0x42);
     EXPECT_EQ(link.escFirmwareVersion(), 0x0101);
 }
@@ -187,9 +186,7 @@ TEST(Scenario, UnitAbsentAtStartCanBePluggedLater) {
     FakeClock clock;
     EmulatedBus bus(clock);
     applyScenario(s, bus, error);
-    UnitLink link;
-    link.bus = &bus;
-    link.clock = &clock;
+    UnitLink link(bus, clock);
     EXPECT_EQ(openLink(link), kStatusNoUnit);
     bus.plug(bus.pathAt(0));
     EXPECT_EQ(openLink(link), kStatusOk);

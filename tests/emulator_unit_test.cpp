@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/fake_clock.h"
 #include "emulator/emulated_bus.h"
 #include "link/unit_link.h"
 
@@ -17,11 +18,7 @@ namespace {
 
 class EmulatorTest : public ::testing::Test {
 protected:
-    EmulatorTest() : bus(clock) {
-        resetLink(link);
-        link.bus = &bus;
-        link.clock = &clock;
-    }
+    EmulatorTest() : bus(clock), link(bus, clock) {}
 
     EmulatedUnit& open(const UnitConfig& config = {}) {
         EmulatedUnit& unit = bus.addUnit(config);
@@ -268,10 +265,7 @@ std::vector<std::vector<std::uint8_t>> acceptedLinkRequests() {
         UnitConfig config;
         config.unitMode = mode;
         bus.addUnit(config);
-        UnitLink link;
-        resetLink(link);
-        link.bus = &bus;
-        link.clock = &clock;
+        UnitLink link(bus, clock);
         EXPECT_EQ(openLink(link), kStatusOk);
         if (mode == 0) {
             const std::uint8_t block[56] = {0x11, 0x22, 0x33};

@@ -1,6 +1,7 @@
-// Test doubles for the shell and the update: a dialog surface that records every call
-// as a readable line and answers message boxes from a script, and a clock that notes
-// where each pause fell.
+// Test doubles for the shell and the update: one fake that plays the dialog, the
+// progress screen and the program's resources, records every call as a readable
+// line and answers message boxes from a script, and a clock that notes where each
+// pause fell.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/dialog_surface.h"
 #include "app/shell.h"
 #include "emulator/emulated_bus.h"
 #include "link/clock.h"
@@ -67,7 +67,7 @@ inline std::string hex(std::uint32_t value) {
     return "0x" + out;
 }
 
-class FakeSurface final : public DialogSurface {
+class FakeSurface final : public Dialog, public ProgressScreen, public ProgramResources {
 public:
     static constexpr WindowId kMainWindow = 0x10;
     static constexpr WindowId kProgressWindow = 0x20;
@@ -123,8 +123,14 @@ public:
         return hex(static_cast<std::uint32_t>(window));
     }
 
-    // DialogSurface
+    // ProgramResources
     std::wstring loadString(std::uint32_t id) override { return text(id); }
+    ImageView firmwareImage() override {
+        calls.push_back("image");
+        return image;
+    }
+
+    // Dialog
     void setWindowTitle(const std::wstring& title) override {
         calls.push_back("title " + utf8(title));
     }
@@ -155,10 +161,8 @@ public:
     void endDialog(std::intptr_t result) override {
         calls.push_back("end " + std::to_string(result));
     }
-    ImageView loadFirmwareImage() override {
-        calls.push_back("image");
-        return image;
-    }
+
+    // ProgressScreen
     WindowId mainWindow() override { return kMainWindow; }
     ScreenRect windowRect(WindowId window) override {
         return window == kMainWindow ? mainRect : ScreenRect{};
@@ -179,7 +183,8 @@ public:
     void destroyWindow(WindowId window) override {
         calls.push_back("destroy " + windowName(window));
     }
-    void setPreciseTiming(bool on) override {
+    // Set by the clock, so the timing switches stand among the other calls.
+    void noteTiming(bool on) {
         preciseTiming = on;
         calls.push_back(on ? "timing 1" : "timing 0");
     }
@@ -203,6 +208,7 @@ public:
     };
 
     std::function<std::uint64_t()> mark = [] { return std::uint64_t{0}; };
+    std::function<void(bool)> onTiming = [](bool) {};
     std::vector<Pause> pauses;
 
     void sleepMs(std::uint32_t ms) override {
@@ -210,6 +216,7 @@ public:
         if (ms != 0) pauses.push_back({ms, mark()});
     }
     std::uint64_t nowMs() const override { return now_; }
+    void setPreciseTiming(bool on) override { onTiming(on); }
 
     std::uint64_t totalMs() const {
         std::uint64_t total = 0;
@@ -227,14 +234,11 @@ struct ShellRig {
     RecordingClock clock;
     EmulatedBus bus{clock};
     FakeSurface ui;
-    App app;
+    App app{ui, ui, bus, clock};
 
     ShellRig() {
-        app.ui = &ui;
-        resetLink(app.link);
-        app.link.bus = &bus;
-        app.link.clock = &clock;
         clock.mark = [this] { return static_cast<std::uint64_t>(bus.trace().size()); };
+        clock.onTiming = [this](bool on) { ui.noteTiming(on); };
     }
     ShellRig(const ShellRig&) = delete;
     ShellRig& operator=(const ShellRig&) = delete;
@@ -246,13 +250,15 @@ struct ShellRig {
     }
 
     bool arrival(const std::wstring& path) {
-        const DeviceBroadcast record{kDbtDevTypDeviceInterface, path};
-        return handleDeviceChange(app, kDbtDeviceArrival, &record);
+        const DeviceBroadcast record{true, path};
+        return handleDeviceChange(app, DeviceEvent::arrival, &record);
     }
     bool removal(const std::wstring& path) {
-        const DeviceBroadcast record{kDbtDevTypDeviceInterface, path};
-        return handleDeviceChange(app, kDbtDeviceRemoveComplete, &record);
+        const DeviceBroadcast record{true, path};
+        return handleDeviceChange(app, DeviceEvent::removeComplete, &record);
     }
+    // "Update" pressed.
+    void update() { runUpdate(app, ui); }
 
     // What the hint panel reads after a situation line with the instructions.
     std::wstring hintWithInstructions(std::uint32_t messageId) const {

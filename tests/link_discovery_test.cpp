@@ -2,6 +2,7 @@
 // state, and the capability step that refuses report lengths the link cannot carry.
 #include <gtest/gtest.h>
 
+#include "tests/fake_clock.h"
 #include "emulator/emulated_bus.h"
 #include "link/unit_link.h"
 
@@ -10,11 +11,7 @@ namespace {
 
 class DiscoveryTest : public ::testing::Test {
 protected:
-    DiscoveryTest() : bus(clock) {
-        resetLink(link);
-        link.bus = &bus;
-        link.clock = &clock;
-    }
+    DiscoveryTest() : bus(clock), link(bus, clock) {}
 
     void expectClosed() const {
         EXPECT_FALSE(link.isOpen());
@@ -29,9 +26,6 @@ protected:
         EXPECT_EQ(link.escTypeCode(), 0u);
         EXPECT_EQ(link.bootloaderVersion(), 0u);
         EXPECT_EQ(link.productId, 0);
-        // The platform stays attached for the next open.
-        EXPECT_EQ(link.bus, &bus);
-        EXPECT_EQ(link.clock, &clock);
     }
 
     FakeClock clock;
@@ -193,12 +187,6 @@ TEST_F(DiscoveryTest, CloseLinkOnAClosedLinkDoesNothing) {
     EXPECT_EQ(bus.strayCloseCount(), 0u);
 }
 
-TEST_F(DiscoveryTest, LinkWithoutABusCannotOpen) {
-    link.bus = nullptr;
-    EXPECT_EQ(openLink(link), kStatusNoLink);
-    EXPECT_FALSE(link.isOpen());
-}
-
 TEST_F(DiscoveryTest, FailedProbeLeavesTheLinkOpen) {
     EmulatedUnit& unit = bus.addUnit();
     unit.addFault(faultOnCommand(FaultKind::readFails, CMD_IDENTIFY));
@@ -271,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(Bounds, ReportLengthTest,
                                            LengthCase{0, 0, false}));
 
 TEST(UnitLinkRecord, VersionFieldsAreLittleEndianViewsOfTheBlocks) {
-    UnitLink link;
+    UnitLinkState link;
     link.escInfo[4] = 0x00;
     link.escInfo[5] = 0x01;
     link.bootloaderInfo = {0xD2, 0xA0, 0x0F, 0x11, 0x05, 0x04, 0x03, 0x02};

@@ -6,6 +6,7 @@
 #include <deque>
 #include <vector>
 
+#include "tests/fake_clock.h"
 #include "link/unit_link.h"
 
 namespace orvanta {
@@ -72,9 +73,6 @@ public:
 class FramingTest : public ::testing::Test {
 protected:
     FramingTest() {
-        resetLink(link);
-        link.bus = &bus;
-        link.clock = &clock;
         link.handle = 7;
         link.devicePath = L"\\\\?\\hid#unit";
         link.productId = PRODUCT_ID_TUNEBOX;
@@ -88,7 +86,7 @@ protected:
 
     FakeClock clock;
     ScriptedBus bus;
-    UnitLink link;
+    UnitLink link{bus, clock};
 };
 
 Bytes expectedRequest(std::initializer_list<std::uint8_t> head, std::uint8_t fill = 0x00) {
@@ -242,7 +240,6 @@ TEST_F(FramingTest, ShorterReportsSendExactlyTheirLength) {
 // Every command on a closed link: -1 and nothing written.
 TEST_F(FramingTest, ClosedLinkSendsNothing) {
     closeLink(link);
-    link.bus = &bus;
     const std::uint8_t data[4] = {};
     EXPECT_EQ(setSystemLock(link, true), kStatusNoLink);
     EXPECT_EQ(setWriteProtection(link, false), kStatusNoLink);

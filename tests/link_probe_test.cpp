@@ -2,6 +2,7 @@
 // each early return leaves stored, and the time limits of its reads.
 #include <gtest/gtest.h>
 
+#include "tests/fake_clock.h"
 #include "emulator/emulated_bus.h"
 #include "link/unit_link.h"
 
@@ -10,11 +11,7 @@ namespace {
 
 class ProbeTest : public ::testing::Test {
 protected:
-    ProbeTest() : bus(clock) {
-        resetLink(link);
-        link.bus = &bus;
-        link.clock = &clock;
-    }
+    ProbeTest() : bus(clock), link(bus, clock) {}
 
     EmulatedUnit& addUnit() {
         UnitConfig config;

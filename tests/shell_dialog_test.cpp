@@ -1,5 +1,5 @@
-// The main dialog's dispatch, its title, the message formatter, and the dialog's
-// initialisation and "Close".
+// What the main dialog's commands ask for, its title, the message formatter, and
+// the dialog's initialisation and "Close".
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,58 +7,34 @@
 
 #include "app/shell.h"
 #include "resources/resource_ids.h"
+#include "resources/text_format.h"
 #include "tests/fake_surface.h"
 
 namespace orvanta {
 namespace {
 
-struct DispatchCase {
-    const char* name;
-    std::uint32_t message;
-    std::uintptr_t wParam;
-    int control;
-    DialogAction action;
-};
-
-void PrintTo(const DispatchCase& c, std::ostream* os) { *os << c.name; }
-
-class Dispatch : public ::testing::TestWithParam<DispatchCase> {};
-
-TEST_P(Dispatch, MapsMessageToAction) {
-    const DispatchCase& c = GetParam();
-    EXPECT_EQ(dispatchDialogMessage(c.message, c.wParam, c.control), c.action);
+// The id of the control a command or a colour request is about decides alone.
+TEST(MainDialog, ControlIdsDecideCommandsAndRedTexts) {
+    struct Case {
+        int controlId;
+        DialogCommand command;
+        bool red;
+    };
+    const Case cases[] = {
+        {2, DialogCommand::close, false},  // "Close", Esc and the close box
+        {1002, DialogCommand::update, false},
+        {1, DialogCommand::none, false},  // IDOK: there is no such button
+        {40004, DialogCommand::none, false},
+        {40011, DialogCommand::none, true},  // the ESC's label
+        {40015, DialogCommand::none, true},  // the ESC's value
+        {40013, DialogCommand::none, false},
+        {-1, DialogCommand::none, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(commandOf(c.controlId), c.command) << c.controlId;
+        EXPECT_EQ(drawnInRed(c.controlId), c.red) << c.controlId;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    MainDialog, Dispatch,
-    ::testing::Values(
-        DispatchCase{"Paint", kWmPaint, 0, 0, DialogAction::paintPicture},
-        DispatchCase{"InitDialog", kWmInitDialog, 0, 0, DialogAction::initialise},
-        DispatchCase{"Close", kWmCommand, 2, 0, DialogAction::close},
-        // Esc and the close box arrive as id 2 with a notification code on top.
-        DispatchCase{"CloseWithNotificationCode", kWmCommand, 0x00010002, 0, DialogAction::close},
-        DispatchCase{"Update", kWmCommand, 1002, 0, DialogAction::update},
-        DispatchCase{"UpdateWithNotificationCode", kWmCommand, 0xFFFF03EA, 0, DialogAction::update},
-        DispatchCase{"OtherCommand", kWmCommand, 1, 0, DialogAction::none},
-        DispatchCase{"HintPanelCommand", kWmCommand, 40004, 0, DialogAction::none},
-        // Bits above the low word never make an id.
-        DispatchCase{"HighBitsAboveTheWord", kWmCommand, std::uintptr_t{0x1} << 20 | 5, 0,
-                     DialogAction::none},
-        DispatchCase{"RedLabel", kWmCtlColorStatic, 0, 40011, DialogAction::colourRedStatic},
-        DispatchCase{"RedValue", kWmCtlColorStatic, 0, 40015, DialogAction::colourRedStatic},
-        DispatchCase{"OtherStatic", kWmCtlColorStatic, 0, 40013, DialogAction::none},
-        DispatchCase{"HintLabel", kWmCtlColorStatic, 0, -1, DialogAction::none},
-        DispatchCase{"DeviceChange", kWmDeviceChange, 0x8000, 0, DialogAction::deviceChange},
-        DispatchCase{"Close message", 0x0010, 0, 0, DialogAction::none},
-        DispatchCase{"Destroy", 0x0002, 0, 0, DialogAction::none},
-        DispatchCase{"Timer", 0x0113, 2, 40011, DialogAction::none}),
-    [](const ::testing::TestParamInfo<DispatchCase>& info) {
-        std::string name = info.param.name;
-        for (char& c : name) {
-            if (c == ' ') c = '_';
-        }
-        return name;
-    });
 
 TEST(MainDialog, TitleIsComposedFromLiterals) {
     EXPECT_EQ(composeWindowTitle(), L"VARIDYNE ORVANTA 210 HV FW Updater 1.0 Bootloaderupdater");

@@ -9,6 +9,7 @@
 #include "app/shell.h"
 #include "emulator/emulated_bus.h"
 #include "resources/resource_ids.h"
+#include "resources/text_format.h"
 #include "tests/fake_surface.h"
 
 namespace orvanta {
@@ -202,9 +203,9 @@ TEST_F(DeviceChange, RemovalsThatAreNotTheOpenUnitChangeNothing) {
     EXPECT_TRUE(rig.removal(L"\\\\?\\hid#vid_046d&pid_c52b#mouse"));
     EXPECT_TRUE(rig.removal(path + L"x"));
     EXPECT_TRUE(rig.removal(path.substr(0, path.size() - 1)));
-    const DeviceBroadcast volume{2, path};
-    EXPECT_TRUE(handleDeviceChange(rig.app, kDbtDeviceRemoveComplete, &volume));
-    EXPECT_TRUE(handleDeviceChange(rig.app, kDbtDeviceRemoveComplete, nullptr));
+    const DeviceBroadcast volume{false, path};
+    EXPECT_TRUE(handleDeviceChange(rig.app, DeviceEvent::removeComplete, &volume));
+    EXPECT_TRUE(handleDeviceChange(rig.app, DeviceEvent::removeComplete, nullptr));
 
     EXPECT_TRUE(rig.ui.calls.empty());
     EXPECT_TRUE(rig.app.link.isOpen());
@@ -213,10 +214,9 @@ TEST_F(DeviceChange, RemovalsThatAreNotTheOpenUnitChangeNothing) {
 TEST_F(DeviceChange, OnlyArrivalAndRemovalAreFollowed) {
     const std::wstring path = addReadyUnit();
     openAtStartUp();
-    const DeviceBroadcast record{kDbtDevTypDeviceInterface, path};
-    EXPECT_FALSE(handleDeviceChange(rig.app, 0x8001, &record));  // query remove
-    EXPECT_FALSE(handleDeviceChange(rig.app, 0x8003, &record));  // remove pending
-    EXPECT_FALSE(handleDeviceChange(rig.app, 0x0007, nullptr));  // nodes changed
+    const DeviceBroadcast record{true, path};
+    EXPECT_FALSE(handleDeviceChange(rig.app, DeviceEvent::other, &record));
+    EXPECT_FALSE(handleDeviceChange(rig.app, DeviceEvent::other, nullptr));
     EXPECT_TRUE(rig.ui.calls.empty());
     EXPECT_TRUE(rig.app.link.isOpen());
 }
@@ -224,9 +224,9 @@ TEST_F(DeviceChange, OnlyArrivalAndRemovalAreFollowed) {
 TEST_F(DeviceChange, ArrivalOfAnotherHidDeviceWithoutUnitChangesNothing) {
     rig.bus.addOtherDevice(0x046D, 0xC31C);
     EXPECT_TRUE(rig.arrival(rig.bus.pathAt(0)));
-    const DeviceBroadcast volume{2, L"E:"};
-    EXPECT_TRUE(handleDeviceChange(rig.app, kDbtDeviceArrival, &volume));
-    EXPECT_TRUE(handleDeviceChange(rig.app, kDbtDeviceArrival, nullptr));
+    const DeviceBroadcast volume{false, L"E:"};
+    EXPECT_TRUE(handleDeviceChange(rig.app, DeviceEvent::arrival, &volume));
+    EXPECT_TRUE(handleDeviceChange(rig.app, DeviceEvent::arrival, nullptr));
 
     EXPECT_TRUE(rig.ui.calls.empty());
     EXPECT_TRUE(rig.bus.trace().empty());
@@ -341,25 +341,25 @@ TEST_F(DeviceChange, ArrivalsUnderTheIncompatibleBoxWaitForItAndCountOnce) {
 
 TEST(HintPanel, AppendKeepsEverythingAndReplaceReplaces) {
     ShellRig rig;
-    setHintText(rig.app, L"first", true);
+    setHintText(rig.ui, L"first", true);
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), L"first");
 
     const std::wstring longText(3000, L'a');
     const std::wstring more(2500, L'b');
-    setHintText(rig.app, longText, false);
-    setHintText(rig.app, more, true);
+    setHintText(rig.ui, longText, false);
+    setHintText(rig.ui, more, true);
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), longText + more);
 
-    setHintText(rig.app, L"", true);
+    setHintText(rig.ui, L"", true);
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), longText + more);
-    setHintText(rig.app, L"x", false);
+    setHintText(rig.ui, L"x", false);
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), L"x");
 }
 
 TEST(HintPanel, LongestInstructionsComeThroughWhole) {
     ShellRig rig;
     rig.ui.language = Language::german;
-    setHintWithInstructions(rig.app, IDS_NO_UNIT);
+    setHintWithInstructions(rig.ui, rig.ui, IDS_NO_UNIT);
     const std::wstring hint = rig.ui.controlTextOf(IDC_HINT_PANEL);
     EXPECT_EQ(hint, rig.hintWithInstructions(IDS_NO_UNIT));
     EXPECT_NE(hint.find(L"Windows\u2122PC"), std::wstring::npos);

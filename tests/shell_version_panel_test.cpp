@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fake_clock.h"
 #include "app/shell.h"
 #include "resources/resource_ids.h"
 #include "tests/fake_surface.h"
@@ -42,32 +43,28 @@ TEST(VersionPanel, EscFirmwareVersionHasTwoPartsOrTenHyphens) {
 
 class VersionPanelRefresh : public ::testing::Test {
 protected:
-    VersionPanelRefresh() {
-        app.ui = &ui;
-        resetLink(app.link);
-    }
-
     // An open link as a probe would have left it, without any bus behind it.
     void openWith(std::uint32_t unitVersion, std::uint32_t bootloaderVersion,
                   std::uint16_t escVersion, std::uint16_t productId) {
-        app.link.handle = 7;
-        app.link.devicePath = L"\\\\?\\hid#unit";
-        app.link.unitFirmwareVersion = unitVersion;
+        link.handle = 7;
+        link.devicePath = L"\\\\?\\hid#unit";
+        link.unitFirmwareVersion = unitVersion;
         for (int i = 0; i < 4; ++i) {
-            app.link.bootloaderInfo[4 + i] =
-                static_cast<std::uint8_t>(bootloaderVersion >> (8 * i));
+            link.bootloaderInfo[4 + i] = static_cast<std::uint8_t>(bootloaderVersion >> (8 * i));
         }
-        app.link.setEscFirmwareVersion(escVersion);
-        app.link.productId = productId;
+        link.setEscFirmwareVersion(escVersion);
+        link.productId = productId;
     }
 
     FakeSurface ui;
-    App app;
+    FakeClock clock;
+    EmulatedBus bus{clock};
+    UnitLink link{bus, clock};
 };
 
 TEST_F(VersionPanelRefresh, OpenLinkEnablesFirstThenFillsValuesAndNamesTheUnit) {
     openWith(0x00010500, 0x00000200, 0x0009, PRODUCT_ID_TUNEPAD);
-    refreshVersionPanel(app);
+    refreshVersionPanel(ui, link);
     EXPECT_EQ(ui.calls, (std::vector<std::string>{
                             "enable 40013 1", "enable 40014 1", "enable 40015 1", "enable 40010 1",
                             "enable 1005 1", "enable 40011 1", "text 40013 1.5", "text 40014 2.0",
@@ -76,7 +73,7 @@ TEST_F(VersionPanelRefresh, OpenLinkEnablesFirstThenFillsValuesAndNamesTheUnit) 
 
 TEST_F(VersionPanelRefresh, UnitVersionWithEmptyLowByteIsShiftedButBootloaderIsNot) {
     openWith(0x01020300, 0x01020300, 0xFFFF, PRODUCT_ID_TUNEBOX);
-    refreshVersionPanel(app);
+    refreshVersionPanel(ui, link);
     EXPECT_EQ(ui.controlTextOf(IDC_VALUE_UNIT), L"2.3");
     EXPECT_EQ(ui.controlTextOf(IDC_VALUE_ESC_BOOTLOADER), L"1.3.0");
     EXPECT_EQ(ui.controlTextOf(IDC_VALUE_ESC), L"----------");
@@ -85,7 +82,7 @@ TEST_F(VersionPanelRefresh, UnitVersionWithEmptyLowByteIsShiftedButBootloaderIsN
 TEST_F(VersionPanelRefresh, AnyProductIdButOneIsTheTuneBox) {
     for (const std::uint16_t productId : {std::uint16_t{2}, std::uint16_t{0}, std::uint16_t{7}}) {
         openWith(0x105, 0x102, 0x0100, productId);
-        refreshVersionPanel(app);
+        refreshVersionPanel(ui, link);
         EXPECT_EQ(ui.controlTextOf(IDC_LABEL_UNIT), L"TUNE-BOX") << productId;
     }
 }
@@ -93,11 +90,11 @@ TEST_F(VersionPanelRefresh, AnyProductIdButOneIsTheTuneBox) {
 TEST_F(VersionPanelRefresh, ClosedLinkZeroesValuesDisablesAllAndKeepsTheUnitName) {
     ui.setControlText(IDC_LABEL_UNIT, ui.text(IDS_LABEL_UNIT));
     openWith(0x105, 0x102, 0x0100, PRODUCT_ID_TUNEPAD);
-    refreshVersionPanel(app);
-    resetLink(app.link);
+    refreshVersionPanel(ui, link);
+    link.reset();
     ui.calls.clear();
 
-    refreshVersionPanel(app);
+    refreshVersionPanel(ui, link);
 
     EXPECT_EQ(ui.calls,
               (std::vector<std::string>{"text 40013 0.0.0", "text 40014 0.0.0", "text 40015 0.0.0",
@@ -108,7 +105,7 @@ TEST_F(VersionPanelRefresh, ClosedLinkZeroesValuesDisablesAllAndKeepsTheUnitName
 
 TEST_F(VersionPanelRefresh, BeforeAnyUnitTheFirstLabelKeepsItsCatalogueText) {
     ui.setControlText(IDC_LABEL_UNIT, ui.text(IDS_LABEL_UNIT));
-    refreshVersionPanel(app);
+    refreshVersionPanel(ui, link);
     EXPECT_EQ(ui.controlTextOf(IDC_LABEL_UNIT), L"programming unit");
     EXPECT_FALSE(ui.isEnabled(IDC_LABEL_UNIT));
 }

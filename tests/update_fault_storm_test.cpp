@@ -169,7 +169,7 @@ TEST(FaultStorm, EveryRunEndsInVerifiedSuccessOrTheReportOfItsFailingStep) {
 
         const StormRun storm = drawFault(random, probeExchanges);
         unit.addFault(storm.fault);
-        runFirmwareUpdate(rig.app);
+        rig.update();
 
         const std::string verdict = judge(rig, unit, probeExchanges);
         ASSERT_EQ(verdict, "") << "run " << run << " (" << storm.description << ")";

@@ -103,7 +103,7 @@ TEST_F(UpdateRun, SuccessfulRunOnTheWire) {
     const EmulatedUnit& unit = readyUnit();
     const std::vector<std::uint8_t>& image = firmwareImage();
 
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     std::vector<std::string> expected = {
         request({0x01, 0x0B, 0x01, 0x01}),
@@ -136,7 +136,7 @@ TEST_F(UpdateRun, SuccessfulRunOnTheWire) {
 
 TEST_F(UpdateRun, SuccessfulRunOnTheScreen) {
     readyUnit();
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     EXPECT_EQ(uiCallsWithoutPositions(),
               lines({{confirmBox(), "timing 1", "image",
@@ -156,7 +156,7 @@ TEST_F(UpdateRun, SuccessfulRunOnTheScreen) {
 
 TEST_F(UpdateRun, ProgressClimbsFromZeroToOneHundred) {
     readyUnit();
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     const std::vector<std::string> positions = rig.ui.callsStartingWith("position ");
     ASSERT_EQ(positions.size(), 1 + kBlocks);
@@ -173,7 +173,7 @@ TEST_F(UpdateRun, ProgressClimbsFromZeroToOneHundred) {
 
 TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThem) {
     readyUnit();
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     // Marks count trace lines: each exchange is a request line and a reply line.
     std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
@@ -197,7 +197,7 @@ TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThem) {
 TEST_F(UpdateRun, PausesCanBeReadFromTheTraceAlone) {
     EmulatedUnit& unit = readyUnit();
     unit.config().replyLatencyMs = 2;
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     // Times between consecutive lines: a request to its reply, then that reply to
     // the next request.
@@ -230,7 +230,7 @@ TEST_F(UpdateRun, FinishingCommandsThatFailLeaveTheRunSuccessful) {
     unit.addFault(faultOnCommand(FaultKind::errorStatus, CMD_WRITE_PROTECTION, 2, 0xE00A));
     unit.addFault(faultOnCommand(FaultKind::wrongEcho, CMD_SYSTEM_LOCK, 2));
 
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     EXPECT_EQ(rig.ui.callsStartingWith("box ").size(), 1u);
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_SUCCEEDED));
@@ -241,14 +241,14 @@ TEST_F(UpdateRun, FinishingCommandsThatFailLeaveTheRunSuccessful) {
 TEST_F(UpdateRun, TwoRunsSendTheSameImage) {
     const EmulatedUnit& unit = readyUnit();
     const std::vector<std::uint8_t> before = firmwareImage();
-    runFirmwareUpdate(rig.app);
+    rig.update();
     const std::vector<std::string> first = requestsOf(rig.bus.trace());
     rig.clearRecords();
 
     // Now the installed version equals the image's: the second box asks, Yes goes on.
     rig.ui.answerNextBox(kIdOk);
     rig.ui.answerNextBox(kIdYes);
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     EXPECT_EQ(rig.ui.callsStartingWith("box "),
               (std::vector<std::string>{confirmBox(), olderOrSameBox()}));
@@ -259,7 +259,7 @@ TEST_F(UpdateRun, TwoRunsSendTheSameImage) {
 
 TEST_F(UpdateRun, NoLinkAtTheClickFailsWithoutConfirmation) {
     rig.ui.image = ImageView{firmwareImage().data(), firmwareImage().size()};
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     EXPECT_EQ(
         rig.ui.calls,
@@ -273,7 +273,7 @@ TEST_F(UpdateRun, CancelAtTheFirstBoxChangesNothing) {
     readyUnit(0x0200);
     for (const int answer : {kIdCancel, 0, kIdNo, kIdYes}) {
         rig.ui.answerNextBox(answer);
-        runFirmwareUpdate(rig.app);
+        rig.update();
     }
     EXPECT_EQ(rig.ui.calls, std::vector<std::string>(4, confirmBox()));
     EXPECT_TRUE(rig.bus.trace().empty());
@@ -287,7 +287,7 @@ TEST_F(UpdateRun, NoAtTheSecondBoxChangesNothing) {
     for (const int answer : {kIdNo, kIdCancel, kIdOk}) {
         rig.ui.answerNextBox(kIdOk);
         rig.ui.answerNextBox(answer);
-        runFirmwareUpdate(rig.app);
+        rig.update();
     }
     EXPECT_EQ(rig.ui.calls, lines({{confirmBox(), olderOrSameBox()},
                                    {confirmBox(), olderOrSameBox()},
@@ -311,7 +311,7 @@ TEST_P(OlderOrSame, AsksOnlyForAnInstalledVersionAtLeastTheImages) {
     rig.ui.image = {};
     rig.ui.answerNextBox(kIdOk);
     rig.ui.answerNextBox(kIdYes);
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     std::vector<std::string> boxes{confirmBox()};
     if (GetParam().asks) boxes.push_back(olderOrSameBox());
@@ -338,7 +338,7 @@ TEST_F(UpdateRun, UnitPulledOutUnderTheFirstBoxFailsAtTheLockWithoutCode) {
         rig.removal(path);
     });
 
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     EXPECT_EQ(rig.ui.callsStartingWith("box "),
               (std::vector<std::string>{confirmBox(), failureBox(IDS_SYSTEM_LOCK_FAILED, L"")}));
@@ -352,7 +352,7 @@ TEST_F(UpdateRun, UnitReplugsAfterAFailedStreamAndTakesTheNextUpdate) {
     Fault unplug = faultOnCommand(FaultKind::unplug, CMD_WRITE_BLOCK, 940);
     unplug.replugAfterMs = 3000;
     unit.addFault(unplug);
-    runFirmwareUpdate(rig.app);
+    rig.update();
     ASSERT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_FAILED_HINT));
     EXPECT_TRUE(unit.systemLocked());
 
@@ -390,7 +390,7 @@ TEST_F(UpdateRun, UnitReplugsAfterAFailedStreamAndTakesTheNextUpdate) {
 
     rig.ui.answerNextBox(kIdOk);
     if (halfWritten >= 0x0100 && halfWritten != 0xFFFF) rig.ui.answerNextBox(kIdYes);
-    runFirmwareUpdate(rig.app);
+    rig.update();
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_SUCCEEDED));
     EXPECT_TRUE(std::equal(image.begin(), image.end(), unit.flash().begin()));
     EXPECT_TRUE(rig.bus.takePresenceChanges().empty());
@@ -410,7 +410,7 @@ TEST_P(DamagedImage, EndsBeforeAnythingIsSentAndKeepsTheLink) {
     const std::vector<std::uint8_t> damaged = GetParam().image();
     rig.ui.image = ImageView{damaged.data(), damaged.size()};
 
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     EXPECT_EQ(rig.ui.calls,
               (std::vector<std::string>{
@@ -480,7 +480,7 @@ TEST_P(FailingStep, ReportsTheStepAndSendsNothingMore) {
         EXPECT_FALSE(rig.ui.preciseTiming);
     });
 
-    runFirmwareUpdate(rig.app);
+    rig.update();
 
     EXPECT_EQ(rig.ui.unansweredBoxes(), 0u);
     EXPECT_EQ(rig.ui.callsStartingWith("box ").back(), failureBox(c.messageId, c.codeLine));
@@ -547,7 +547,7 @@ TEST_F(UpdateRun, LastErrorBelongsToTheFailingExchange) {
     ASSERT_EQ(rig.bus.lastError(), 5u);
     unit.addFault(faultOnCommand(FaultKind::errorStatus, CMD_SET_ADDRESS, 1, 0xE004));
     rig.ui.answerNextBox(kIdOk);
-    runFirmwareUpdate(rig.app);
+    rig.update();
     EXPECT_EQ(rig.ui.callsStartingWith("box ").back(),
               failureBox(IDS_SET_ADDRESS_FAILED,
                          L"The system shows following errorcode: 0x0000e004-0x00000000"));
@@ -557,7 +557,7 @@ TEST_F(UpdateRun, FailureInGermanUsesTheGermanCodeLine) {
     EmulatedUnit& unit = readyUnit();
     rig.ui.language = Language::german;
     unit.addFault(faultOnCommand(FaultKind::wrongEcho, CMD_SYSTEM_LOCK));
-    runFirmwareUpdate(rig.app);
+    rig.update();
     EXPECT_EQ(
         rig.ui.callsStartingWith("box ").back(),
         "box Update fehlgeschlagen! | System-Lock der Programmiereinheit konnte nicht gesetzt "

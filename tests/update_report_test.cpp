@@ -29,8 +29,9 @@ protected:
         return rig.boxCall(IDS_UPDATE_FAILED_CAPTION, body, kMbIconError);
     }
     void report(std::uint32_t messageId, std::int32_t code, std::uint32_t lastError) {
-        reportUpdateFailure(rig.app, rig.ui.text(messageId), rig.ui.text(IDS_UPDATE_FAILED_CAPTION),
-                            code, lastError);
+        ShellUpdateDialog dialog(rig.ui);
+        reportUpdateFailure(rig.app.link, dialog, rig.ui, rig.ui.text(messageId),
+                            rig.ui.text(IDS_UPDATE_FAILED_CAPTION), code, lastError);
     }
 
     ShellRig rig;
@@ -82,15 +83,14 @@ TEST_F(FailureReport, HintIsWrittenAfterWhateverAnArrivalUnderTheBoxWrote) {
 
 class Progress : public ::testing::Test {
 protected:
-    App app;
+    void open() { openProgressWindow(ui, ui.text(IDS_PROGRESS_TITLE), progress); }
+
     FakeSurface ui;
     ProgressWindow progress;
-
-    void SetUp() override { app.ui = &ui; }
 };
 
 TEST_F(Progress, OpensCentredOnTheMainWindowAndRaisesBoth) {
-    openProgressWindow(app, progress);
+    open();
     EXPECT_EQ(ui.calls, (std::vector<std::string>{
                             "create Firmware update in progress, please wait... 200,275 400x50",
                             "position progress 0", "raise main", "raise progress"}));
@@ -101,19 +101,19 @@ TEST_F(Progress, OpensCentredOnTheMainWindowAndRaisesBoth) {
 TEST_F(Progress, HalvesAreTakenWithAnArithmeticShift) {
     ui.mainRect = ScreenRect{-301, -51, 0, 0};  // odd, negative differences the other way too
     ui.language = Language::german;
-    openProgressWindow(app, progress);
+    open();
     EXPECT_EQ(ui.calls[0], "create Firmware wird geschrieben, bitte warten... -351,-51 400x50");
 
     ui.calls.clear();
     ui.mainRect = ScreenRect{10, 10, 7, 5};  // reversed: (-3 >> 1) is -2, not -1
-    openProgressWindow(app, progress);
+    open();
     EXPECT_EQ(ui.calls[0], "create Firmware wird geschrieben, bitte warten... -192,-18 400x50");
 }
 
 TEST_F(Progress, RaisesOnceWhenTheDialogIsInFront) {
-    openProgressWindow(app, progress);
+    open();
     ui.calls.clear();
-    for (std::uint32_t percent : {0u, 0u, 1u, 100u}) advanceProgressWindow(app, progress, percent);
+    for (std::uint32_t percent : {0u, 0u, 1u, 100u}) advanceProgressWindow(ui, progress, percent);
     EXPECT_EQ(ui.calls,
               (std::vector<std::string>{"position progress 0", "raise main", "raise progress",
                                         "show main", "show progress", "position progress 0",
@@ -123,17 +123,17 @@ TEST_F(Progress, RaisesOnceWhenTheDialogIsInFront) {
 TEST_F(Progress, WaitsWhileAnotherApplicationHoldsTheForeground) {
     WindowId front = 0x999;
     ui.foreground = [&] { return front; };
-    openProgressWindow(app, progress);
+    open();
     ui.calls.clear();
 
-    advanceProgressWindow(app, progress, 5);
-    advanceProgressWindow(app, progress, 6);
+    advanceProgressWindow(ui, progress, 5);
+    advanceProgressWindow(ui, progress, 6);
     EXPECT_EQ(ui.calls, (std::vector<std::string>{"position progress 5", "position progress 6"}));
 
     front = FakeSurface::kProgressWindow;
-    advanceProgressWindow(app, progress, 7);
+    advanceProgressWindow(ui, progress, 7);
     front = FakeSurface::kMainWindow;
-    advanceProgressWindow(app, progress, 8);
+    advanceProgressWindow(ui, progress, 8);
     EXPECT_EQ(ui.calls,
               (std::vector<std::string>{"position progress 5", "position progress 6",
                                         "position progress 7", "raise main", "raise progress",
@@ -143,9 +143,9 @@ TEST_F(Progress, WaitsWhileAnotherApplicationHoldsTheForeground) {
 
 TEST_F(Progress, FailedCreationStillRunsEveryCallButNeverRaisesAfterABlock) {
     ui.progressToCreate = 0;
-    openProgressWindow(app, progress);
-    advanceProgressWindow(app, progress, 50);
-    closeProgressWindow(app, progress);
+    open();
+    advanceProgressWindow(ui, progress, 50);
+    closeProgressWindow(ui, progress);
     EXPECT_EQ(ui.calls,
               (std::vector<std::string>{
                   "create Firmware update in progress, please wait... 200,275 400x50",

@@ -35,7 +35,7 @@ if ! run-clang-tidy -quiet -p "$windows_build" -j 2 \
     -extra-arg=--target=$mingw_target -extra-arg=-nostdinc++ \
     -extra-arg=-isystem"$cxx_headers" -extra-arg=-isystem"$cxx_headers/$mingw_target" \
     -extra-arg=-isystem"$cxx_headers/backward" \
-    'app/[^/]*_win32\.cpp$' 'link/[^/]*_win32\.cpp$' 'emulator/[^/]*_win32\.cpp$' \
+    '(app|link|update|resources|emulator)/[^/]*_win32\.cpp$' \
     >"$build/clang-tidy-windows.log" 2>&1; then
   grep -E 'warning:|error:' "$build/clang-tidy-windows.log" || tail -20 "$build/clang-tidy-windows.log"
   echo "FAIL clang-tidy (Windows edge)"

@@ -4,30 +4,31 @@
 #include <string>
 
 #include "resources/resource_ids.h"
+#include "resources/text_format.h"
 #include "update/update.h"
 
 namespace orvanta {
 
-void reportUpdateFailure(App& app, const std::wstring& text, const std::wstring& caption,
-                         std::int32_t code, std::uint32_t lastError) {
-    DialogSurface& ui = *app.ui;
-    closeLink(app.link);
-    ui.enableControl(IDC_UPDATE, false);
+void reportUpdateFailure(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
+                         const std::wstring& text, const std::wstring& caption, std::int32_t code,
+                         std::uint32_t lastError) {
+    closeLink(link);
+    dialog.disableUpdate();
     // The panel shows the no-link state while the box is open.
-    refreshVersionPanel(app);
+    dialog.refreshVersionPanel(link);
 
     std::wstring boxText = text;
     // -1 means no link was open: there is no step code worth showing then.
     if (code != kStatusNoLink) {
         boxText += L"\r\n";
-        boxText += formatMessage(ui.loadString(IDS_ERROR_CODE_LINE),
+        boxText += formatMessage(resources.loadString(IDS_ERROR_CODE_LINE),
                                  {static_cast<std::uint32_t>(code), lastError});
     }
     if (boxText.size() > kMessageBufferChars - 1) boxText.resize(kMessageBufferChars - 1);
-    ui.messageBox(boxText, caption, kMbOk | kMbIconError);
+    dialog.messageBox(boxText, caption, kMbOk | kMbIconError);
 
     // Written after the box, so it stands whatever a device change did meanwhile.
-    setHintText(app, ui.loadString(IDS_UPDATE_FAILED_HINT), false);
+    dialog.setHint(resources.loadString(IDS_UPDATE_FAILED_HINT));
 }
 
 }  // namespace orvanta

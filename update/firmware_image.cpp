@@ -30,8 +30,6 @@ constexpr std::array<std::uint32_t, 256> kCrc32Table = makeCrc32Table();
 
 }  // namespace
 
-ImageView loadFirmwareImage(App& app) { return app.ui->loadFirmwareImage(); }
-
 std::uint32_t crc32(const std::uint8_t* data, std::size_t length) {
     std::uint32_t crc = 0xFFFFFFFFu;
     for (std::size_t i = 0; i < length; ++i) {

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include "resources/resource_ids.h"
 #include "update/update.h"
 
 namespace orvanta {
@@ -18,41 +17,40 @@ std::int32_t centredStart(std::int32_t low, std::int32_t high, std::int32_t size
 
 }  // namespace
 
-void openProgressWindow(App& app, ProgressWindow& progress) {
-    DialogSurface& ui = *app.ui;
-    const WindowId main = ui.mainWindow();
-    const ScreenRect rect = ui.windowRect(main);
+void openProgressWindow(ProgressScreen& screen, const std::wstring& title,
+                        ProgressWindow& progress) {
+    const WindowId main = screen.mainWindow();
+    const ScreenRect rect = screen.windowRect(main);
     const std::int32_t x = centredStart(rect.left, rect.right, kProgressWidth);
     const std::int32_t y = centredStart(rect.top, rect.bottom, kProgressHeight);
-    progress.window = ui.createProgressWindow(ui.loadString(IDS_PROGRESS_TITLE), x, y,
-                                              kProgressWidth, kProgressHeight);
-    ui.setProgressPosition(progress.window, 0);
-    ui.raiseToTop(main);
-    ui.raiseToTop(progress.window);
+    progress.window = screen.createProgressWindow(title, x, y, kProgressWidth, kProgressHeight);
+    screen.setProgressPosition(progress.window, 0);
+    screen.raiseToTop(main);
+    screen.raiseToTop(progress.window);
     progress.rememberedForeground = 0;
 }
 
-void advanceProgressWindow(App& app, ProgressWindow& progress, std::uint32_t percent) {
-    DialogSurface& ui = *app.ui;
-    ui.setProgressPosition(progress.window, percent);
+void advanceProgressWindow(ProgressScreen& screen, ProgressWindow& progress,
+                           std::uint32_t percent) {
+    screen.setProgressPosition(progress.window, percent);
 
     // Bring both windows forward once, the first time the user is looking at the
     // program, but never steal the foreground from another application.
-    const WindowId main = ui.mainWindow();
+    const WindowId main = screen.mainWindow();
     if (progress.rememberedForeground == main || progress.rememberedForeground == progress.window) {
         return;
     }
-    const WindowId foreground = ui.foregroundWindow();
+    const WindowId foreground = screen.foregroundWindow();
     if (foreground != main && foreground != progress.window) return;
     progress.rememberedForeground = foreground;
-    ui.raiseToTop(main);
-    ui.raiseToTop(progress.window);
-    ui.showWindow(main);
-    ui.showWindow(progress.window);
+    screen.raiseToTop(main);
+    screen.raiseToTop(progress.window);
+    screen.showWindow(main);
+    screen.showWindow(progress.window);
 }
 
-void closeProgressWindow(App& app, ProgressWindow& progress) {
-    app.ui->destroyWindow(progress.window);
+void closeProgressWindow(ProgressScreen& screen, ProgressWindow& progress) {
+    screen.destroyWindow(progress.window);
     progress.window = 0;
 }
 

@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/shell.h"
+#include "link/unit_link.h"
+#include "resources/program_resources.h"
+#include "update/progress_screen.h"
+#include "update/update_dialog.h"
 
 namespace orvanta {
 
@@ -21,13 +24,18 @@ inline constexpr std::uint32_t kErasePauseMs = 4000;
 
 // The image as the build made it: its length and CRC-32, checked before the
 // first command so that a damaged image never reaches an erased ESC.
-ImageView loadFirmwareImage(App& app);
 bool firmwareImageIntact(const ImageView& image);
 std::uint32_t crc32(const std::uint8_t* data, std::size_t length);
 
-void runFirmwareUpdate(App& app);
-void reportUpdateFailure(App& app, const std::wstring& text, const std::wstring& caption,
-                         std::int32_t code, std::uint32_t lastError);
+// The update behind "Update", on an open link, showing its boxes, hints and panel
+// through `dialog` and its progress through `screen`.
+void runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
+                       ProgressScreen& screen);
+// The end of a failed update: the link closed, a box with the step's text and its
+// codes, then the hint.
+void reportUpdateFailure(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
+                         const std::wstring& text, const std::wstring& caption, std::int32_t code,
+                         std::uint32_t lastError);
 
 // The progress window of one stream.
 struct ProgressWindow {
@@ -38,8 +46,9 @@ struct ProgressWindow {
 inline constexpr std::int32_t kProgressWidth = 400;
 inline constexpr std::int32_t kProgressHeight = 50;
 
-void openProgressWindow(App& app, ProgressWindow& progress);
-void advanceProgressWindow(App& app, ProgressWindow& progress, std::uint32_t percent);
-void closeProgressWindow(App& app, ProgressWindow& progress);
+void openProgressWindow(ProgressScreen& screen, const std::wstring& title,
+                        ProgressWindow& progress);
+void advanceProgressWindow(ProgressScreen& screen, ProgressWindow& progress, std::uint32_t percent);
+void closeProgressWindow(ProgressScreen& screen, ProgressWindow& progress);
 
 }  // namespace orvanta

@@ -19,39 +19,43 @@ constexpr std::uint8_t kErasedFlashByte = 0xFF;
 // however the run ends.
 class PreciseTiming {
 public:
-    explicit PreciseTiming(DialogSurface& ui) : ui_(ui) { ui_.setPreciseTiming(true); }
-    ~PreciseTiming() { ui_.setPreciseTiming(false); }
+    explicit PreciseTiming(Clock& clock) : clock_(clock) { clock_.setPreciseTiming(true); }
+    ~PreciseTiming() { clock_.setPreciseTiming(false); }
     PreciseTiming(const PreciseTiming&) = delete;
     PreciseTiming& operator=(const PreciseTiming&) = delete;
 
 private:
-    DialogSurface& ui_;
+    Clock& clock_;
 };
 
-// What stopped a run: the step's message, its LinkStatus and the last error read
-// right after it.
-struct Failure {
-    bool failed = false;
+// How a run ended.
+enum class RunEnd {
+    succeeded,
     // The image was refused before any command: nothing on the ESC or the link changed.
-    bool imageRefused = false;
+    imageRefused,
+    // A step failed: its message, its LinkStatus and the error of its own exchange.
+    stepFailed,
+};
+
+struct RunResult {
+    RunEnd end = RunEnd::succeeded;
     std::uint32_t messageId = 0;
     LinkStatus code = kStatusOk;
     std::uint32_t lastError = 0;
 };
 
-// The error of the step's own exchange, not whatever the bus failed at last.
-std::uint32_t lastErrorOf(const UnitLink& link) { return link.lastTransferError; }
-
-void pause(UnitLink& link, std::uint32_t ms) {
-    if (link.clock != nullptr) link.clock->sleepMs(ms);
+RunResult stepFailed(std::uint32_t messageId, LinkStatus code, std::uint32_t lastError) {
+    return RunResult{RunEnd::stepFailed, messageId, code, lastError};
 }
 
-Failure failedAt(const UnitLink& link, std::uint32_t messageId, LinkStatus code) {
-    return Failure{true, false, messageId, code, lastErrorOf(link)};
+RunResult failedAt(const UnitLink& link, std::uint32_t messageId, LinkStatus code) {
+    return stepFailed(messageId, code, link.lastTransferError);
 }
+
+void pause(UnitLink& link, std::uint32_t ms) { link.clock.sleepMs(ms); }
 
 // The four preparation steps: lock, unprotect, erase, address.
-Failure prepareEsc(UnitLink& link) {
+RunResult prepareEsc(UnitLink& link) {
     LinkStatus status = setSystemLock(link, true);
     if (status != kStatusOk) return failedAt(link, IDS_SYSTEM_LOCK_FAILED, status);
 
@@ -61,11 +65,11 @@ Failure prepareEsc(UnitLink& link) {
 
     pause(link, kStepPauseMs);
     status = eraseFirmware(link);
-    const std::uint32_t eraseError = lastErrorOf(link);
+    const std::uint32_t eraseError = link.lastTransferError;
     // The bootloader goes on erasing after its reply; even a failed erase gets the
     // whole pause before anything else is said or sent.
     pause(link, kErasePauseMs);
-    if (status != kStatusOk) return Failure{true, false, IDS_ERASE_FAILED, status, eraseError};
+    if (status != kStatusOk) return stepFailed(IDS_ERASE_FAILED, status, eraseError);
 
     pause(link, kStepPauseMs);
     status = setWriteAddress(link);
@@ -75,11 +79,11 @@ Failure prepareEsc(UnitLink& link) {
 
 // Sends the image in full blocks straight from the image, and its short tail, if
 // any, from a buffer that never takes more than the bytes that are left.
-Failure streamImage(App& app, const ImageView& image) {
-    UnitLink& link = app.link;
+RunResult streamImage(UnitLink& link, const ImageView& image, ProgressScreen& screen,
+                      const std::wstring& progressTitle) {
     pause(link, kStepPauseMs);
     ProgressWindow progress;
-    openProgressWindow(app, progress);
+    openProgressWindow(screen, progressTitle, progress);
 
     const auto size = static_cast<std::uint32_t>(image.length);
     std::uint32_t remaining = size;
@@ -98,18 +102,18 @@ Failure streamImage(App& app, const ImageView& image) {
             remaining = 0;
         }
         if (status != kStatusOk) {
-            const std::uint32_t lastError = lastErrorOf(link);
+            const RunResult failure = failedAt(link, IDS_WRITE_BLOCK_FAILED, status);
             // Gone before the error box, which would otherwise sit behind it.
-            closeProgressWindow(app, progress);
-            return Failure{true, false, IDS_WRITE_BLOCK_FAILED, status, lastError};
+            closeProgressWindow(screen, progress);
+            return failure;
         }
         const auto percent =
             static_cast<std::uint32_t>(static_cast<std::uint64_t>(size - remaining) * 100u / size);
-        advanceProgressWindow(app, progress, percent);
+        advanceProgressWindow(screen, progress, percent);
         pause(link, kStepPauseMs);
     }
 
-    closeProgressWindow(app, progress);
+    closeProgressWindow(screen, progress);
     // The new firmware is in place whatever these answer, so they do not decide the
     // outcome.
     setWriteProtection(link, true);
@@ -117,71 +121,77 @@ Failure streamImage(App& app, const ImageView& image) {
     return {};
 }
 
-void reportFailure(App& app, const Failure& failure) {
-    DialogSurface& ui = *app.ui;
-    const std::wstring caption = ui.loadString(IDS_UPDATE_FAILED_CAPTION);
-    const std::wstring text = ui.loadString(failure.messageId);
-    reportUpdateFailure(app, text, caption, failure.code, failure.lastError);
+void reportFailure(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
+                   const RunResult& failure) {
+    const std::wstring caption = resources.loadString(IDS_UPDATE_FAILED_CAPTION);
+    const std::wstring text = resources.loadString(failure.messageId);
+    reportUpdateFailure(link, dialog, resources, text, caption, failure.code, failure.lastError);
 }
 
-}  // namespace
-
-void runFirmwareUpdate(App& app) {
-    DialogSurface& ui = *app.ui;
-    UnitLink& link = app.link;
-
-    if (!link.isOpen()) {
-        reportFailure(
-            app, Failure{true, false, IDS_NO_LINK_AT_UPDATE, kStatusNoLink, 0});
-        return;
-    }
-
+// Both confirmations; false when the user declines either.
+bool userConsents(const UnitLink& link, UpdateDialog& dialog, ProgramResources& resources) {
     {
-        const std::wstring caption = ui.loadString(IDS_CONFIRM_CAPTION);
-        const std::wstring text = ui.loadString(IDS_CONFIRM_TEXT);
-        if (ui.messageBox(text, caption, kMbIconWarning | kMbOkCancel) != kIdOk) return;
+        const std::wstring caption = resources.loadString(IDS_CONFIRM_CAPTION);
+        const std::wstring text = resources.loadString(IDS_CONFIRM_TEXT);
+        if (dialog.messageBox(text, caption, kMbIconWarning | kMbOkCancel) != kIdOk) return false;
     }
     // Read after the first box: a unit removed meanwhile reads 0 and asks nothing more.
     const std::uint16_t installed = link.escFirmwareVersion();
     if (installed >= FIRMWARE_IMAGE_VERSION && installed != 0xFFFF) {
-        const std::wstring caption = ui.loadString(IDS_OLDER_OR_SAME_CAPTION);
-        const std::wstring text = ui.loadString(IDS_OLDER_OR_SAME);
-        if (ui.messageBox(text, caption, kMbIconWarning | kMbYesNo) != kIdYes) return;
+        const std::wstring caption = resources.loadString(IDS_OLDER_OR_SAME_CAPTION);
+        const std::wstring text = resources.loadString(IDS_OLDER_OR_SAME);
+        if (dialog.messageBox(text, caption, kMbIconWarning | kMbYesNo) != kIdYes) return false;
     }
+    return true;
+}
 
-    Failure failure;
+}  // namespace
+
+void runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
+                       ProgressScreen& screen) {
+    if (!link.isOpen()) {
+        reportFailure(link, dialog, resources, stepFailed(IDS_NO_LINK_AT_UPDATE, kStatusNoLink, 0));
+        return;
+    }
+    if (!userConsents(link, dialog, resources)) return;
+
+    RunResult result;
     {
-        PreciseTiming timing(ui);
+        PreciseTiming timing(link.clock);
         // Checked before the first command: once the old firmware is erased, a
         // missing or damaged image would leave the ESC with nothing or with garbage.
-        const ImageView image = loadFirmwareImage(app);
+        const ImageView image = resources.firmwareImage();
         if (!firmwareImageIntact(image)) {
-            failure.failed = true;
-            failure.imageRefused = true;
+            result.end = RunEnd::imageRefused;
         } else {
-            failure = prepareEsc(link);
-            if (!failure.failed) failure = streamImage(app, image);
+            result = prepareEsc(link);
+            if (result.end == RunEnd::succeeded) {
+                result = streamImage(link, image, screen, resources.loadString(IDS_PROGRESS_TITLE));
+            }
         }
     }
 
-    if (failure.imageRefused) {
+    switch (result.end) {
+    case RunEnd::imageRefused: {
         // The ESC is untouched, so the link, the hint and "Update" stay as they are
         // and the user may try again; there is no step code to show.
-        const std::wstring caption = ui.loadString(IDS_UPDATE_FAILED_CAPTION);
-        const std::wstring text = ui.loadString(IDS_IMAGE_DAMAGED);
-        ui.messageBox(text, caption, kMbOk | kMbIconError);
+        const std::wstring caption = resources.loadString(IDS_UPDATE_FAILED_CAPTION);
+        const std::wstring text = resources.loadString(IDS_IMAGE_DAMAGED);
+        dialog.messageBox(text, caption, kMbOk | kMbIconError);
         return;
     }
-    if (failure.failed) {
+    case RunEnd::stepFailed:
         // Nothing more is sent: lock and write protection stay as the failure left them.
-        reportFailure(app, failure);
+        reportFailure(link, dialog, resources, result);
         return;
+    case RunEnd::succeeded:
+        break;
     }
 
     link.setEscFirmwareVersion(FIRMWARE_IMAGE_VERSION);
-    ui.enableControl(IDC_UPDATE, false);
-    refreshVersionPanel(app);
-    setHintText(app, ui.loadString(IDS_UPDATE_SUCCEEDED), false);
+    dialog.disableUpdate();
+    dialog.refreshVersionPanel(link);
+    dialog.setHint(resources.loadString(IDS_UPDATE_SUCCEEDED));
 }
 
 }  // namespace orvanta

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/fake_clock.h"
 #include "link/unit_link.h"
 
 namespace orvanta {
@@ -157,10 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input input(data, size);
     FuzzBus bus(input);
     FakeClock clock;
-    UnitLink link;
-    resetLink(link);
-    link.bus = &bus;
-    link.clock = &clock;
+    UnitLink link(bus, clock);
 
     openLink(link);
     checkRecord(link, bus);

@@ -413,8 +413,7 @@ bool clickControl(HWND dialog, int id) {
     const bool there = waitFor(
         [&] {
             POINT at = {};
-            return GetCursorPos(&at) && at.x == x && at.y == y &&
-                   WindowFromPoint(at) == control;
+            return GetCursorPos(&at) && at.x == x && at.y == y && WindowFromPoint(at) == control;
         },
         kFrontTimeoutMs);
     check(there, "pointer over control " + std::to_string(id));

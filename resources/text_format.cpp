@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/shell.h"
+#include "resources/text_format.h"
 
 namespace orvanta {
 namespace {

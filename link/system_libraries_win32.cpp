@@ -1,5 +1,5 @@
 // Loading of the non-KnownDLL system libraries from System32 only.
-#include "app/system_libraries_win32.h"
+#include "link/system_libraries_win32.h"
 
 namespace orvanta {
 namespace {

@@ -1,18 +1,19 @@
-// The dialog seam on Win32: the main dialog, its controls, the catalogue in the
-// module's string tables, message boxes, the progress window and the firmware
-// resource.
+// The main dialog on Win32: its controls, message boxes, the device notification
+// registration, the red texts' brush and the product picture.
 #pragma once
 
 #include <windows.h>
 
-#include "app/dialog_surface.h"
+#include "app/dialog.h"
 
 namespace orvanta {
 
-class Win32DialogSurface final : public DialogSurface {
+class Win32Dialog final : public Dialog {
 public:
-    explicit Win32DialogSurface(HINSTANCE moduleInstance) : moduleInstance_(moduleInstance) {}
-    ~Win32DialogSurface() override;
+    explicit Win32Dialog(HINSTANCE moduleInstance) : moduleInstance_(moduleInstance) {}
+    ~Win32Dialog() override;
+    Win32Dialog(const Win32Dialog&) = delete;
+    Win32Dialog& operator=(const Win32Dialog&) = delete;
 
     void attach(HWND mainWindow) { mainWindow_ = mainWindow; }
     HWND window() const { return mainWindow_; }
@@ -22,7 +23,6 @@ public:
     // for the life of the dialog.
     HBRUSH buttonFaceBrush();
 
-    std::wstring loadString(std::uint32_t id) override;
     void setWindowTitle(const std::wstring& title) override;
     void setClassIcon() override;
     void setControlText(int id, const std::wstring& text) override;
@@ -33,24 +33,12 @@ public:
     bool registerDeviceNotification() override;
     void unregisterDeviceNotification() override;
     void endDialog(std::intptr_t result) override;
-    ImageView loadFirmwareImage() override;
-    WindowId mainWindow() override;
-    ScreenRect windowRect(WindowId window) override;
-    WindowId createProgressWindow(const std::wstring& title, std::int32_t x, std::int32_t y,
-                                  std::int32_t width, std::int32_t height) override;
-    void setProgressPosition(WindowId window, std::uint32_t percent) override;
-    void raiseToTop(WindowId window) override;
-    WindowId foregroundWindow() override;
-    void showWindow(WindowId window) override;
-    void destroyWindow(WindowId window) override;
-    void setPreciseTiming(bool on) override;
 
 private:
     HINSTANCE moduleInstance_;
     HWND mainWindow_ = nullptr;
     HDEVNOTIFY deviceNotification_ = nullptr;
     HBRUSH buttonFaceBrush_ = nullptr;
-    bool preciseTiming_ = false;
 };
 
 // Paints the product picture on the main dialog (WM_PAINT).

@@ -1,0 +1,32 @@
+// The main dialog as the shell sees it: its title and icon, its controls' texts and
+// states, message boxes, the device notification registration, and its end. The
+// Win32 build implements it on the real dialog; tests use a recording fake.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "update/update_dialog.h"
+
+namespace orvanta {
+
+class Dialog {
+public:
+    virtual ~Dialog() = default;
+
+    virtual void setWindowTitle(const std::wstring& title) = 0;
+    virtual void setClassIcon() = 0;
+    virtual void setControlText(int id, const std::wstring& text) = 0;
+    virtual std::wstring controlText(int id) = 0;
+    virtual void enableControl(int id, bool enable) = 0;
+    // Modal box owned by the main window; returns the button pressed.
+    virtual int messageBox(const std::wstring& text, const std::wstring& caption,
+                           std::uint32_t style) = 0;
+
+    // HID interface arrival and removal notifications for the main window.
+    virtual bool registerDeviceNotification() = 0;
+    virtual void unregisterDeviceNotification() = 0;
+    virtual void endDialog(std::intptr_t result) = 0;
+};
+
+}  // namespace orvanta

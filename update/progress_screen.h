@@ -1,0 +1,37 @@
+// What the progress window needs of the screen: the main window's place, a bare
+// progress bar window, and the stacking order of both while no message loop runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace orvanta {
+
+// An opaque window handle; 0 is no window.
+using WindowId = std::uintptr_t;
+
+struct ScreenRect {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+};
+
+class ProgressScreen {
+public:
+    virtual ~ProgressScreen() = default;
+
+    virtual WindowId mainWindow() = 0;
+    virtual ScreenRect windowRect(WindowId window) = 0;
+    // Creates the owned, visible, smooth progress bar window; 0 when that fails.
+    virtual WindowId createProgressWindow(const std::wstring& title, std::int32_t x, std::int32_t y,
+                                          std::int32_t width, std::int32_t height) = 0;
+    // Sets the bar's position and repaints it at once, since no message loop runs.
+    virtual void setProgressPosition(WindowId window, std::uint32_t percent) = 0;
+    virtual void raiseToTop(WindowId window) = 0;
+    virtual WindowId foregroundWindow() = 0;
+    virtual void showWindow(WindowId window) = 0;
+    virtual void destroyWindow(WindowId window) = 0;
+};
+
+}  // namespace orvanta

@@ -1,0 +1,49 @@
+// The progress window on Win32.
+#include "update/progress_screen_win32.h"
+
+#include <commctrl.h>
+
+namespace orvanta {
+namespace {
+
+HWND asWindow(WindowId window) { return reinterpret_cast<HWND>(window); }
+
+}  // namespace
+
+WindowId Win32ProgressScreen::mainWindow() { return reinterpret_cast<WindowId>(mainWindow_); }
+
+ScreenRect Win32ProgressScreen::windowRect(WindowId window) {
+    RECT rect = {};
+    GetWindowRect(asWindow(window), &rect);
+    return ScreenRect{rect.left, rect.top, rect.right, rect.bottom};
+}
+
+WindowId Win32ProgressScreen::createProgressWindow(const std::wstring& title, std::int32_t x,
+                                                   std::int32_t y, std::int32_t width,
+                                                   std::int32_t height) {
+    // An owned top-level window (neither child nor popup), so it gets a caption
+    // that carries the title.
+    HWND window = CreateWindowExW(0, PROGRESS_CLASSW, title.c_str(), WS_VISIBLE | PBS_SMOOTH, x, y,
+                                  width, height, mainWindow_, nullptr, moduleInstance_, nullptr);
+    return reinterpret_cast<WindowId>(window);
+}
+
+void Win32ProgressScreen::setProgressPosition(WindowId window, std::uint32_t percent) {
+    SendMessageW(asWindow(window), PBM_SETPOS, percent, 0);
+    // No message loop runs during the stream: paint the new position now.
+    UpdateWindow(asWindow(window));
+}
+
+void Win32ProgressScreen::raiseToTop(WindowId window) {
+    SetWindowPos(asWindow(window), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+}
+
+WindowId Win32ProgressScreen::foregroundWindow() {
+    return reinterpret_cast<WindowId>(GetForegroundWindow());
+}
+
+void Win32ProgressScreen::showWindow(WindowId window) { ShowWindow(asWindow(window), SW_SHOW); }
+
+void Win32ProgressScreen::destroyWindow(WindowId window) { DestroyWindow(asWindow(window)); }
+
+}  // namespace orvanta

@@ -1,0 +1,32 @@
+// The progress window on Win32: a common-controls progress bar as an owned
+// top-level window over the main dialog.
+#pragma once
+
+#include <windows.h>
+
+#include "update/progress_screen.h"
+
+namespace orvanta {
+
+class Win32ProgressScreen final : public ProgressScreen {
+public:
+    explicit Win32ProgressScreen(HINSTANCE moduleInstance) : moduleInstance_(moduleInstance) {}
+
+    void attach(HWND mainWindow) { mainWindow_ = mainWindow; }
+
+    WindowId mainWindow() override;
+    ScreenRect windowRect(WindowId window) override;
+    WindowId createProgressWindow(const std::wstring& title, std::int32_t x, std::int32_t y,
+                                  std::int32_t width, std::int32_t height) override;
+    void setProgressPosition(WindowId window, std::uint32_t percent) override;
+    void raiseToTop(WindowId window) override;
+    WindowId foregroundWindow() override;
+    void showWindow(WindowId window) override;
+    void destroyWindow(WindowId window) override;
+
+private:
+    HINSTANCE moduleInstance_;
+    HWND mainWindow_ = nullptr;
+};
+
+}  // namespace orvanta

@@ -1,0 +1,38 @@
+// What the update shows in the main dialog: its boxes, the hint, the version panel
+// and the "Update" button. The shell implements it on its dialog.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/unit_link.h"
+
+namespace orvanta {
+
+// Message box styles and answers, with the platform's values.
+inline constexpr std::uint32_t kMbOk = 0x0;
+inline constexpr std::uint32_t kMbOkCancel = 0x1;
+inline constexpr std::uint32_t kMbYesNo = 0x4;
+inline constexpr std::uint32_t kMbIconError = 0x10;
+inline constexpr std::uint32_t kMbIconWarning = 0x30;
+inline constexpr std::uint32_t kMbIconInformation = 0x40;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+
+class UpdateDialog {
+public:
+    virtual ~UpdateDialog() = default;
+
+    // Modal box owned by the main window; returns the button pressed.
+    virtual int messageBox(const std::wstring& text, const std::wstring& caption,
+                           std::uint32_t style) = 0;
+    virtual void disableUpdate() = 0;
+    // The version panel shows what the link holds now.
+    virtual void refreshVersionPanel(const UnitLinkState& link) = 0;
+    // The hint panel's text becomes `text` alone.
+    virtual void setHint(const std::wstring& text) = 0;
+};
+
+}  // namespace orvanta
