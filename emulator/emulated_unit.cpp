@@ -13,35 +13,19 @@ constexpr std::uint32_t kErrorInvalidParameter = 87;
 
 constexpr std::uint8_t kStatusAccepted = 0x00;
 
-std::uint32_t readLe32(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[2]) << 16) |
-           (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
-void putLe16(std::uint8_t* bytes, std::uint16_t value) {
-    bytes[0] = static_cast<std::uint8_t>(value);
-    bytes[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void putLe32(std::uint8_t* bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
+// A firmware image carries its version in bytes 4-5; the bootloader reports the
+// installed version from there.
+constexpr std::size_t kImageVersionAt = 4;
 
 UnitTransfer failedTransfer(std::uint32_t lastError, IoOutcome outcome = IoOutcome::failed) {
     return UnitTransfer{outcome, lastError, false};
 }
 
-constexpr std::size_t kArgumentsByte = 4;
-constexpr std::uint8_t kBlockFiller = 0xFF;
-
 // What byte 3 of a request may hold.
 enum class Byte3 { zero, flag, one };
 
 // The form of each request: the length byte it carries, byte 3, and how many
-// argument bytes follow from byte 4. A block's length byte is its payload size
+// argument bytes follow the header. A block's length byte is its payload size
 // instead, any multiple of 4 up to the largest block.
 struct RequestShape {
     std::uint8_t command;
@@ -65,8 +49,8 @@ constexpr RequestShape kRequestShapes[] = {
 // The device error code for a request of the wrong form, or 0 for a well-formed
 // one. Every byte of the report is judged, up to its announced length: the unit
 // takes a stray byte as a sign that the sender and it disagree about the command.
-std::uint32_t formError(const std::uint8_t* request, std::size_t length) {
-    const std::uint8_t command = request[1];
+std::uint32_t formError(std::span<const std::uint8_t> request) {
+    const std::uint8_t command = request[kCommandByte];
     const auto shape = std::find_if(std::begin(kRequestShapes), std::end(kRequestShapes),
                                     [&](const RequestShape& s) { return s.command == command; });
     if (shape == std::end(kRequestShapes)) {
@@ -74,31 +58,33 @@ std::uint32_t formError(const std::uint8_t* request, std::size_t length) {
     }
     const bool block = command == CMD_WRITE_BLOCK;
     std::size_t argumentBytes = shape->argumentBytes;
+    const std::uint8_t lengthByte = request[kLengthByte];
     if (block) {
-        if (request[2] % 4 != 0 || request[2] > kMaxBlockWords * 4u) {
+        if (lengthByte % 4 != 0 || lengthByte > kMaxBlockBytes) {
             return kEmuErrorBadLength;
         }
-        argumentBytes = request[2];
-    } else if (request[2] != shape->lengthByte) {
+        argumentBytes = lengthByte;
+    } else if (lengthByte != shape->lengthByte) {
         return kEmuErrorBadLength;
     }
-    const std::size_t namedBytes = kArgumentsByte + argumentBytes;
-    if (namedBytes > length) {
+    const std::size_t namedBytes = kRequestHeaderBytes + argumentBytes;
+    if (namedBytes > request.size()) {
         return kEmuErrorReportTooShort;
     }
+    const std::uint8_t flag = request[kFlagByte];
     switch (shape->byte3) {
     case Byte3::zero:
-        if (request[3] != 0) return kEmuErrorBadFiller;
+        if (flag != 0) return kEmuErrorBadFiller;
         break;
     case Byte3::flag:
-        if (request[3] > 1) return kEmuErrorBadArgument;
+        if (flag > 1) return kEmuErrorBadArgument;
         break;
     case Byte3::one:
-        if (request[3] != 1) return kEmuErrorBadArgument;
+        if (flag != 1) return kEmuErrorBadArgument;
         break;
     }
     const std::uint8_t filler = block ? kBlockFiller : 0x00;
-    if (std::any_of(request + namedBytes, request + length,
+    if (std::any_of(request.begin() + static_cast<std::ptrdiff_t>(namedBytes), request.end(),
                     [&](std::uint8_t b) { return b != filler; })) {
         return kEmuErrorBadFiller;
     }
@@ -129,7 +115,7 @@ EmulatedUnit::EmulatedUnit(Clock& clock, const UnitConfig& config)
     : clock_(clock), config_(config) {
     flash_.assign(config_.flashBytes, 0x00);
     if (flash_.size() >= 6) {
-        putLe16(&flash_[4], config_.escFirmwareVersion);
+        writeLe16(flash_, kImageVersionAt, config_.escFirmwareVersion);
     }
 }
 
@@ -157,10 +143,10 @@ std::uint16_t EmulatedUnit::installedFirmwareVersion() const {
     if (!everErased_) {
         return config_.escFirmwareVersion;
     }
-    if (flash_.size() < 6) {
+    if (flash_.size() < kImageVersionAt + 2) {
         return 0xFFFF;
     }
-    return static_cast<std::uint16_t>(flash_[4] | (flash_[5] << 8));
+    return readLe16(flash_, kImageVersionAt);
 }
 
 std::uint32_t EmulatedUnit::commandCount(std::uint8_t command) const {
@@ -191,12 +177,12 @@ UnitTransfer EmulatedUnit::receiveRequest(const std::uint8_t* data, std::size_t 
         return failedTransfer(kErrorDeviceNotConnected);
     }
     // Windows refuses a HID write of any other length or with a foreign report id.
-    if (data == nullptr || length != config_.outputReportLength || length < 4 ||
-        data[0] != kOutputReportId) {
+    if (data == nullptr || length != config_.outputReportLength || length < kRequestHeaderBytes ||
+        data[kReportIdByte] != kOutputReportId) {
         return failedTransfer(kErrorInvalidParameter);
     }
 
-    const std::uint8_t command = data[1];
+    const std::uint8_t command = data[kCommandByte];
     ++exchanges_;
     const std::uint32_t occurrence = ++commandCounts_[command];
     commandLog_.push_back(command);
@@ -222,11 +208,11 @@ UnitTransfer EmulatedUnit::receiveRequest(const std::uint8_t* data, std::size_t 
     if (const Fault* error = hits(FaultKind::errorStatus); error != nullptr) {
         answerError(error->value);
     } else {
-        carryOut(data, length);
+        carryOut(std::span(data, length));
     }
     if (const Fault* echo = hits(FaultKind::wrongEcho); echo != nullptr) {
-        reply_[3] = echo->value != 0 ? static_cast<std::uint8_t>(echo->value)
-                                     : static_cast<std::uint8_t>(reply_[3] ^ 0x01);
+        reply_[kEchoByte] = echo->value != 0 ? static_cast<std::uint8_t>(echo->value)
+                                             : static_cast<std::uint8_t>(reply_[kEchoByte] ^ 0x01);
     }
     if (hits(FaultKind::readFails) != nullptr) {
         pending_ = Pending::readFails;
@@ -275,24 +261,24 @@ bool EmulatedUnit::escReady() const {
 // Every reply starts from a clean input report.
 void EmulatedUnit::answerError(std::uint32_t code) {
     reply_.assign(std::max<std::size_t>(config_.inputReportLength, kReportBufferBytes), 0);
-    reply_[0] = kInputReportId;
-    reply_[1] = kStatusError;
-    putLe32(&reply_[4], code);
+    reply_[kReportIdByte] = kInputReportId;
+    reply_[kStatusByte] = kStatusError;
+    writeLe32(reply_, kErrorCodeByte, code);
     pending_ = Pending::reply;
 }
 
-void EmulatedUnit::carryOut(const std::uint8_t* request, std::size_t length) {
+void EmulatedUnit::carryOut(std::span<const std::uint8_t> request) {
     reply_.assign(std::max<std::size_t>(config_.inputReportLength, kReportBufferBytes), 0);
-    reply_[0] = kInputReportId;
-    reply_[1] = kStatusAccepted;
+    reply_[kReportIdByte] = kInputReportId;
+    reply_[kStatusByte] = kStatusAccepted;
     pending_ = Pending::reply;
 
-    const std::uint8_t command = request[1];
-    if (const std::uint32_t code = formError(request, length); code != 0) {
+    const std::uint8_t command = request[kCommandByte];
+    if (const std::uint32_t code = formError(request); code != 0) {
         answerError(code);
         if (command == CMD_SYSTEM_LOCK) {
             // The lock answers with its state even when it refuses a request.
-            reply_[3] = systemLocked_ ? 1 : 0;
+            reply_[kEchoByte] = systemLocked_ ? 1 : 0;
         }
         return;
     }
@@ -304,7 +290,7 @@ void EmulatedUnit::carryOut(const std::uint8_t* request, std::size_t length) {
         answerReadMemory(request);
         break;
     case CMD_SYSTEM_LOCK:
-        answerSystemLock(request[3]);
+        answerSystemLock(request[kFlagByte]);
         break;
     case CMD_WRITE_BLOCK:
         answerWriteBlock(request);
@@ -319,7 +305,7 @@ void EmulatedUnit::carryOut(const std::uint8_t* request, std::size_t length) {
         answerSetAddress(request);
         break;
     case CMD_WRITE_PROTECTION:
-        answerWriteProtection(request[3]);
+        answerWriteProtection(request[kFlagByte]);
         break;
     case CMD_READ_BOOTLOADER_INFO:
         answerBootloaderInfo();
@@ -336,24 +322,24 @@ void EmulatedUnit::answerIdentify() {
     erased_ = false;
     writeAddress_.reset();
 
-    reply_[3] = config_.unitMode;
+    reply_[kUnitModeByte] = config_.unitMode;
     if (config_.unitMode != 0) {
         const UnitModeInfo& info = config_.modeInfo;
-        reply_[4] = info.first;
-        putLe16(&reply_[5], info.second);
-        putLe32(&reply_[7], info.third);
-        putLe32(&reply_[11], info.fourth);
-        reply_[15] = info.fifth;
+        reply_[kModeInfoFirstByte] = info.first;
+        writeLe16(reply_, kModeInfoSecondByte, info.second);
+        writeLe32(reply_, kModeInfoThirdByte, info.third);
+        writeLe32(reply_, kModeInfoFourthByte, info.fourth);
+        reply_[kModeInfoFifthByte] = info.fifth;
         return;
     }
-    putLe16(&reply_[4], config_.escState);
-    putLe16(&reply_[6], config_.identifyReserved);
-    putLe32(&reply_[8], config_.unitFirmwareVersion);
-    putLe32(&reply_[12], config_.unitReserved);
+    writeLe16(reply_, kEscStateByte, config_.escState);
+    writeLe16(reply_, kIdentifyReservedByte, config_.identifyReserved);
+    writeLe32(reply_, kUnitFirmwareVersionByte, config_.unitFirmwareVersion);
+    writeLe32(reply_, kUnitReservedByte, config_.unitReserved);
 }
 
-void EmulatedUnit::answerReadMemory(const std::uint8_t* request) {
-    if (readLe32(&request[4]) != kUnitInfoAddress) {
+void EmulatedUnit::answerReadMemory(std::span<const std::uint8_t> request) {
+    if (readLe32(request, kFirstArgumentByte) != kUnitInfoAddress) {
         answerError(kEmuErrorBadArgument);
         return;
     }
@@ -361,24 +347,25 @@ void EmulatedUnit::answerReadMemory(const std::uint8_t* request) {
     if (config_.unitMemory) {
         memory = *config_.unitMemory;
     } else {
-        putLe32(&memory[4], config_.unitFirmwareVersion);
-        putLe32(&memory[8], config_.unitReserved);
+        writeLe32(memory, kUnitInfoFirmwareVersionAt, config_.unitFirmwareVersion);
+        writeLe32(memory, kUnitInfoReservedAt, config_.unitReserved);
     }
-    std::copy(memory.begin(), memory.end(), reply_.begin() + 4);
+    std::copy(memory.begin(), memory.end(), reply_.begin() + kReplyDataByte);
 }
 
-void EmulatedUnit::answerEscInfo(const std::uint8_t* request) {
+void EmulatedUnit::answerEscInfo(std::span<const std::uint8_t> request) {
     if (!escReady()) {
         answerError(kEmuErrorNoBootloader);
         return;
     }
-    if (readLe32(&request[4]) != kEscInfoBytes || readLe32(&request[8]) != kEscInfoSelector) {
+    if (readLe32(request, kFirstArgumentByte) != kEscInfoBytes ||
+        readLe32(request, kSecondArgumentByte) != kEscInfoSelector) {
         answerError(kEmuErrorBadArgument);
         return;
     }
     std::array<std::uint8_t, kEscInfoBytes> block = config_.escInfo;
-    putLe16(&block[4], installedFirmwareVersion());
-    std::copy(block.begin(), block.end(), reply_.begin() + 4);
+    writeLe16(block, kEscInfoFirmwareVersionAt, installedFirmwareVersion());
+    std::copy(block.begin(), block.end(), reply_.begin() + kReplyDataByte);
 }
 
 void EmulatedUnit::answerBootloaderInfo() {
@@ -387,14 +374,14 @@ void EmulatedUnit::answerBootloaderInfo() {
         return;
     }
     std::array<std::uint8_t, kBootloaderInfoBytes> block = config_.bootloaderInfo;
-    putLe32(block.data(), config_.escTypeCode);
-    putLe32(&block[4], config_.bootloaderVersion);
-    std::copy(block.begin(), block.end(), reply_.begin() + 4);
+    writeLe32(block, kBootloaderInfoTypeCodeAt, config_.escTypeCode);
+    writeLe32(block, kBootloaderInfoVersionAt, config_.bootloaderVersion);
+    std::copy(block.begin(), block.end(), reply_.begin() + kReplyDataByte);
 }
 
 void EmulatedUnit::answerSystemLock(std::uint8_t flag) {
     systemLocked_ = flag == 1;
-    reply_[3] = flag;
+    reply_[kEchoByte] = flag;
 }
 
 void EmulatedUnit::answerWriteProtection(std::uint8_t flag) {
@@ -408,15 +395,15 @@ void EmulatedUnit::answerWriteProtection(std::uint8_t flag) {
         erased_ = false;
         writeAddress_.reset();
     }
-    reply_[3] = flag;
+    reply_[kEchoByte] = flag;
 }
 
-void EmulatedUnit::answerErase(const std::uint8_t* request) {
+void EmulatedUnit::answerErase(std::span<const std::uint8_t> request) {
     if (!escReady()) {
         answerError(kEmuErrorNoBootloader);
         return;
     }
-    if (readLe32(&request[4]) != kConfirmationValue) {
+    if (readLe32(request, kFirstArgumentByte) != kConfirmationValue) {
         answerError(kEmuErrorBadConfirmation);
         return;
     }
@@ -435,16 +422,16 @@ void EmulatedUnit::answerErase(const std::uint8_t* request) {
     replyReadyAtMs_ += config_.eraseDurationMs;
 }
 
-void EmulatedUnit::answerSetAddress(const std::uint8_t* request) {
+void EmulatedUnit::answerSetAddress(std::span<const std::uint8_t> request) {
     if (!escReady()) {
         answerError(kEmuErrorNoBootloader);
         return;
     }
-    if (readLe32(&request[8]) != kConfirmationValue) {
+    if (readLe32(request, kSecondArgumentByte) != kConfirmationValue) {
         answerError(kEmuErrorBadConfirmation);
         return;
     }
-    const std::uint32_t address = readLe32(&request[4]);
+    const std::uint32_t address = readLe32(request, kFirstArgumentByte);
     if (address % 4 != 0 || address >= flash_.size()) {
         answerError(kEmuErrorBadArgument);
         return;
@@ -452,12 +439,12 @@ void EmulatedUnit::answerSetAddress(const std::uint8_t* request) {
     writeAddress_ = address;
 }
 
-void EmulatedUnit::answerWriteBlock(const std::uint8_t* request) {
+void EmulatedUnit::answerWriteBlock(std::span<const std::uint8_t> request) {
     if (!escReady()) {
         answerError(kEmuErrorNoBootloader);
         return;
     }
-    const std::size_t payloadBytes = request[2];
+    const std::size_t payloadBytes = request[kLengthByte];
     if (!systemLocked_) {
         answerError(kEmuErrorNotLocked);
         return;
@@ -479,7 +466,7 @@ void EmulatedUnit::answerWriteBlock(const std::uint8_t* request) {
         answerError(kEmuErrorPastFlashEnd);
         return;
     }
-    std::copy_n(request + kArgumentsByte, payloadBytes, flash_.begin() + *writeAddress_);
+    std::copy_n(request.begin() + kBlockPayloadByte, payloadBytes, flash_.begin() + *writeAddress_);
     *writeAddress_ = static_cast<std::uint32_t>(end);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "link/clock.h"
@@ -170,17 +171,17 @@ private:
     enum class Pending { none, reply, readFails, noAnswer };
 
     const Fault* faultFor(FaultKind kind, std::uint8_t command, std::uint32_t occurrence) const;
-    void carryOut(const std::uint8_t* request, std::size_t length);
+    void carryOut(std::span<const std::uint8_t> request);
     void answerError(std::uint32_t code);
     void answerIdentify();
-    void answerReadMemory(const std::uint8_t* request);
-    void answerEscInfo(const std::uint8_t* request);
+    void answerReadMemory(std::span<const std::uint8_t> request);
+    void answerEscInfo(std::span<const std::uint8_t> request);
     void answerBootloaderInfo();
     void answerSystemLock(std::uint8_t flag);
     void answerWriteProtection(std::uint8_t flag);
-    void answerErase(const std::uint8_t* request);
-    void answerSetAddress(const std::uint8_t* request);
-    void answerWriteBlock(const std::uint8_t* request);
+    void answerErase(std::span<const std::uint8_t> request);
+    void answerSetAddress(std::span<const std::uint8_t> request);
+    void answerWriteBlock(std::span<const std::uint8_t> request);
     bool escReady() const;
 
     Clock& clock_;

@@ -12,37 +12,13 @@ namespace {
 
 using ReportBuffer = std::array<std::uint8_t, kReportBufferBytes>;
 
-constexpr std::size_t kStatusByte = 1;
-constexpr std::size_t kEchoByte = 3;
-constexpr std::size_t kArgumentsByte = 4;
-constexpr std::size_t kBlockHeaderBytes = 4;
-constexpr std::uint32_t kMaxBlockBytes = kMaxBlockWords * 4u;
-
-std::uint16_t readLe16(const ReportBuffer& report, std::size_t at) {
-    return static_cast<std::uint16_t>(report[at] | (report[at + 1] << 8));
-}
-
-std::uint32_t readLe32(const ReportBuffer& report, std::size_t at) {
-    return static_cast<std::uint32_t>(report[at]) |
-           (static_cast<std::uint32_t>(report[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(report[at + 2]) << 16) |
-           (static_cast<std::uint32_t>(report[at + 3]) << 24);
-}
-
-void writeLe32(ReportBuffer& report, std::size_t at, std::uint32_t value) {
-    report[at] = static_cast<std::uint8_t>(value);
-    report[at + 1] = static_cast<std::uint8_t>(value >> 8);
-    report[at + 2] = static_cast<std::uint8_t>(value >> 16);
-    report[at + 3] = static_cast<std::uint8_t>(value >> 24);
-}
-
 // A request with every byte the command does not name set to 0.
-ReportBuffer makeRequest(std::uint8_t command, std::uint8_t lengthByte, std::uint8_t argument) {
+ReportBuffer makeRequest(std::uint8_t command, std::uint8_t lengthByte, std::uint8_t flag) {
     ReportBuffer report{};
-    report[0] = kOutputReportId;
-    report[1] = command;
-    report[2] = lengthByte;
-    report[3] = argument;
+    report[kReportIdByte] = kOutputReportId;
+    report[kCommandByte] = command;
+    report[kLengthByte] = lengthByte;
+    report[kFlagByte] = flag;
     return report;
 }
 
@@ -80,7 +56,7 @@ LinkStatus exchange(UnitLink& link, ReportBuffer& report, ExchangeTiming timing 
         link.clock.sleepMs(timing.delayBeforeReadMs);
     }
     report.fill(0);
-    report[0] = kInputReportId;
+    report[kReportIdByte] = kInputReportId;
     if (bus.read(link.handle, report.data(), link.inputReportLength, timing.readTimeoutMs) !=
         IoOutcome::done) {
         link.lastTransferError = bus.lastError();
@@ -95,7 +71,7 @@ LinkStatus deviceErrorCode(const ReportBuffer& reply) {
     if (reply[kStatusByte] != kStatusError) {
         return kStatusOk;
     }
-    return static_cast<LinkStatus>(readLe32(reply, kArgumentsByte));
+    return static_cast<LinkStatus>(readLe32(reply, kErrorCodeByte));
 }
 
 LinkStatus echoStatus(const ReportBuffer& reply, std::uint8_t flag) {
@@ -123,40 +99,40 @@ LinkStatus readReportLengths(UnitLink& link) {
 }
 
 void storeModeInfo(UnitLink& link, const ReportBuffer& reply) {
-    link.unitModeInfo.first = reply[4];
-    link.unitModeInfo.second = readLe16(reply, 5);
-    link.unitModeInfo.third = readLe32(reply, 7);
-    link.unitModeInfo.fourth = readLe32(reply, 11);
-    link.unitModeInfo.fifth = reply[15];
+    link.unitModeInfo.first = reply[kModeInfoFirstByte];
+    link.unitModeInfo.second = readLe16(reply, kModeInfoSecondByte);
+    link.unitModeInfo.third = readLe32(reply, kModeInfoThirdByte);
+    link.unitModeInfo.fourth = readLe32(reply, kModeInfoFourthByte);
+    link.unitModeInfo.fifth = reply[kModeInfoFifthByte];
 }
 
 // A unit outside the mode for ESC updates tells its firmware version only
 // through its memory.
 LinkStatus probeWrongMode(UnitLink& link) {
     ReportBuffer report = makeRequest(CMD_READ_MEMORY, kUnitInfoBytes, 0);
-    writeLe32(report, 4, kUnitInfoAddress);
+    writeLe32(report, kFirstArgumentByte, kUnitInfoAddress);
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
         return status;
     }
-    link.unitFirmwareVersion = readLe32(report, 8);
-    link.unitReserved = readLe32(report, 12);
+    link.unitFirmwareVersion = readLe32(report, kReplyDataByte + kUnitInfoFirmwareVersionAt);
+    link.unitReserved = readLe32(report, kReplyDataByte + kUnitInfoReservedAt);
     return kStatusOk;
 }
 
 LinkStatus probeEsc(UnitLink& link) {
     ReportBuffer report = makeRequest(CMD_READ_ESC_INFO, 8, 0);
-    writeLe32(report, 4, kEscInfoBytes);
-    writeLe32(report, 8, kEscInfoSelector);
+    writeLe32(report, kFirstArgumentByte, kEscInfoBytes);
+    writeLe32(report, kSecondArgumentByte, kEscInfoSelector);
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
         return status;
     }
     if (report[kStatusByte] == kStatusError) {
         // Only the low half of the code counts here; 0 means "no data, go on".
-        if (const std::uint16_t code = readLe16(report, 4); code != 0) {
+        if (const std::uint16_t code = readLe16(report, kErrorCodeByte); code != 0) {
             return code;
         }
     } else {
-        std::copy_n(report.begin() + 4, kEscInfoBytes, link.escInfo.begin());
+        std::copy_n(report.begin() + kReplyDataByte, kEscInfoBytes, link.escInfo.begin());
     }
 
     report = makeRequest(CMD_READ_BOOTLOADER_INFO, 0, 0);
@@ -164,9 +140,9 @@ LinkStatus probeEsc(UnitLink& link) {
         return status;
     }
     if (report[kStatusByte] == kStatusError) {
-        return readLe16(report, 4);
+        return readLe16(report, kErrorCodeByte);
     }
-    std::copy_n(report.begin() + 4, kBootloaderInfoBytes, link.bootloaderInfo.begin());
+    std::copy_n(report.begin() + kReplyDataByte, kBootloaderInfoBytes, link.bootloaderInfo.begin());
     return kStatusOk;
 }
 
@@ -184,15 +160,15 @@ LinkStatus probeUnit(UnitLink& link) {
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
         return status;
     }
-    link.unitMode = report[3];
+    link.unitMode = report[kUnitModeByte];
     if (link.unitMode != 0) {
         storeModeInfo(link, report);
         return probeWrongMode(link);
     }
-    link.escState = readLe16(report, 4);
-    link.identifyReserved = readLe16(report, 6);
-    link.unitFirmwareVersion = readLe32(report, 8);
-    link.unitReserved = readLe32(report, 12);
+    link.escState = readLe16(report, kEscStateByte);
+    link.identifyReserved = readLe16(report, kIdentifyReservedByte);
+    link.unitFirmwareVersion = readLe32(report, kUnitFirmwareVersionByte);
+    link.unitReserved = readLe32(report, kUnitReservedByte);
     if (link.escState != ESC_STATE_BOOTLOADER_READY) {
         return kStatusOk;
     }
@@ -213,7 +189,7 @@ LinkStatus setWriteProtection(UnitLink& link, bool protect) {
 
 LinkStatus eraseFirmware(UnitLink& link) {
     ReportBuffer report = makeRequest(CMD_ERASE_FIRMWARE, 4, 0);
-    writeLe32(report, 4, kConfirmationValue);
+    writeLe32(report, kFirstArgumentByte, kConfirmationValue);
     const ExchangeTiming timing{kEraseReplyDelayMs, kEraseReadTimeoutMs};
     if (const LinkStatus status = exchange(link, report, timing); status != kStatusOk) {
         return status;
@@ -224,8 +200,8 @@ LinkStatus eraseFirmware(UnitLink& link) {
 LinkStatus setWriteAddress(UnitLink& link) {
     constexpr std::uint32_t kWriteAddress = 0;
     ReportBuffer report = makeRequest(CMD_SET_ADDRESS, 9, 0x01);
-    writeLe32(report, 4, kWriteAddress);
-    writeLe32(report, 8, kConfirmationValue);
+    writeLe32(report, kFirstArgumentByte, kWriteAddress);
+    writeLe32(report, kSecondArgumentByte, kConfirmationValue);
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
         return status;
     }
@@ -241,11 +217,10 @@ LinkStatus writeBlock(UnitLink& link, const std::uint8_t* data, std::uint32_t wo
     ReportBuffer report = makeRequest(CMD_WRITE_BLOCK, static_cast<std::uint8_t>(payloadBytes), 0);
     // The unit takes only the payload the length byte announces; behind it the
     // report carries 0xFF, the value of erased flash.
-    std::fill(report.begin() + kBlockHeaderBytes, report.end(), std::uint8_t{0xFF});
+    std::fill(report.begin() + kBlockPayloadByte, report.end(), kBlockFiller);
     if (payloadBytes != 0) {
-        std::memcpy(report.data() + kBlockHeaderBytes, data, payloadBytes);
+        std::memcpy(report.data() + kBlockPayloadByte, data, payloadBytes);
     }
-    static_assert(kBlockHeaderBytes + kMaxBlockBytes == kReportBufferBytes);
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
         return status;
     }

@@ -6,16 +6,6 @@ namespace orvanta {
 
 namespace {
 
-std::uint16_t readLe16(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-std::uint32_t readLe32(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[2]) << 16) |
-           (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
 bool isProgrammingUnit(const HidAttributes& attributes) {
     return attributes.vendorId == UNIT_VENDOR_ID && (attributes.productId == PRODUCT_ID_TUNEPAD ||
                                                      attributes.productId == PRODUCT_ID_TUNEBOX);
@@ -35,16 +25,21 @@ private:
 
 }  // namespace
 
-std::uint16_t UnitLinkState::escFirmwareVersion() const { return readLe16(&escInfo[4]); }
-
-void UnitLinkState::setEscFirmwareVersion(std::uint16_t version) {
-    escInfo[4] = static_cast<std::uint8_t>(version & 0xFF);
-    escInfo[5] = static_cast<std::uint8_t>(version >> 8);
+std::uint16_t UnitLinkState::escFirmwareVersion() const {
+    return readLe16(escInfo, kEscInfoFirmwareVersionAt);
 }
 
-std::uint32_t UnitLinkState::escTypeCode() const { return readLe32(bootloaderInfo.data()); }
+void UnitLinkState::setEscFirmwareVersion(std::uint16_t version) {
+    writeLe16(escInfo, kEscInfoFirmwareVersionAt, version);
+}
 
-std::uint32_t UnitLinkState::bootloaderVersion() const { return readLe32(&bootloaderInfo[4]); }
+std::uint32_t UnitLinkState::escTypeCode() const {
+    return readLe32(bootloaderInfo, kBootloaderInfoTypeCodeAt);
+}
+
+std::uint32_t UnitLinkState::bootloaderVersion() const {
+    return readLe32(bootloaderInfo, kBootloaderInfoVersionAt);
+}
 
 void closeLink(UnitLink& link) {
     if (link.isOpen()) link.bus.close(link.handle);

@@ -8,6 +8,7 @@
 
 #include "link/clock.h"
 #include "link/hid_bus.h"
+#include "link/report_layout.h"
 
 namespace orvanta {
 
@@ -27,17 +28,6 @@ inline constexpr std::uint16_t UNIT_VENDOR_ID = 0x2E4A;
 inline constexpr std::uint16_t PRODUCT_ID_TUNEPAD = 1;
 inline constexpr std::uint16_t PRODUCT_ID_TUNEBOX = 2;
 
-// Every report, either way, fits this buffer, report id included.
-inline constexpr std::size_t kReportBufferBytes = 60;
-// A unit must carry a whole 48-byte block (4 header bytes + 48) in one output
-// report, and the longest reply the probe reads (bootloader info, bytes 0..43).
-inline constexpr std::size_t kMinOutputReportBytes = 52;
-inline constexpr std::size_t kMinInputReportBytes = 44;
-
-inline constexpr std::uint8_t kOutputReportId = 0x01;
-inline constexpr std::uint8_t kInputReportId = 0x02;
-inline constexpr std::uint8_t kStatusError = 0xFF;
-
 inline constexpr std::uint8_t CMD_IDENTIFY = 0x08;
 inline constexpr std::uint8_t CMD_READ_MEMORY = 0x0A;
 inline constexpr std::uint8_t CMD_SYSTEM_LOCK = 0x0B;
@@ -51,12 +41,8 @@ inline constexpr std::uint8_t CMD_READ_BOOTLOADER_INFO = 0x22;
 // The bootloader refuses an erase or a new write address without it.
 inline constexpr std::uint32_t kConfirmationValue = 0x3A7C52E9;
 inline constexpr std::uint32_t kUnitInfoAddress = 0x0801FC00;
-inline constexpr std::uint8_t kUnitInfoBytes = 12;
-inline constexpr std::uint32_t kEscInfoBytes = 32;
 inline constexpr std::uint32_t kEscInfoSelector = 0xFFFFFFE0;
-inline constexpr std::uint32_t kBootloaderInfoBytes = 40;
 inline constexpr std::uint16_t ESC_STATE_BOOTLOADER_READY = 3;
-inline constexpr std::uint8_t kMaxBlockWords = 14;
 
 // The unit answers the erase only after it has started erasing.
 inline constexpr std::uint32_t kEraseReplyDelayMs = 1000;

@@ -198,8 +198,7 @@ protected:
 
     static std::uint32_t code(const std::array<std::uint8_t, 60>& reply) {
         EXPECT_EQ(reply[1], 0xFF);
-        return reply[4] | (reply[5] << 8) | (reply[6] << 16) |
-               (static_cast<std::uint32_t>(reply[7]) << 24);
+        return readLe32(reply, kErrorCodeByte);
     }
 
     FakeClock clock;
@@ -416,10 +415,7 @@ TEST(RequestForm, EveryChangedByteIsRefusedWithTheCodeOfItsField) {
                     continue;
                 }
                 EXPECT_EQ(reply[1], kStatusError) << where;
-                EXPECT_EQ(reply[4] | (reply[5] << 8) | (reply[6] << 16) |
-                              (static_cast<std::uint32_t>(reply[7]) << 24),
-                          rule.code)
-                    << where;
+                EXPECT_EQ(readLe32(reply, kErrorCodeByte), rule.code) << where;
                 EXPECT_TRUE(stateOf(unit) == before) << where << ": carried out all the same";
                 if (changed[1] == CMD_SYSTEM_LOCK) {
                     // A refused lock request still tells the lock's state.
@@ -441,7 +437,7 @@ TEST(RequestForm, ReportEndingBeforeTheArgumentsIsRefused) {
         EXPECT_EQ(unit.receiveRequest(request.data(), 8).outcome, IoOutcome::done);
         std::array<std::uint8_t, 60> reply{};
         EXPECT_EQ(unit.sendReply(reply.data(), 60, 1000).outcome, IoOutcome::done);
-        return reply[1] != kStatusError ? 0u : reply[4] | (reply[5] << 8u);
+        return reply[1] != kStatusError ? 0u : readLe32(reply, kErrorCodeByte);
     };
     // An erase's confirmation fits in 8 bytes; the ESC information's arguments do not.
     EXPECT_EQ(codeFor({0x01, CMD_SYSTEM_LOCK, 1, 1}), 0u);
