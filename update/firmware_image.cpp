@@ -1,5 +1,5 @@
-// Access to the embedded firmware image and the check that it is the image the
-// build recorded, before any of it can reach the ESC.
+// The check that the embedded firmware image is the one the build recorded, before
+// any of it can reach the ESC.
 #include <array>
 #include <cstddef>
 #include <cstdint>
