@@ -112,34 +112,38 @@ static void move_all(LIST_ENTRY* from, LIST_ENTRY* to, NTSTATUS status) {
 
 /* ---- Report descriptor ---------------------------------------------------------- */
 
-static void put(UCHAR* out, USHORT* at, UCHAR byte) { out[(*at)++] = byte; }
-
 /* A vendor-defined application collection with input report 0x02 and output report
- * 0x01, each of the announced length minus its id byte, one byte per field. */
+ * 0x01, one byte per field; the report counts are filled in from the lengths. */
+static const UCHAR report_descriptor_template[] = {
+    0x06, 0x00, 0xFF, /* usage page FF00 (vendor-defined) */
+    0x09, 0x01,       /* usage 1 */
+    0xA1, 0x01,       /* collection (application) */
+    0x15, 0x00,       /* logical minimum 0 */
+    0x26, 0xFF, 0x00, /* logical maximum 255 */
+    0x75, 0x08,       /* report size 8 bits */
+    0x85, 0x02,       /* report id 2 */
+    0x96, 0x00, 0x00, /* report count: the input report's data bytes */
+    0x09, 0x01,       /* usage 1 */
+    0x81, 0x02,       /* input (data, variable, absolute) */
+    0x85, 0x01,       /* report id 1 */
+    0x96, 0x00, 0x00, /* report count: the output report's data bytes */
+    0x09, 0x01,       /* usage 1 */
+    0x91, 0x02,       /* output (data, variable, absolute) */
+    0xC0,             /* end collection */
+};
+#define INPUT_COUNT_OFFSET 17
+#define OUTPUT_COUNT_OFFSET 26
+
+/* Each length counts the report id byte; the report count does not. */
 static USHORT build_report_descriptor(UCHAR* out, USHORT input_length, USHORT output_length) {
-    USHORT at = 0;
     const USHORT input_count = (USHORT)(input_length - 1);
     const USHORT output_count = (USHORT)(output_length - 1);
-
-    put(out, &at, 0x06), put(out, &at, 0x00), put(out, &at, 0xFF); /* usage page FF00 */
-    put(out, &at, 0x09), put(out, &at, 0x01);                      /* usage 1 */
-    put(out, &at, 0xA1), put(out, &at, 0x01);                      /* application */
-    put(out, &at, 0x15), put(out, &at, 0x00);                      /* logical min 0 */
-    put(out, &at, 0x26), put(out, &at, 0xFF), put(out, &at, 0x00); /* logical max 255 */
-    put(out, &at, 0x75), put(out, &at, 0x08);                      /* report size 8 */
-
-    put(out, &at, 0x85), put(out, &at, 0x02); /* report id 2 */
-    put(out, &at, 0x96), put(out, &at, (UCHAR)input_count), put(out, &at, input_count >> 8);
-    put(out, &at, 0x09), put(out, &at, 0x01); /* usage 1 */
-    put(out, &at, 0x81), put(out, &at, 0x02); /* input (data, variable, absolute) */
-
-    put(out, &at, 0x85), put(out, &at, 0x01); /* report id 1 */
-    put(out, &at, 0x96), put(out, &at, (UCHAR)output_count), put(out, &at, output_count >> 8);
-    put(out, &at, 0x09), put(out, &at, 0x01); /* usage 1 */
-    put(out, &at, 0x91), put(out, &at, 0x02); /* output (data, variable, absolute) */
-
-    put(out, &at, 0xC0); /* end collection */
-    return at;
+    RtlCopyMemory(out, report_descriptor_template, sizeof report_descriptor_template);
+    out[INPUT_COUNT_OFFSET] = (UCHAR)input_count;
+    out[INPUT_COUNT_OFFSET + 1] = (UCHAR)(input_count >> 8);
+    out[OUTPUT_COUNT_OFFSET] = (UCHAR)output_count;
+    out[OUTPUT_COUNT_OFFSET + 1] = (UCHAR)(output_count >> 8);
+    return sizeof report_descriptor_template;
 }
 
 /* ---- Child identity ------------------------------------------------------------- */
@@ -255,16 +259,16 @@ static IRP* next_unfetched_write(void) {
     return NULL;
 }
 
-/* Under the lock: copies an output report into a waiting XFER and marks it fetched. */
-static void hand_over(IRP* write, IRP* waiter) {
+/* Under the lock: copies an output report into an XFER's buffer, marks it fetched and
+ * returns the XFER's byte count. */
+static ULONG hand_over(IRP* write, IRP* waiter) {
     const HID_XFER_PACKET* packet = write->UserBuffer;
     struct vunit_request* request = waiter->AssociatedIrp.SystemBuffer;
     request->tag = (uint32_t)(ULONG_PTR)WRITE_TAG(write);
     request->length = packet->reportBufferLen;
     RtlCopyMemory(request->data, packet->reportBuffer, packet->reportBufferLen);
     WRITE_FETCHED(write) = (PVOID)1;
-    waiter->IoStatus.Status = STATUS_SUCCESS;
-    waiter->IoStatus.Information = VUNIT_REQUEST_HEADER_BYTES + packet->reportBufferLen;
+    return VUNIT_REQUEST_HEADER_BYTES + packet->reportBufferLen;
 }
 
 /* Under the lock: takes the plugged child off the bus. Its writes fail at once; its
@@ -312,7 +316,10 @@ static NTSTATUS queue_write(struct child_ext* child, IRP* irp, BOOLEAN is_write_
     WRITE_IS_WRITE_REPORT(irp) = is_write_report ? (PVOID)1 : NULL;
     IoMarkIrpPending(irp);
     InsertTailList(&child->writes, &irp->Tail.Overlay.ListEntry);
-    if (next_unfetched_write() == irp && (waiter = pop_waiter()) != NULL) hand_over(irp, waiter);
+    if (next_unfetched_write() == irp && (waiter = pop_waiter()) != NULL) {
+        waiter->IoStatus.Information = hand_over(irp, waiter);
+        waiter->IoStatus.Status = STATUS_SUCCESS;
+    }
     KeReleaseSpinLock(&bus.lock, irql);
     if (waiter) IoCompleteRequest(waiter, IO_NO_INCREMENT);
     return STATUS_PENDING;
@@ -651,7 +658,9 @@ static NTSTATUS unplug(void) {
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS xfer(IRP* irp, ULONG in_length, ULONG out_length) {
+/* Returns STATUS_PENDING when the request waits for an output report (it is then
+ * completed later); otherwise the caller completes it with the status and `information`. */
+static NTSTATUS xfer(IRP* irp, ULONG in_length, ULONG out_length, ULONG_PTR* information) {
     const struct vunit_xfer* in = irp->AssociatedIrp.SystemBuffer;
     const BOOLEAN wait = (in_length >= VUNIT_XFER_HEADER_BYTES) && (in->flags & VUNIT_XFER_WAIT);
     uint32_t flags;
@@ -722,10 +731,9 @@ static NTSTATUS xfer(IRP* irp, ULONG in_length, ULONG out_length) {
 
     write = next_unfetched_write();
     if (write) {
-        hand_over(write, irp);
+        *information = hand_over(write, irp);
         KeReleaseSpinLock(&bus.lock, irql);
         complete_list(&done);
-        IoCompleteRequest(irp, IO_NO_INCREMENT);
         return STATUS_SUCCESS;
     }
     IoMarkIrpPending(irp);
@@ -783,8 +791,9 @@ static NTSTATUS control_ioctl(IRP* irp) {
         status = unplug();
         break;
     case IOCTL_VUNIT_XFER:
-        /* Completes the IRP itself, at once or later. */
-        return xfer(irp, in_length, out_length);
+        status = xfer(irp, in_length, out_length, &information);
+        if (status == STATUS_PENDING) return status;
+        break;
     default:
         status = STATUS_INVALID_DEVICE_REQUEST;
         break;

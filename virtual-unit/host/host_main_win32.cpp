@@ -107,40 +107,51 @@ bool replaceFile(const std::wstring& path, const std::string& text) {
     return MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
-// One open handle on the control device, with the event its requests wait on.
+// One open handle on the control device. Requests that the driver completes at once
+// go through a synchronous handle; the wait for the next output report goes through an
+// overlapped one, so that it can be abandoned when the host stops.
 class ControlChannel {
 public:
-    bool open() {
+    bool open(bool overlapped) {
         handle_.reset(CreateFileW(VUNIT_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OVERLAPPED, nullptr));
+                                  overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr));
         if (handle_.get() == INVALID_HANDLE_VALUE) return false;
-        event_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        return event_ != nullptr;
+        if (overlapped) event_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        return !overlapped || event_ != nullptr;
     }
 
-    // Waits for the request to complete, or for `abandon` to be set (then the request
-    // is cancelled and waited out, and the call fails with ERROR_OPERATION_ABORTED).
     bool call(DWORD code, const void* in, DWORD inBytes, void* out, DWORD outBytes,
-              DWORD* gotBytes = nullptr, HANDLE abandon = nullptr) {
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = event_.get();
-        ResetEvent(event_.get());
+              DWORD* gotBytes = nullptr) {
         DWORD got = 0;
         if (!DeviceIoControl(handle_.get(), code, const_cast<void*>(in), inBytes, out, outBytes,
-                             nullptr, &overlapped)) {
-            if (GetLastError() != ERROR_IO_PENDING) return false;
-            HANDLE waits[2] = {event_.get(), abandon};
-            const DWORD waited = WaitForMultipleObjects(abandon ? 2 : 1, waits, FALSE, INFINITE);
-            if (waited != WAIT_OBJECT_0) {
-                CancelIoEx(handle_.get(), &overlapped);
-                GetOverlappedResult(handle_.get(), &overlapped, &got, TRUE);
-                SetLastError(ERROR_OPERATION_ABORTED);
-                return false;
-            }
-        }
-        if (!GetOverlappedResult(handle_.get(), &overlapped, &got, FALSE)) return false;
+                             &got, nullptr))
+            return false;
         if (gotBytes) *gotBytes = got;
+        return true;
+    }
+
+    // On the overlapped handle: waits for the request to complete, or for `abandon` to
+    // be set (then the request is cancelled and waited out, and the call fails with
+    // ERROR_OPERATION_ABORTED).
+    bool callUntil(HANDLE abandon, DWORD code, const void* in, DWORD inBytes, void* out,
+                   DWORD outBytes, DWORD* gotBytes) {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = event_.get();
+        DWORD got = 0;
+        if (!DeviceIoControl(handle_.get(), code, const_cast<void*>(in), inBytes, out, outBytes,
+                             nullptr, &overlapped) &&
+            GetLastError() != ERROR_IO_PENDING)
+            return false;
+        HANDLE waits[2] = {event_.get(), abandon};
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            CancelIoEx(handle_.get(), &overlapped);
+            GetOverlappedResult(handle_.get(), &overlapped, &got, TRUE);
+            SetLastError(ERROR_OPERATION_ABORTED);
+            return false;
+        }
+        if (!GetOverlappedResult(handle_.get(), &overlapped, &got, TRUE)) return false;
+        *gotBytes = got;
         return true;
     }
 
@@ -152,7 +163,7 @@ private:
 bool waitForControlDevice(ControlChannel& channel, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
-        if (channel.open()) return true;
+        if (channel.open(false)) return true;
         if (GetTickCount64() >= deadline) return false;
         Sleep(100);
     }
@@ -312,6 +323,8 @@ private:
     // meanwhile is never delivered to its successor.
     volatile LONG generation_ = 0;
     ControlChannel commandChannel_;
+    // The exchange thread's: one waits for output reports, the other acknowledges them.
+    ControlChannel exchangeWait_;
     ControlChannel exchangeChannel_;
     UniqueHandle quit_;
     bool quitting_ = false;
@@ -337,8 +350,8 @@ DWORD Host::exchangeLoop() {
         const DWORD inBytes =
             VUNIT_XFER_HEADER_BYTES + ((in->flags & VUNIT_XFER_INPUT) ? in->input_length : 0);
         DWORD got = 0;
-        if (!exchangeChannel_.call(IOCTL_VUNIT_XFER, in.get(), inBytes, request.get(),
-                                   sizeof *request, &got, quit_.get())) {
+        if (!exchangeWait_.callUntil(quit_.get(), IOCTL_VUNIT_XFER, in.get(), inBytes,
+                                     request.get(), sizeof *request, &got)) {
             if (WaitForSingleObject(quit_.get(), 0) == WAIT_OBJECT_0) return 0;
             say("waiting for the next output report failed, error %lu", GetLastError());
             return 1;
@@ -505,7 +518,8 @@ void Host::saveFlashIfChanged() {
 
 int Host::run() {
     if (!session_.error().empty()) say("%s", session_.error().c_str());
-    if (!waitForControlDevice(commandChannel_, kControlDeviceWaitMs) || !exchangeChannel_.open()) {
+    if (!waitForControlDevice(commandChannel_, kControlDeviceWaitMs) ||
+        !exchangeChannel_.open(false) || !exchangeWait_.open(true)) {
         say("%s does not open (error %lu): the bus driver is not running; run "
             "tools/virtual-unit install",
             narrow(VUNIT_CONTROL_PATH).c_str(), GetLastError());
