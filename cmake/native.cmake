@@ -3,7 +3,9 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
-add_executable(orvanta_tests ${test_sources})
+# The virtual unit's host logic is portable and tested with the rest.
+add_executable(orvanta_tests ${test_sources}
+  ${CMAKE_SOURCE_DIR}/virtual-unit/host/unit_session.cpp)
 target_link_libraries(orvanta_tests PRIVATE orvanta_emulator orvanta_core GTest::gtest GTest::gtest_main)
 target_compile_definitions(orvanta_tests PRIVATE
   ORVANTA_FIRMWARE_IMAGE_FILE="${ORVANTA_FIRMWARE_IMAGE_FILE}")

@@ -72,6 +72,8 @@ public:
     void unplug();
 
     const std::vector<std::uint8_t>& flash() const { return unit_->flash(); }
+    // Every report and failed transfer so far, as the trace file has them.
+    const std::vector<std::string>& trace() const { return bus_.trace(); }
     std::uint32_t exchangeCount() const { return unit_->exchangeCount(); }
 
 private:

@@ -52,13 +52,30 @@ step "install"
 
 step "a ready unit: ids, lengths, one exchange byte for byte, unplug and plug"
 trace=$work/ready.trace
-ready=$(scenario ready "reply_latency_ms = 0" "trace_file = $(windows_path "$trace")")
+flash=$work/ready.flash
+ready=$(scenario ready "reply_latency_ms = 0" "trace_file = $(windows_path "$trace")" \
+  "flash_file = $(windows_path "$flash")")
 "$tool" start "$ready"
 smoke present 0x2e4a 2 60 60 --identify "$(windows_path "$trace")" --round-trips 200
 "$tool" unplug
 smoke absent 0x2e4a 2
 "$tool" plug
 smoke present 0x2e4a 2 60 60 --identify "$(windows_path "$trace")"
+"$tool" stop
+[ "$(stat -c %s "$flash" 2>/dev/null)" = 131072 ] || {
+  echo "FAIL the host did not write the ESC's flash to $flash"
+  exit 1
+}
+
+step "a unit that starts unplugged"
+"$tool" start "$(scenario absent "unit_present = false")"
+state_is unplugged || {
+  echo "FAIL the host plugged a unit that the scenario leaves out"
+  exit 1
+}
+smoke absent 0x2e4a 2
+"$tool" plug
+smoke present 0x2e4a 2 60 60
 "$tool" stop
 
 step "faults: no answer, a failing write, a unit that vanishes"

@@ -236,9 +236,17 @@ int present(USHORT vendorId, USHORT productId, USHORT inputLength, USHORT output
           "HidP_GetCaps gives usage page %04X, input %u and output %u bytes (want %u/%u)",
           caps.UsagePage, caps.InputReportByteLength, caps.OutputReportByteLength, inputLength,
           outputLength);
-    wchar_t text[128] = {};
-    const bool productRead = HidD_GetProductString(device.get(), text, sizeof text);
-    check(productRead && text[0] != 0, "HidD_GetProductString gives \"%s\"", narrow(text).c_str());
+    // Wine's hidclass asks for the strings by ids 1 to 3, Windows by the USB indexes.
+    wchar_t manufacturer[128] = {};
+    wchar_t product[128] = {};
+    wchar_t serial[128] = {};
+    const bool stringsRead =
+        HidD_GetManufacturerString(device.get(), manufacturer, sizeof manufacturer) &&
+        HidD_GetProductString(device.get(), product, sizeof product) &&
+        HidD_GetSerialNumberString(device.get(), serial, sizeof serial);
+    check(stringsRead && manufacturer[0] && product[0] && serial[0],
+          "manufacturer \"%s\", product \"%s\", serial number \"%s\"", narrow(manufacturer).c_str(),
+          narrow(product).c_str(), narrow(serial).c_str());
 
     if (!tracePath.empty()) {
         std::vector<std::uint8_t> request;
