@@ -691,7 +691,9 @@ static NTSTATUS xfer(IRP* irp, ULONG in_length, ULONG out_length, ULONG_PTR* inf
             const HID_XFER_PACKET* packet = acked->UserBuffer;
             if ((uint32_t)(ULONG_PTR)WRITE_TAG(acked) != in->ack_tag) continue;
             RemoveEntryList(entry);
-            acked->IoStatus.Status = in->ack_status;
+            /* A write is finished either way; "pending" from the host means failed. */
+            acked->IoStatus.Status =
+                in->ack_status == STATUS_PENDING ? STATUS_UNSUCCESSFUL : in->ack_status;
             acked->IoStatus.Information = 0;
             if (in->ack_status == STATUS_SUCCESS)
                 acked->IoStatus.Information =

@@ -433,6 +433,15 @@ void Host::unplugDevice(ControlChannel& channel) {
 bool Host::setPlugged(bool plugged) {
     lastError_.clear();
     EnterCriticalSection(&unitLock_);
+    const bool wasPresent = session_.present();
+    LeaveCriticalSection(&unitLock_);
+    if (plugged && !wasPresent) {
+        // A unit that vanished a moment ago may still be leaving the system; its
+        // successor has the same path and must not be taken for it.
+        std::wstring leaving;
+        waitForInterface(session_.config(), false, leaving);
+    }
+    EnterCriticalSection(&unitLock_);
     bool ok = true;
     if (plugged && !session_.present()) {
         session_.plug();
