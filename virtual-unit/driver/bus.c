@@ -272,21 +272,26 @@ static ULONG hand_over(IRP* write, IRP* waiter) {
 }
 
 /* Under the lock: takes the plugged child off the bus. Its writes fail at once; its
- * reads stay pending until the system's removal reaches it. */
-static void unplug_child(LIST_ENTRY* done) {
+ * reads stay pending until the system's removal reaches it. Returns a child that the
+ * system never saw, for the caller to delete once the lock is released. */
+static DEVICE_OBJECT* unplug_child(LIST_ENTRY* done) {
+    DEVICE_OBJECT* device = bus.child;
     struct child_ext* child;
-    if (!bus.child) return;
-    child = bus.child->DeviceExtension;
+    if (!device) return NULL;
+    child = device->DeviceExtension;
     child->unplugged = TRUE;
     child->input_count = 0;
     move_all(&child->writes, done, STATUS_DEVICE_NOT_CONNECTED);
-    if (child->reported) {
-        bus.leaving = bus.child;
-    } else {
-        /* The system never saw it; nobody else holds it. */
-        IoDeleteDevice(bus.child);
-    }
     bus.child = NULL;
+    if (child->reported) {
+        bus.leaving = device;
+        return NULL;
+    }
+    return device;
+}
+
+static void delete_unseen(DEVICE_OBJECT* device) {
+    if (device) IoDeleteDevice(device);
 }
 
 static void invalidate_bus(void) {
@@ -550,13 +555,15 @@ static NTSTATUS bus_pnp(DEVICE_OBJECT* device, IRP* irp) {
         break;
     case IRP_MN_REMOVE_DEVICE: {
         LIST_ENTRY done;
+        DEVICE_OBJECT* unseen;
         InitializeListHead(&done);
         KeAcquireSpinLock(&bus.lock, &irql);
-        unplug_child(&done);
+        unseen = unplug_child(&done);
         bus.bus_fdo = NULL;
         bus.bus_pdo = NULL;
         KeReleaseSpinLock(&bus.lock, irql);
         complete_list(&done);
+        delete_unseen(unseen);
         irp->IoStatus.Status = STATUS_SUCCESS;
         IoSkipCurrentIrpStackLocation(irp);
         status = IoCallDriver(lower, irp);
@@ -648,12 +655,14 @@ static NTSTATUS unplug(void) {
     LIST_ENTRY done;
     BOOLEAN was_plugged;
     KIRQL irql;
+    DEVICE_OBJECT* unseen;
     InitializeListHead(&done);
     KeAcquireSpinLock(&bus.lock, &irql);
     was_plugged = bus.child != NULL;
-    unplug_child(&done);
+    unseen = unplug_child(&done);
     KeReleaseSpinLock(&bus.lock, irql);
     complete_list(&done);
+    delete_unseen(unseen);
     if (was_plugged) invalidate_bus();
     return STATUS_SUCCESS;
 }
@@ -837,6 +846,7 @@ static NTSTATUS NTAPI dispatch_cleanup(DEVICE_OBJECT* device, IRP* irp) {
  * device closes (the host ended, however it ended), the child leaves the bus. */
 static NTSTATUS NTAPI dispatch_close(DEVICE_OBJECT* device, IRP* irp) {
     LIST_ENTRY done;
+    DEVICE_OBJECT* unseen = NULL;
     BOOLEAN was_plugged = FALSE;
     KIRQL irql;
     InitializeListHead(&done);
@@ -845,10 +855,11 @@ static NTSTATUS NTAPI dispatch_close(DEVICE_OBJECT* device, IRP* irp) {
         drop_waiters(IoGetCurrentIrpStackLocation(irp)->FileObject, &done);
         if (bus.hosts > 0 && --bus.hosts == 0) {
             was_plugged = bus.child != NULL;
-            unplug_child(&done);
+            unseen = unplug_child(&done);
         }
         KeReleaseSpinLock(&bus.lock, irql);
         complete_list(&done);
+        delete_unseen(unseen);
         if (was_plugged) invalidate_bus();
     }
     complete(irp, STATUS_SUCCESS, 0);

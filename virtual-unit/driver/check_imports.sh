@@ -11,12 +11,12 @@ while [ $# -gt 0 ]; do
   shift
   allowed=" "
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do
-    allowed+="$(printf '%s' "$1" | tr 'A-Z' 'a-z') "
+    allowed+="$(printf '%s' "$1" | tr '[:upper:]' '[:lower:]') "
     shift
   done
   [ $# -gt 0 ] && shift
   headers=$("$objdump" -p "$driver")
-  mapfile -t imports < <(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z')
+  mapfile -t imports < <(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr '[:upper:]' '[:lower:]')
   if ! grep -Eq '^Subsystem\s+00000001' <<<"$headers"; then
     echo "FAIL $(basename "$driver") is not a native-subsystem image"
     status=1
