@@ -581,17 +581,16 @@ int Host::run() {
 }
 
 bool loadScenario(const std::wstring& file, Scenario& scenario) {
-    std::string text = kDefaultLatencyLine;
-    if (!file.empty()) {
-        std::string fileText;
-        if (!readWholeFile(file, fileText)) {
-            say("cannot read the scenario file %s", narrow(file).c_str());
-            return false;
-        }
-        text += fileText;
+    std::string fileText;
+    if (!file.empty() && !readWholeFile(file, fileText)) {
+        say("cannot read the scenario file %s", narrow(file).c_str());
+        return false;
     }
     std::string error;
-    if (!parseScenario(text, scenario, error)) {
+    if (!parseScenario(kDefaultLatencyLine + fileText, scenario, error)) {
+        // Parsed again alone, so that the line number is the file's.
+        Scenario ignored;
+        parseScenario(fileText, ignored, error);
         say("scenario: %s", error.c_str());
         return false;
     }
