@@ -16,7 +16,10 @@ add_executable(orvanta_tests
   tests/shell_version_panel_test.cpp
   tests/update_fault_storm_test.cpp
   tests/update_procedure_test.cpp
-  tests/update_report_test.cpp)
+  tests/update_report_test.cpp
+  tests/virtual_unit_session_test.cpp
+  # The virtual unit's host logic is portable and tested with the rest.
+  virtual-unit/host/unit_session.cpp)
 target_link_libraries(orvanta_tests PRIVATE orvanta_emulator orvanta_core orvanta_catalogue
   orvanta_generated_headers orvanta_build_flags GTest::gtest GTest::gtest_main)
 target_compile_definitions(orvanta_tests PRIVATE

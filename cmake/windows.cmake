@@ -41,3 +41,8 @@ target_compile_definitions(orvanta-updater-emulated PRIVATE UNICODE _UNICODE)
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
   add_subdirectory(tests/wine)
 endif()
+
+# The virtual programming unit inside Wine's HID stack, for tests of the real HID bus.
+if(EXISTS ${CMAKE_SOURCE_DIR}/virtual-unit/CMakeLists.txt)
+  add_subdirectory(virtual-unit)
+endif()
