@@ -264,16 +264,138 @@ bool readFileBytes(const std::wstring& path, std::vector<std::uint8_t>& out) {
     return true;
 }
 
+namespace {
+
+constexpr std::uint32_t kHostReadyTimeoutMs = 60000;
+constexpr std::uint32_t kHostCommandTimeoutMs = 30000;
+constexpr std::uint32_t kHostExitTimeoutMs = 20000;
+
+std::wstring environmentValue(const wchar_t* name) {
+    wchar_t buffer[1024] = {};
+    const DWORD length = GetEnvironmentVariableW(name, buffer, 1024);
+    return length > 0 && length < 1024 ? std::wstring(buffer, length) : std::wstring();
+}
+
+// The `key = value` lines of the host's state file.
+std::string stateValue(const std::wstring& stateFile, const std::string& key) {
+    std::vector<std::uint8_t> bytes;
+    if (!readFileBytes(stateFile, bytes)) return {};
+    const std::string text(bytes.begin(), bytes.end());
+    const std::string prefix = key + " = ";
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+        start = end + 1;
+    }
+    return {};
+}
+
+// The virtual unit's host, started on one scenario and stopped when the next
+// scenario starts or the driver ends.
+class VirtualUnitHost {
+public:
+    VirtualUnitHost()
+        : host_(environmentValue(L"ORVANTA_VIRTUAL_UNIT_HOST")),
+          directory_(environmentValue(L"ORVANTA_VIRTUAL_UNIT_DIR")) {}
+    ~VirtualUnitHost() { stop(); }
+    VirtualUnitHost(const VirtualUnitHost&) = delete;
+    VirtualUnitHost& operator=(const VirtualUnitHost&) = delete;
+
+    bool configured() const { return !host_.empty() && !directory_.empty(); }
+
+    bool start(const std::wstring& scenarioPath) {
+        stop();
+        DeleteFileW(controlFile().c_str());
+        DeleteFileW(stateFile().c_str());
+        std::wstring commandLine = L"\"" + host_ + L"\" serve --control \"" + controlFile() +
+                                   L"\" --state \"" + stateFile() + L"\" --scenario \"" +
+                                   scenarioPath + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        running_ = CreateProcessW(host_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                  nullptr, nullptr, &startup, &info_) != FALSE;
+        check(running_, "virtual unit host started: " + narrow(host_));
+        if (!running_) return false;
+        const bool ready =
+            waitFor([&] { return !stateValue(stateFile(), "state").empty() || !hostAlive(); },
+                    kHostReadyTimeoutMs);
+        const std::string error = stateValue(stateFile(), "error");
+        check(ready && hostAlive() && error.empty(),
+              "virtual unit ready: " + stateValue(stateFile(), "state") + " " + error);
+        return ready && hostAlive() && error.empty();
+    }
+
+    bool command(const std::string& verb) {
+        if (!running_) return false;
+        const std::string token = verb + "-" + std::to_string(++tokens_);
+        const bool taken =
+            waitFor([&] { return !fileExists(controlFile()); }, kHostCommandTimeoutMs) &&
+            writeFileWhole(controlFile(), verb + " " + token + "\n") &&
+            waitFor([&] { return stateValue(stateFile(), "done") == token || !hostAlive(); },
+                    kHostCommandTimeoutMs) &&
+            hostAlive();
+        check(taken, "virtual unit took " + verb + ": " + stateValue(stateFile(), "state"));
+        return taken;
+    }
+
+    void stop() {
+        if (!running_) return;
+        if (hostAlive()) {
+            writeFileWhole(controlFile(), "quit quit-" + std::to_string(++tokens_) + "\n");
+            if (WaitForSingleObject(info_.hProcess, kHostExitTimeoutMs) != WAIT_OBJECT_0) {
+                TerminateProcess(info_.hProcess, 99);
+                WaitForSingleObject(info_.hProcess, 5000);
+            }
+        }
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+        running_ = false;
+    }
+
+private:
+    std::wstring controlFile() const { return directory_ + L"\\control"; }
+    std::wstring stateFile() const { return directory_ + L"\\state"; }
+    bool hostAlive() const {
+        return running_ && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+    }
+
+    std::wstring host_;
+    std::wstring directory_;
+    PROCESS_INFORMATION info_ = {};
+    bool running_ = false;
+    int tokens_ = 0;
+};
+
+VirtualUnitHost& virtualUnit() {
+    static VirtualUnitHost host;
+    return host;
+}
+
+}  // namespace
+
+bool usesVirtualUnit() { return virtualUnit().configured(); }
+
 bool startEmulated(Program& program, const std::wstring& exePath, const std::wstring& scenarioPath,
                    const std::string& scenarioText) {
     DeleteFileW((scenarioPath + L".control").c_str());
     const bool written = writeFileWhole(scenarioPath, scenarioText);
     check(written, "scenario written: " + narrow(scenarioPath));
     if (!written) return false;
+    if (usesVirtualUnit() && !virtualUnit().start(scenarioPath)) return false;
     return program.start(exePath, {{L"ORVANTA_EMULATOR_SCENARIO", scenarioPath}});
 }
 
 bool commandUnit(const std::wstring& scenarioPath, const std::string& command) {
+    if (usesVirtualUnit()) {
+        if (command != "plug" && command != "unplug") {
+            check(false, "the virtual unit cannot play " + command);
+            return false;
+        }
+        return virtualUnit().command(command);
+    }
     const std::wstring controlFile = scenarioPath + L".control";
     const bool taken = writeFileWhole(controlFile, command + "\n") &&
                        waitFor([&] { return !fileExists(controlFile); }, kControlTakenTimeoutMs);

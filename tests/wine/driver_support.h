@@ -80,13 +80,22 @@ bool fileExists(const std::wstring& path);
 bool writeFileWhole(const std::wstring& path, const std::string& text);
 bool readFileBytes(const std::wstring& path, std::vector<std::uint8_t>& out);
 
-// Starts the emulated build on a scenario written to scenarioPath; a control file
-// left over from an earlier run is removed first.
+// The scenarios run the program against one of two units: the emulated build's own
+// (in the program, following a control file beside the scenario), or, when the
+// environment names the virtual unit's host (ORVANTA_VIRTUAL_UNIT_HOST and
+// ORVANTA_VIRTUAL_UNIT_DIR), the virtual unit inside Wine's HID stack, which the
+// shipped program finds like a real one and which this driver starts and stops.
+bool usesVirtualUnit();
+
+// Writes the scenario to scenarioPath and starts the program on it: the emulated
+// build reads it itself (a control file left over from an earlier run is removed
+// first); with the virtual unit, its host is started on the scenario first and the
+// unit is in place when the program starts.
 bool startEmulated(Program& program, const std::wstring& exePath, const std::wstring& scenarioPath,
                    const std::string& scenarioText);
-// Writes `plug`, `unplug` or `other` into the control file beside the scenario and
-// waits until the program has taken it. The program acts on it on its GUI thread
-// before it answers any message again, so a control read afterwards sees the result.
+// `plug`, `unplug` or, for the emulated build only, `other` or `set LINE`, and waits
+// until the unit has taken it: the emulated build acts on it on its GUI thread before
+// it answers any message again; the virtual unit's interface has appeared or gone.
 bool commandUnit(const std::wstring& scenarioPath, const std::string& command);
 
 // Waits for the process's visible main dialog; null when it does not come in time.

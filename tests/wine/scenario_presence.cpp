@@ -3,7 +3,10 @@
 // another HID device arrives.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "resources/resource_ids.h"
 #include "tests/wine/driver_support.h"
@@ -21,18 +24,32 @@ const std::wstring kModelString = L"ORVANTA 210 HV";
 // Written into the hint panel from outside to see whether the program writes it anew.
 const std::wstring kHintMarker = L"(hint before the arrival)";
 
-// The kinds of equipment a scenario puts behind the emulated unit.
-enum class Equipment { ready, wrongMode, notReady, incompatible };
+// The kinds of equipment a scenario puts behind the emulated unit; refusedLengths is
+// a unit whose report lengths the program cannot use ("lengths-43-52": input 43,
+// output 52 bytes), which it treats as no unit at all.
+enum class Equipment { ready, wrongMode, notReady, incompatible, refusedLengths };
 
 Equipment equipmentNamed(const std::string& name) {
+    if (name.rfind("lengths-", 0) == 0) return Equipment::refusedLengths;
     if (name == "wrong-mode") return Equipment::wrongMode;
     if (name == "not-ready") return Equipment::notReady;
     if (name == "incompatible") return Equipment::incompatible;
     return Equipment::ready;
 }
 
-std::string scenarioLines(Equipment equipment) {
+// The scenario lines of an equipment named like "lengths-43-52".
+std::string lengthLines(const std::string& name) {
+    unsigned input = 0;
+    unsigned output = 0;
+    if (std::sscanf(name.c_str(), "lengths-%u-%u", &input, &output) != 2) return "";
+    return "input_report_length = " + std::to_string(input) +
+           "\noutput_report_length = " + std::to_string(output) + "\n";
+}
+
+std::string scenarioLines(Equipment equipment, const std::string& name = {}) {
     switch (equipment) {
+    case Equipment::refusedLengths:
+        return lengthLines(name);
     case Equipment::wrongMode:
         return "unit_mode = 1\n";
     case Equipment::notReady:
@@ -54,6 +71,8 @@ std::wstring refusedHint(Equipment equipment) {
         return hintWithInstructions(IDS_NO_UPDATABLE_ESC);
     case Equipment::incompatible:
         return hintWithInstructions(IDS_INCOMPATIBLE_ESC);
+    case Equipment::refusedLengths:
+        return hintWithInstructions(IDS_NO_UNIT);
     case Equipment::ready:
         break;
     }
@@ -182,9 +201,12 @@ void readyScenario(ScenarioContext& context) {
 void refusedAtStartScenario(ScenarioContext& context) {
     const Equipment equipment = equipmentNamed(context.argument);
     Program program;
-    if (!startEmulated(program, context.program,
-                       scenarioPath(context, "refused-" + context.argument),
-                       scenarioLines(equipment))) {
+    const std::wstring path = scenarioPath(context, "refused-" + context.argument);
+    const std::wstring tracePath = path + L".trace";
+    DeleteFileW(tracePath.c_str());
+    if (!startEmulated(program, context.program, path,
+                       scenarioLines(equipment, context.argument) +
+                           "trace_file = " + narrow(tracePath) + "\n")) {
         return;
     }
     if (equipment == Equipment::incompatible) {
@@ -208,6 +230,13 @@ void refusedAtStartScenario(ScenarioContext& context) {
     if (dialog == nullptr) return;
     checkRefused(dialog, equipment, catalogueString(IDS_LABEL_UNIT));
     check(findMessageBox(program.processId(), dialog) == nullptr, "no message box left");
+    if (equipment == Equipment::refusedLengths) {
+        // Refused from the capabilities alone: not one report went to the unit.
+        std::vector<std::uint8_t> trace;
+        readFileBytes(tracePath, trace);
+        check(std::count(trace.begin(), trace.end(), '>') == 0,
+              "no request sent to a unit with refused report lengths");
+    }
     captureWindow(dialog, context.outputFolder + L"\\refused-" + widen(context.argument) + L"-" +
                               widen(context.languageTag) + L".bmp");
     closeAndCheckExit(program, dialog);

@@ -33,6 +33,7 @@ constexpr int kProgressHeightPx = 50;
 constexpr std::size_t kImageBytes = 90224;
 constexpr std::size_t kFlashBytes = 131072;
 constexpr std::size_t kBlocks = 1880;
+constexpr std::size_t kBlockBytes = 48;
 // A unit that drops out at the lock is back this long after; the failure box is
 // answered well before.
 constexpr std::uint32_t kReplugAfterMs = 5000;
@@ -189,9 +190,10 @@ void checkFlash(const std::wstring& flashPath, const std::vector<std::uint8_t>& 
           "flash behind the image erased, bytes not 0xff: " + std::to_string(notErased));
 }
 
-// The pauses the program keeps, read from the trace's times alone: from each reply
-// to the next request of the update, and the erase's wait for its reply.
-void checkPausesInTrace(const std::wstring& tracePath) {
+// The update as the unit's trace saw it: every request byte for byte, and the pauses
+// the program keeps, read from the trace's times alone: from each reply to the next
+// request, and the erase's wait for its reply.
+void checkTrace(const std::wstring& tracePath, const std::vector<std::uint8_t>& image) {
     std::vector<std::uint8_t> bytes;
     check(readFileBytes(tracePath, bytes), "trace file read");
     std::vector<TraceLine> lines;
@@ -245,7 +247,52 @@ void checkPausesInTrace(const std::wstring& tracePath) {
         static_cast<unsigned long long>(eraseToAddress),
         static_cast<unsigned long long>(lines.back().ms - lines[first].ms));
     check(tooShort == 0, std::to_string(tooShort) + " pauses shorter than they must be");
-    check(eraseWait >= 1000, "erase reply read at least 1000 ms after its request");
+    if (usesVirtualUnit()) {
+        // The virtual unit stamps a reply when it makes it, not when the program
+        // reads it: the erase's wait shows only in the time to the address.
+        check(lines[first + 6].ms - eraseRequest.ms >= 1000 + 4000 + 20,
+              "address request at least 5020 ms after the erase request");
+    } else {
+        check(eraseWait >= 1000, "erase reply read at least 1000 ms after its request");
+    }
+
+    // Every request, byte for byte: the preparation, each block of the image with
+    // erased flash behind a short one, then protection and lock restored.
+    const auto requestLine = [](std::vector<std::uint8_t> bytes, std::uint8_t fill) {
+        bytes.resize(60, fill);
+        static const char digits[] = "0123456789abcdef";
+        std::string line = ">";
+        for (std::uint8_t b : bytes) {
+            line += ' ';
+            line += digits[b >> 4];
+            line += digits[b & 0xF];
+        }
+        return line;
+    };
+    std::vector<std::string> expected = {
+        requestLine({0x01, 0x0B, 0x01, 0x01}, 0), requestLine({0x01, 0x20, 0x01, 0x00}, 0),
+        requestLine({0x01, 0x1E, 0x04, 0x00, 0xE9, 0x52, 0x7C, 0x3A}, 0),
+        requestLine({0x01, 0x1F, 0x09, 0x01, 0, 0, 0, 0, 0xE9, 0x52, 0x7C, 0x3A}, 0)};
+    for (std::size_t offset = 0; offset < image.size(); offset += kBlockBytes) {
+        const std::size_t length = std::min(kBlockBytes, image.size() - offset);
+        std::vector<std::uint8_t> block = {0x01, 0x1B, static_cast<std::uint8_t>(length), 0x00};
+        block.insert(block.end(), image.begin() + static_cast<std::ptrdiff_t>(offset),
+                     image.begin() + static_cast<std::ptrdiff_t>(offset + length));
+        expected.push_back(requestLine(block, 0xFF));
+    }
+    expected.push_back(requestLine({0x01, 0x20, 0x01, 0x01}, 0));
+    expected.push_back(requestLine({0x01, 0x0B, 0x01, 0x00}, 0));
+    std::size_t differing = 0;
+    std::size_t firstDiffering = expected.size();
+    for (std::size_t exchange = 0; exchange < expected.size() && exchange < exchanges; ++exchange) {
+        if (lines[first + 2 * exchange].entry != expected[exchange]) {
+            if (differing++ == 0) firstDiffering = exchange;
+        }
+    }
+    check(expected.size() == exchanges && differing == 0,
+          differing == 0 ? "every request of the update as expected, byte for byte"
+                         : std::to_string(differing) + " requests not as expected, the first at " +
+                               "exchange " + std::to_string(firstDiffering));
 }
 
 // A whole update, in real time. With an installed version of 1.0 or more the second
@@ -307,7 +354,7 @@ void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t 
     captureWindow(dialog, context.outputFolder + L"\\" + widen(name) + L".bmp");
 
     checkFlash(flashPath, image);
-    checkPausesInTrace(tracePath);
+    checkTrace(tracePath, image);
     checkKeyboardAlive(program, dialog, "after a successful update");
 }
 

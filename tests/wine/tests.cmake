@@ -39,3 +39,36 @@ foreach(lang en de)
 endforeach()
 wine_test(wine_second_copy_en en second-copy ${emulated_program})
 wine_test(wine_arrivals_under_box_en en arrivals-under-box ${emulated_program})
+
+# The shipped program against the virtual unit in Wine's HID stack: the same scenarios,
+# the unit found through SetupDi and talked to through the system's HID calls. The
+# driver starts the unit's host on each scenario; the drivers are installed once.
+set(virtual_unit_dir ${CMAKE_BINARY_DIR}/virtual-unit)
+add_test(NAME virtual_unit_install COMMAND bash ${CMAKE_SOURCE_DIR}/tools/virtual-unit install)
+set_tests_properties(virtual_unit_install PROPERTIES
+  ENVIRONMENT "VIRTUAL_UNIT_BUILD_DIR=${virtual_unit_dir}"
+  FIXTURES_SETUP virtual_unit TIMEOUT 300 RESOURCE_LOCK wine_display)
+
+# virtual_unit_test(<name> <en|de> <scenario> [argument])
+function(virtual_unit_test name lang scenario)
+  wine_test(${name} ${lang} ${scenario} orvanta-updater ${ARGN})
+  file(MAKE_DIRECTORY ${virtual_unit_dir}/run)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT
+    "ORVANTA_VIRTUAL_UNIT_HOST=Z:${virtual_unit_dir}/orvanta-virtual-unit.exe"
+    "ORVANTA_VIRTUAL_UNIT_DIR=Z:${virtual_unit_dir}/run")
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED virtual_unit)
+endfunction()
+
+foreach(lang en de)
+  virtual_unit_test(real_bus_ready_${lang}_tunebox ${lang} ready tunebox)
+  virtual_unit_test(real_bus_removal_${lang} ${lang} removal)
+endforeach()
+virtual_unit_test(real_bus_ready_en_tunepad en ready tunepad)
+foreach(lengths 43-52 60-61 65-65)
+  virtual_unit_test(real_bus_refused_lengths_${lengths} en refused-at-start lengths-${lengths})
+endforeach()
+virtual_unit_test(real_bus_arrival_en_incompatible en arrival incompatible)
+virtual_unit_test(real_bus_update_en en update ${ORVANTA_FIRMWARE_IMAGE_FILE})
+virtual_unit_test(real_bus_update_de_unplugged_at_block_940 de update-unplugged)
+virtual_unit_test(real_bus_unit_falls_silent_en en unit-falls-silent)
+virtual_unit_test(real_bus_second_handle_en en second-handle)

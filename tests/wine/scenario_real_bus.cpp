@@ -1,0 +1,184 @@
+// The shipped program against the virtual unit in Wine's HID stack, in what only a
+// real bus can show: a unit that stops answering, met by the program's time limit
+// and the cancel of its pending read, and a second process opening the unit the
+// program holds.
+#include <windows.h>
+#include <setupapi.h>
+// The header declares its functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <cstdio>
+#include <cwchar>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "tests/wine/driver_support.h"
+#include "tests/wine/scenarios.h"
+
+namespace orvanta::driver {
+namespace {
+
+constexpr std::uint32_t kStartTimeoutMs = 60000;
+constexpr std::uint32_t kBoxTimeoutMs = 20000;
+// The program gives a read this long before it gives up on the unit.
+constexpr ULONGLONG kReadLimitMs = 10000;
+// Twelve blocks and the preparation before the silent one take some 5 s more.
+constexpr std::uint32_t kSilentFailureTimeoutMs = 60000;
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring scenarioPath(const ScenarioContext& context, const std::string& name) {
+    return context.outputFolder + L"\\" + widen(name) + L"-" + widen(context.languageTag) +
+           L".scenario";
+}
+
+HWND waitForReady(const Program& program) {
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return nullptr;
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
+          "ready");
+    return dialog;
+}
+
+// The paths of the present HID interfaces that contain `part` (all with an empty one),
+// compared without regard to case. Nothing is opened.
+std::vector<std::wstring> hidInterfaces(const std::wstring& part) {
+    std::vector<std::wstring> found;
+    GUID hidGuid;
+    HidD_GetHidGuid(&hidGuid);
+    HDEVINFO list =
+        SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (list == INVALID_HANDLE_VALUE) return found;
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof(data);
+    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list, nullptr, &hidGuid, index, &data);
+         ++index) {
+        DWORD required = 0;
+        SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, 0, &required, nullptr);
+        std::vector<DWORD> buffer(required / sizeof(DWORD) + 1);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (!SetupDiGetDeviceInterfaceDetailW(list, &data, detail, required, nullptr, nullptr))
+            continue;
+        std::wstring path = detail->DevicePath;
+        std::wstring lower = path;
+        for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
+        if (lower.find(part) != std::wstring::npos) found.push_back(path);
+    }
+    SetupDiDestroyDeviceInfoList(list);
+    return found;
+}
+
+// The unit stops answering at the twelfth block: the read's time limit runs out,
+// the pending read is cancelled, the failure names the block with -3 and the
+// system's ERROR_TIMEOUT, and the program goes on: the unit pulled and plugged in
+// again is found ready.
+void unitFallsSilentScenario(ScenarioContext& context) {
+    const std::wstring path = scenarioPath(context, "falls-silent");
+    Program program;
+    if (!startEmulated(program, context.program, path,
+                       "fault = no_answer command=CMD_WRITE_BLOCK occurrence=12\n")) {
+        return;
+    }
+    HWND dialog = waitForReady(program);
+    if (dialog == nullptr || !clickControl(dialog, IDC_UPDATE)) return;
+    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+    check(box != nullptr, "confirmation shown");
+    if (box == nullptr || !bringToFront(box)) return;
+    pressKey(VK_RETURN);
+    // The stream starts after the preparation's pauses; the silent block follows the
+    // progress window by a quarter of a second.
+    check(
+        waitFor([&] { return !topLevelWindows(program.processId(), L"msctls_progress32").empty(); },
+                kBoxTimeoutMs, 10),
+        "progress window shown");
+    const ULONGLONG streamStart = GetTickCount64();
+    box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
+    const ULONGLONG waited = GetTickCount64() - streamStart;
+    check(box != nullptr, "failure box after the unit fell silent");
+    if (box == nullptr) return;
+    std::printf("     the failure came %llu ms after the stream began\n", waited);
+    check(waited >= kReadLimitMs, "the program waited out its read's time limit");
+    check(waited < kReadLimitMs + 15000, "and not much longer");
+    wchar_t codeLine[256] = {};
+    std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), 0xFFFFFFFDu,
+                  static_cast<unsigned>(ERROR_TIMEOUT));
+    checkText(messageBoxText(box), catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine,
+              "failure box: the block's read ran out of time");
+    if (!bringToFront(box)) return;
+    pressKey(VK_RETURN);
+    check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "failure box dismissed");
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
+                             kBoxTimeoutMs),
+          "failure hint");
+
+    // The cancelled read left nothing behind: the unit is found and answers again.
+    if (!commandUnit(path, "unplug") || !commandUnit(path, "plug")) return;
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
+          "ready again after a plug");
+    checkKeyboardAlive(program, dialog, "after the silent unit");
+}
+
+// A second process opens the unit the program holds. The program opens it without
+// sharing, so that no other reader takes its replies and no other writer slips
+// requests between its blocks: on Windows, whose HID class keeps share access, this
+// open fails with ERROR_SHARING_VIOLATION. Wine 8.0 checks no share access on
+// devices, and its server answers an open before the driver has, so no driver can
+// refuse it either: here the open succeeds, and what can be checked is that a second
+// handle that never reads, and so gathers every input report in a queue of its own,
+// does not disturb the program: an update that the unit refuses at the third block
+// still reports that block's own device code, read from the program's own queue.
+void secondHandleScenario(ScenarioContext& context) {
+    const std::wstring path = scenarioPath(context, "second-handle");
+    Program program;
+    if (!startEmulated(program, context.program, path,
+                       "fault = error_status command=CMD_WRITE_BLOCK occurrence=3 "
+                       "value=0xE00A\n")) {
+        return;
+    }
+    HWND dialog = waitForReady(program);
+    if (dialog == nullptr) return;
+    check(hidInterfaces(L"").size() > 1, "the unit is found among other HID interfaces");
+    const std::vector<std::wstring> units = hidInterfaces(L"vid_2e4a&pid_0002");
+    check(units.size() == 1, "one unit among the HID interfaces");
+    if (units.size() != 1) return;
+
+    HANDLE second =
+        CreateFileW(units[0].c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    const DWORD error = second == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    std::printf(
+        "     second open for reading and writing while the program holds the unit: %s\n",
+        second == INVALID_HANDLE_VALUE ? ("error " + std::to_string(error)).c_str() : "opened");
+    check(second != INVALID_HANDLE_VALUE || error == ERROR_SHARING_VIOLATION,
+          "a second open is refused for sharing, or let through as Wine does");
+
+    if (!clickControl(dialog, IDC_UPDATE)) return;
+    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+    check(box != nullptr, "confirmation shown");
+    if (box == nullptr || !bringToFront(box)) return;
+    pressKey(VK_RETURN);
+    check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "confirmation answered");
+    box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
+    check(box != nullptr, "failure box at the third block");
+    if (box != nullptr) {
+        wchar_t codeLine[256] = {};
+        std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), 0xE00Au, 0u);
+        checkText(messageBoxText(box), catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine,
+                  "the third block's own device code, beside the second handle");
+        pressButton(box, IDOK);
+        check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "failure box answered");
+    }
+    if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
+    closeAndCheckExit(program, dialog);
+}
+
+const RegisterScenario registeredSilent("unit-falls-silent", unitFallsSilentScenario);
+const RegisterScenario registeredSecondHandle("second-handle", secondHandleScenario);
+
+}  // namespace
+}  // namespace orvanta::driver
