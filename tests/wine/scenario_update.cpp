@@ -390,7 +390,11 @@ void updateUnpluggedScenario(ScenarioContext& context) {
     check(seen.window == nullptr || !IsWindow(seen.window), "progress window destroyed");
     check(findProgressWindow(program.processId()) == nullptr, "no progress window with the box");
     checkText(windowText(box), catalogueString(IDS_UPDATE_FAILED_CAPTION), "failure box caption");
-    // The write of the block fails (-2) with the system's "device not connected" (1167).
+    // The write of the block fails (-2) with the system's "device not connected" (1167),
+    // from the emulated bus and, through the virtual unit, from Wine's HID stack as
+    // from Windows'. Had the unit gone while a read was pending, Wine would fail that
+    // read with ERROR_ACCESS_DENIED (5) where Windows gives 1167; the program reports
+    // either as the read's failure (-3) with the code it got.
     wchar_t codeLine[256] = {};
     std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), 0xFFFFFFFEu, 1167u);
     const std::wstring text = messageBoxText(box);
