@@ -417,6 +417,20 @@ HWND waitForMessageBox(const Program& program, HWND mainDialog, std::uint32_t ti
     return box;
 }
 
+HWND waitForReady(const Program& program, std::uint32_t timeoutMs) {
+    HWND dialog = waitForMainDialog(program, timeoutMs);
+    if (dialog == nullptr) return nullptr;
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), timeoutMs),
+          "ready");
+    return dialog;
+}
+
+std::wstring scenarioFile(const std::wstring& outputFolder, const std::string& name,
+                          const std::string& languageTag) {
+    const std::string tail = name + "-" + languageTag + ".scenario";
+    return outputFolder + L"\\" + std::wstring(tail.begin(), tail.end());
+}
+
 void closeAndCheckExit(Program& program, HWND mainDialog) {
     pressButton(mainDialog, IDC_CLOSE);
     DWORD exitCode = 1;

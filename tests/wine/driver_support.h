@@ -100,6 +100,11 @@ bool commandUnit(const std::wstring& scenarioPath, const std::string& command);
 
 // Waits for the process's visible main dialog; null when it does not come in time.
 HWND waitForMainDialog(const Program& program, std::uint32_t timeoutMs);
+// Waits for the main dialog and for the ready hint in it; null without a dialog.
+HWND waitForReady(const Program& program, std::uint32_t timeoutMs);
+// Where a scenario's file goes: "<output folder>\<name>-<language>.scenario".
+std::wstring scenarioFile(const std::wstring& outputFolder, const std::string& name,
+                          const std::string& languageTag);
 // Waits for a message box beside the main dialog (which may be null); null on timeout.
 HWND waitForMessageBox(const Program& program, HWND mainDialog, std::uint32_t timeoutMs);
 // Presses "Close" and checks that the process ends with exit code 0.

@@ -29,21 +29,6 @@ constexpr ULONGLONG kReadLimitMs = 10000;
 // Twelve blocks and the preparation before the silent one take some 5 s more.
 constexpr std::uint32_t kSilentFailureTimeoutMs = 60000;
 
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-std::wstring scenarioPath(const ScenarioContext& context, const std::string& name) {
-    return context.outputFolder + L"\\" + widen(name) + L"-" + widen(context.languageTag) +
-           L".scenario";
-}
-
-HWND waitForReady(const Program& program) {
-    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
-    if (dialog == nullptr) return nullptr;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
-          "ready");
-    return dialog;
-}
-
 // The paths of the present HID interfaces that contain `part` (all with an empty one),
 // compared without regard to case. Nothing is opened.
 std::vector<std::wstring> hidInterfaces(const std::wstring& part) {
@@ -78,13 +63,14 @@ std::vector<std::wstring> hidInterfaces(const std::wstring& part) {
 // system's ERROR_TIMEOUT, and the program goes on: the unit pulled and plugged in
 // again is found ready.
 void unitFallsSilentScenario(ScenarioContext& context) {
-    const std::wstring path = scenarioPath(context, "falls-silent");
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "falls-silent", context.languageTag);
     Program program;
     if (!startEmulated(program, context.program, path,
                        "fault = no_answer command=CMD_WRITE_BLOCK occurrence=12\n")) {
         return;
     }
-    HWND dialog = waitForReady(program);
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
     if (dialog == nullptr || !clickControl(dialog, IDC_UPDATE)) return;
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr, "confirmation shown");
@@ -133,14 +119,15 @@ void unitFallsSilentScenario(ScenarioContext& context) {
 // does not disturb the program: an update that the unit refuses at the third block
 // still reports that block's own device code, read from the program's own queue.
 void secondHandleScenario(ScenarioContext& context) {
-    const std::wstring path = scenarioPath(context, "second-handle");
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "second-handle", context.languageTag);
     Program program;
     if (!startEmulated(program, context.program, path,
                        "fault = error_status command=CMD_WRITE_BLOCK occurrence=3 "
                        "value=0xE00A\n")) {
         return;
     }
-    HWND dialog = waitForReady(program);
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
     if (dialog == nullptr) return;
     check(hidInterfaces(L"").size() > 1, "the unit is found among other HID interfaces");
     const std::vector<std::wstring> units = hidInterfaces(L"vid_2e4a&pid_0002");

@@ -373,11 +373,8 @@ void updateUnpluggedScenario(ScenarioContext& context) {
                        "fault = unplug command=CMD_WRITE_BLOCK occurrence=940\n")) {
         return;
     }
-    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
-    if (dialog == nullptr) return;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
-          "ready before the update");
-    if (!startUpdate(program, dialog)) return;
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    if (dialog == nullptr || !startUpdate(program, dialog)) return;
 
     const ProgressSeen seen = followStream(program, dialog);
     check(!seen.boxBeforeStream, "no box before the stream");
@@ -441,11 +438,8 @@ void updateReplugScenario(ScenarioContext& context) {
                            std::to_string(kReplugAfterMs) + "\n")) {
         return;
     }
-    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
-    if (dialog == nullptr) return;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
-          "ready before the update");
-    if (!startUpdate(program, dialog)) return;
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    if (dialog == nullptr || !startUpdate(program, dialog)) return;
 
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr, "failure box shown");

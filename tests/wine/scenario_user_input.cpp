@@ -18,13 +18,6 @@ constexpr std::uint32_t kBoxTimeoutMs = 20000;
 constexpr std::uint32_t kSecondCopyExitMs = 15000;
 constexpr int kArrivals = 20;
 
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-std::wstring scenarioPath(const ScenarioContext& context, const std::string& name) {
-    return context.outputFolder + L"\\" + widen(name) + L"-" + widen(context.languageTag) +
-           L".scenario";
-}
-
 // Request lines ("<time> > ...") in the trace file; -1 when it cannot be read.
 int requestsInTrace(const std::wstring& tracePath) {
     std::vector<std::uint8_t> bytes;
@@ -42,21 +35,14 @@ int requestsInTrace(const std::wstring& tracePath) {
     return requests;
 }
 
-HWND waitForReady(const Program& program) {
-    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
-    if (dialog == nullptr) return nullptr;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
-          "ready");
-    return dialog;
-}
-
 // "Update" clicked, the confirmation cancelled with Esc, then the unit pulled out
 // while the button still has the focus, and plugged in again.
 void keyboardAfterRemovalScenario(ScenarioContext& context) {
-    const std::wstring path = scenarioPath(context, "keyboard-after-removal");
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "keyboard-after-removal", context.languageTag);
     Program program;
     if (!startEmulated(program, context.program, path, "")) return;
-    HWND dialog = waitForReady(program);
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
     if (dialog == nullptr || !clickControl(dialog, IDC_UPDATE)) return;
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr, "confirmation shown after the click");
@@ -81,13 +67,14 @@ void keyboardAfterRemovalScenario(ScenarioContext& context) {
 // to the front and never talks to the unit. Once the first copy has ended, a start
 // works as usual.
 void secondCopyScenario(ScenarioContext& context) {
-    const std::wstring path = scenarioPath(context, "second-copy");
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "second-copy", context.languageTag);
     const std::wstring tracePath = path + L".trace";
     DeleteFileW(tracePath.c_str());
     const std::string scenario = "trace_file = " + narrow(tracePath) + "\n";
     Program first;
     if (!startEmulated(first, context.program, path, scenario)) return;
-    HWND dialog = waitForReady(first);
+    HWND dialog = waitForReady(first, kStartTimeoutMs);
     if (dialog == nullptr) return;
     const int probeRequests = requestsInTrace(tracePath);
     check(probeRequests > 0, "the first copy's probe is in the trace");
@@ -111,7 +98,7 @@ void secondCopyScenario(ScenarioContext& context) {
 
     Program third;
     if (!startEmulated(third, context.program, path, scenario)) return;
-    HWND thirdDialog = waitForReady(third);
+    HWND thirdDialog = waitForReady(third, kStartTimeoutMs);
     if (thirdDialog == nullptr) return;
     check(requestsInTrace(tracePath) == 2 * probeRequests, "a later start probes the unit");
     closeAndCheckExit(third, thirdDialog);
@@ -121,7 +108,8 @@ void secondCopyScenario(ScenarioContext& context) {
 // the user swaps the unit for one with a compatible ESC. One box at a time, and
 // after it the dialog shows what is really connected.
 void arrivalsUnderBoxScenario(ScenarioContext& context) {
-    const std::wstring path = scenarioPath(context, "arrivals-under-box");
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "arrivals-under-box", context.languageTag);
     Program program;
     if (!startEmulated(program, context.program, path,
                        "unit_present = false\nesc_type_code = 0x12345678\n")) {
