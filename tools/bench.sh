@@ -167,11 +167,11 @@ wine "$smoke" present 0x2e4a 2 60 60 --round-trips "$round_trips" \
 }
 median_us=$(sed -n 's/.*round trip.* median \([0-9]*\) us.*/\1/p' "$work/round-trips.out")
 mean_us=$(sed -n 's/.*round trip.* mean \([0-9]*\) us.*/\1/p' "$work/round-trips.out")
-[ -n "$median_us" ] && [ -n "$mean_us" ] || {
+if [ -z "$median_us" ] || [ -z "$mean_us" ]; then
   cat "$work/round-trips.out" >&2
   echo "the smoke program printed no round trip" >&2
   exit 1
-}
+fi
 timed_update bench-update-system build/windows/orvanta-updater.exe virtual
 awk -v median="$median_us" -v mean="$mean_us" -v n="$(mark_value "$work/virtual.end" exchanges)" \
   -v wall="$(mark_value "$work/virtual.end" wall_s)" -v count="$round_trips" \

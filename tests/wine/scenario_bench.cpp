@@ -61,8 +61,10 @@ double processorSeconds(HANDLE process) {
     return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;  // 100 ns ticks
 }
 
-bool progressWindowShown(DWORD processId) {
-    return !topLevelWindows(processId, L"msctls_progress32").empty();
+// The program's progress window, or null while it shows none.
+HWND progressWindow(DWORD processId) {
+    const std::vector<HWND> shown = topLevelWindows(processId, L"msctls_progress32");
+    return shown.empty() ? nullptr : shown.front();
 }
 
 std::size_t exchangesOfUpdate(const ScenarioContext& context) {
@@ -107,10 +109,14 @@ void timeUpdate(const ScenarioContext& context, Program& program, const char* he
         const double start = secondsNow();
         pressButton(box, IDOK);
 
-        const DWORD id = program.processId();
+        HWND progress = nullptr;
+        // While the stream runs only its window is watched: a walk over every window
+        // of the desktop asks the Wine server several times per window, and the
+        // stream needs that server for every exchange.
         const bool streamed =
-            waitFor([&] { return progressWindowShown(id); }, kProgressTimeoutMs, kPollMs) &&
-            waitFor([&] { return !progressWindowShown(id); }, kStreamTimeoutMs, kPollMs);
+            waitFor([&] { return (progress = progressWindow(program.processId())) != nullptr; },
+                    kProgressTimeoutMs, kPollMs) &&
+            waitFor([&] { return !IsWindowVisible(progress); }, kStreamTimeoutMs, kPollMs);
         std::wstring hint;
         const bool done =
             streamed && waitFor(
