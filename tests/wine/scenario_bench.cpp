@@ -1,6 +1,9 @@
-// Times one update of the emulated build in real time, from the answer to the first
-// confirmation to the success hint, with the program's processor time meanwhile.
-// It prints figures and judges nothing; tools/bench.sh runs it.
+// Times one update in real time, from the answer to the first confirmation to the
+// success hint, with the program's processor time meanwhile: the emulated build
+// (bench-update), or the shipped program against whatever unit the system's HID stack
+// offers, the virtual unit under tools/bench.sh (bench-update-system). Around the timed
+// stretch it leaves a mark file for a watcher outside Wine to read every process's
+// times at. It prints figures and judges nothing.
 #include <windows.h>
 
 #include <cstdio>
@@ -33,6 +36,9 @@ constexpr std::size_t kBlockBytes = 48;
 // Lock, unprotect, erase, address; then protection and lock restored.
 constexpr std::size_t kExchangesBesideBlocks = 4 + 2;
 constexpr std::size_t kDefaultImageBytes = 90224;
+// How long a mark waits for the watcher to take it; without one the run goes on.
+constexpr std::uint32_t kMarkTakenMs = 10000;
+constexpr std::uint32_t kMarkPollMs = 5;
 
 double secondsNow() {
     LARGE_INTEGER frequency;
@@ -55,24 +61,36 @@ double processorSeconds(HANDLE process) {
     return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;  // 100 ns ticks
 }
 
-bool progressWindowShown(DWORD processId) {
-    return !topLevelWindows(processId, L"msctls_progress32").empty();
+// The program's progress window, or null while it shows none.
+HWND progressWindow(DWORD processId) {
+    const std::vector<HWND> shown = topLevelWindows(processId, L"msctls_progress32");
+    return shown.empty() ? nullptr : shown.front();
 }
 
-void benchUpdateScenario(ScenarioContext& context) {
+std::size_t exchangesOfUpdate(const ScenarioContext& context) {
     std::size_t imageBytes = kDefaultImageBytes;
     std::vector<std::uint8_t> image;
     if (!context.argument.empty() && readFileBytes(windowsPath(context.argument), image)) {
         imageBytes = image.size();
     }
-    const std::size_t exchanges =
-        (imageBytes + kBlockBytes - 1) / kBlockBytes + kExchangesBesideBlocks;
+    return (imageBytes + kBlockBytes - 1) / kBlockBytes + kExchangesBesideBlocks;
+}
 
-    Program program;
-    if (!startEmulated(program, context.program, context.outputFolder + L"\\bench-update.scenario",
-                       "")) {
-        return;
+// Leaves a mark file in the output folder and waits until a watcher has taken it
+// (deleted it), so that what the watcher reads belongs exactly to this moment.
+void markForWatcher(const ScenarioContext& context, const wchar_t* name, const std::string& text) {
+    const std::wstring path = context.outputFolder + L"\\" + name;
+    if (!writeFileWhole(path, text)) return;
+    if (!waitFor([&] { return !fileExists(path); }, kMarkTakenMs, kMarkPollMs)) {
+        DeleteFileW(path.c_str());
+        std::printf("  (no watcher took the mark %s)\n", narrow(name).c_str());
     }
+}
+
+// From the click on "Update" to the success hint, with the program already showing
+// the unit ready; the figures are printed under `heading`.
+void timeUpdate(const ScenarioContext& context, Program& program, const char* heading) {
+    const std::size_t exchanges = exchangesOfUpdate(context);
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
     if (dialog == nullptr) return;
     const std::wstring ready = catalogueString(IDS_READY);
@@ -86,14 +104,19 @@ void benchUpdateScenario(ScenarioContext& context) {
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr, "confirmation shown");
     if (box != nullptr) {
+        markForWatcher(context, L"bench-update.start", "start\n");
         const double cpuStart = processorSeconds(process);
         const double start = secondsNow();
         pressButton(box, IDOK);
 
-        const DWORD id = program.processId();
+        HWND progress = nullptr;
+        // While the stream runs only its window is watched: a walk over every window
+        // of the desktop asks the Wine server several times per window, and the
+        // stream needs that server for every exchange.
         const bool streamed =
-            waitFor([&] { return progressWindowShown(id); }, kProgressTimeoutMs, kPollMs) &&
-            waitFor([&] { return !progressWindowShown(id); }, kStreamTimeoutMs, kPollMs);
+            waitFor([&] { return (progress = progressWindow(program.processId())) != nullptr; },
+                    kProgressTimeoutMs, kPollMs) &&
+            waitFor([&] { return !IsWindowVisible(progress); }, kStreamTimeoutMs, kPollMs);
         std::wstring hint;
         const bool done =
             streamed && waitFor(
@@ -104,27 +127,47 @@ void benchUpdateScenario(ScenarioContext& context) {
                             kStreamTimeoutMs, kPollMs);
         const double wall = secondsNow() - start;
         const double cpu = processorSeconds(process) - cpuStart;
+        char figures[96];
+        std::snprintf(figures, sizeof figures, "wall_s = %.6f\nexchanges = %zu\n", wall, exchanges);
+        markForWatcher(context, L"bench-update.end", figures);
         check(done, "update succeeded");
 
         const double pacedWithLatency = kPacedSeconds + exchanges * kReplyLatencySeconds;
-        std::printf("emulated build under Wine, confirmation to success hint\n");
+        std::printf("%s, confirmation to success hint\n", heading);
         std::printf("  wall time                      %8.3f s\n", wall);
         std::printf("  ratio to %.2f s                %8.4f\n", kPacedSeconds,
                     wall / kPacedSeconds);
         std::printf("  ratio to %.2f s + %zu x 2 ms  %8.4f  (%.3f s)\n", kPacedSeconds, exchanges,
                     wall / pacedWithLatency, pacedWithLatency);
         if (cpu >= 0.0) {
-            std::printf("  program CPU time               %8.3f s = %.1f %% of wall time\n", cpu,
+            std::printf("  program CPU (GetProcessTimes)  %8.3f s = %.1f %% of wall time\n", cpu,
                         100.0 * cpu / wall);
         } else {
-            std::printf("  program CPU time               not available\n");
+            std::printf("  program CPU (GetProcessTimes)  not available\n");
         }
     }
     CloseHandle(process);
     closeAndCheckExit(program, dialog);
 }
 
+void benchUpdateScenario(ScenarioContext& context) {
+    Program program;
+    if (!startEmulated(program, context.program, context.outputFolder + L"\\bench-update.scenario",
+                       "")) {
+        return;
+    }
+    timeUpdate(context, program, "emulated build under Wine");
+}
+
+// The program finds the unit on its own; tools/bench.sh has put the virtual unit there.
+void benchUpdateSystemScenario(ScenarioContext& context) {
+    Program program;
+    if (!program.start(context.program)) return;
+    timeUpdate(context, program, "shipped program under Wine, unit on the system's HID stack");
+}
+
 const RegisterScenario registered("bench-update", benchUpdateScenario);
+const RegisterScenario registeredSystem("bench-update-system", benchUpdateSystemScenario);
 
 }  // namespace
 }  // namespace orvanta::driver
