@@ -39,12 +39,7 @@ cleanup() {
   local status=$?
   trap '' INT TERM
   trap - EXIT
-  if [ -n "$driver_pid" ]; then
-    kill "$driver_pid" 2>/dev/null || true
-    wait "$driver_pid" 2>/dev/null || true
-  fi
-  tools/virtual-unit stop >/dev/null 2>&1 || true
-  stop_headless
+  stop_program_and_unit "$driver_pid"
   rm -rf "$work"
   exit "$status"
 }

@@ -33,6 +33,17 @@ stop_headless() {
   fi
 }
 
+# Ends a run of the shipped program against the virtual unit: the process $1 (if
+# given), the virtual unit's host and the Wine session, then the X server.
+stop_program_and_unit() {
+  if [ -n "${1:-}" ]; then
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+  fi
+  "$orvanta_root/tools/virtual-unit" stop >/dev/null 2>&1 || true
+  stop_headless
+}
+
 prepare_wine_prefix() {
   mkdir -p "$(dirname "$WINEPREFIX")"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then

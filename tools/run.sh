@@ -47,12 +47,7 @@ cleanup() {
   # Bounded steps; a second Ctrl-C must not leave them half done.
   trap '' INT TERM
   trap - EXIT
-  if [ -n "$program_pid" ]; then
-    kill "$program_pid" 2>/dev/null || true
-    wait "$program_pid" 2>/dev/null || true
-  fi
-  tools/virtual-unit stop >/dev/null 2>&1 || true
-  stop_headless
+  stop_program_and_unit "$program_pid"
   exit "$status"
 }
 trap cleanup EXIT

@@ -65,11 +65,10 @@ RunResult prepareEsc(UnitLink& link) {
 
     pause(link, kStepPauseMs);
     status = eraseFirmware(link);
-    const std::uint32_t eraseError = link.lastTransferError;
     // The bootloader goes on erasing after its reply; even a failed erase gets the
     // whole pause before anything else is said or sent.
     pause(link, kErasePauseMs);
-    if (status != kStatusOk) return stepFailed(IDS_ERASE_FAILED, status, eraseError);
+    if (status != kStatusOk) return failedAt(link, IDS_ERASE_FAILED, status);
 
     pause(link, kStepPauseMs);
     status = setWriteAddress(link);

@@ -224,6 +224,7 @@ namespace {
 
 constexpr std::uint32_t kControlTakenTimeoutMs = 10000;
 constexpr std::uint32_t kCloseTimeoutMs = 20000;
+constexpr std::uint32_t kBoxGoneTimeoutMs = 20000;
 // What a quick message to the program may take while it is idle.
 constexpr std::uint32_t kIdleAnswerMs = 5000;
 
@@ -429,6 +430,24 @@ std::wstring scenarioFile(const std::wstring& outputFolder, const std::string& n
                           const std::string& languageTag) {
     const std::string tail = name + "-" + languageTag + ".scenario";
     return outputFolder + L"\\" + std::wstring(tail.begin(), tail.end());
+}
+
+void waitBoxGone(HWND box) {
+    check(waitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, kBoxGoneTimeoutMs),
+          "box closed");
+}
+
+bool startUpdate(const Program& program, HWND dialog) {
+    if (!clickControl(dialog, IDC_UPDATE)) return false;
+    HWND box = waitForMessageBox(program, dialog, kBoxGoneTimeoutMs);
+    check(box != nullptr, "first confirmation shown");
+    if (box == nullptr) return false;
+    checkText(windowText(box), catalogueString(IDS_CONFIRM_CAPTION), "first confirmation caption");
+    checkText(messageBoxText(box), catalogueString(IDS_CONFIRM_TEXT), "first confirmation text");
+    if (!bringToFront(box)) return false;
+    pressKey(VK_RETURN);
+    waitBoxGone(box);
+    return true;
 }
 
 void closeAndCheckExit(Program& program, HWND mainDialog) {

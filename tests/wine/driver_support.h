@@ -107,6 +107,10 @@ std::wstring scenarioFile(const std::wstring& outputFolder, const std::string& n
                           const std::string& languageTag);
 // Waits for a message box beside the main dialog (which may be null); null on timeout.
 HWND waitForMessageBox(const Program& program, HWND mainDialog, std::uint32_t timeoutMs);
+// Waits for a box to be dismissed after a button was pressed on it.
+void waitBoxGone(HWND box);
+// Clicks "Update" with the mouse and answers the first confirmation with Enter.
+bool startUpdate(const Program& program, HWND dialog);
 // Presses "Close" and checks that the process ends with exit code 0.
 void closeAndCheckExit(Program& program, HWND mainDialog);
 

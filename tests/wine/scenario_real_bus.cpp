@@ -71,11 +71,7 @@ void unitFallsSilentScenario(ScenarioContext& context) {
         return;
     }
     HWND dialog = waitForReady(program, kStartTimeoutMs);
-    if (dialog == nullptr || !clickControl(dialog, IDC_UPDATE)) return;
-    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
-    check(box != nullptr, "confirmation shown");
-    if (box == nullptr || !bringToFront(box)) return;
-    pressKey(VK_RETURN);
+    if (dialog == nullptr || !startUpdate(program, dialog)) return;
     // The stream starts after the preparation's pauses; the silent block follows the
     // progress window by a quarter of a second.
     check(
@@ -83,7 +79,7 @@ void unitFallsSilentScenario(ScenarioContext& context) {
                 kBoxTimeoutMs, 10),
         "progress window shown");
     const ULONGLONG streamStart = GetTickCount64();
-    box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
+    HWND box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
     const ULONGLONG waited = GetTickCount64() - streamStart;
     check(box != nullptr, "failure box after the unit fell silent");
     if (box == nullptr) return;
@@ -144,13 +140,8 @@ void secondHandleScenario(ScenarioContext& context) {
     check(second != INVALID_HANDLE_VALUE || error == ERROR_SHARING_VIOLATION,
           "a second open is refused for sharing, or let through as Wine does");
 
-    if (!clickControl(dialog, IDC_UPDATE)) return;
-    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
-    check(box != nullptr, "confirmation shown");
-    if (box == nullptr || !bringToFront(box)) return;
-    pressKey(VK_RETURN);
-    check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "confirmation answered");
-    box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
+    if (!startUpdate(program, dialog)) return;
+    HWND box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
     check(box != nullptr, "failure box at the third block");
     if (box != nullptr) {
         wchar_t codeLine[256] = {};

@@ -142,26 +142,6 @@ void checkProgressWindow(const ProgressSeen& seen, HWND dialog, int lowestLastFi
               std::to_string(highestFill) + " percent");
 }
 
-// Waits for a box to be dismissed after a button was pressed on it.
-void waitBoxGone(HWND box) {
-    check(waitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, kBoxTimeoutMs),
-          "box closed");
-}
-
-// Clicks "Update" with the mouse and answers the first confirmation with Enter.
-bool startUpdate(const Program& program, HWND dialog) {
-    if (!clickControl(dialog, IDC_UPDATE)) return false;
-    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
-    check(box != nullptr, "first confirmation shown");
-    if (box == nullptr) return false;
-    checkText(windowText(box), catalogueString(IDS_CONFIRM_CAPTION), "first confirmation caption");
-    checkText(messageBoxText(box), catalogueString(IDS_CONFIRM_TEXT), "first confirmation text");
-    if (!bringToFront(box)) return false;
-    pressKey(VK_RETURN);
-    waitBoxGone(box);
-    return true;
-}
-
 // Polls until the flash file holds the image, then checks it byte for byte.
 void checkFlash(const std::wstring& flashPath, const std::vector<std::uint8_t>& image) {
     std::vector<std::uint8_t> flash;
