@@ -30,14 +30,10 @@ void showIncompatibleEscBox(App& app) {
 // One attempt to find and judge a unit after a HID arrival, with the link closed.
 void probeAfterArrival(App& app) {
     const LinkStatus status = openLink(app.link);
-    if (status != kStatusOk) {
-        // No unit among the HID interfaces (a keyboard, a mouse...) changes
-        // nothing. A unit that was opened but failed its probe would otherwise
-        // hold the link open and make every later arrival be ignored.
-        if (app.link.isOpen()) classifyUnit(app, status, ProbeVariant::arrival);
-        return;
-    }
-    classifyUnit(app, kStatusOk, ProbeVariant::arrival);
+    // No unit among the HID interfaces (a keyboard, a mouse...) changes nothing. A
+    // unit that was opened but failed its probe is classified too: it would
+    // otherwise hold the link open and make every later arrival be ignored.
+    if (status == kStatusOk || app.link.isOpen()) classifyUnit(app, status, ProbeVariant::arrival);
 }
 
 // How a refused unit is shown beyond its hint.

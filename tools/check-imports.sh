@@ -1,24 +1,41 @@
 #!/usr/bin/env bash
-# Fails when a Windows program statically imports a DLL that the system does not
-# always take from its own directory (anything but the KnownDLLs below). Such a
-# DLL would be searched for in the program's folder first.
-#   check-imports.sh <objdump> <program.exe>...
+# Fails when a Windows image imports a DLL outside the list allowed for it, or, with
+# --native, when it is not a native-subsystem image (a driver).
+#   check-imports.sh <objdump> GROUP [-- GROUP]...
+#   GROUP: [--native] <image> <allowed dll>...
 set -euo pipefail
 objdump=$1
 shift
-allowed=" advapi32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll setupapi.dll shell32.dll user32.dll "
 status=0
-for program in "$@"; do
-  mapfile -t imports < <("$objdump" -p "$program" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+while [ $# -gt 0 ]; do
+  native=false
+  if [ "$1" = "--native" ]; then
+    native=true
+    shift
+  fi
+  image=$1
+  shift
+  allowed=" "
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+    allowed+="$(printf '%s' "$1" | tr '[:upper:]' '[:lower:]') "
+    shift
+  done
+  [ $# -gt 0 ] && shift
+  headers=$("$objdump" -p "$image")
+  mapfile -t imports < <(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr '[:upper:]' '[:lower:]')
+  if $native && ! grep -Eq '^Subsystem\s+00000001' <<<"$headers"; then
+    echo "FAIL $(basename "$image") is not a native-subsystem image"
+    status=1
+  fi
   if [ ${#imports[@]} -eq 0 ]; then
-    echo "FAIL no import table read from $program"
+    echo "FAIL no import table read from $image"
     status=1
   fi
   for dll in "${imports[@]}"; do
     if [[ "$allowed" == *" $dll "* ]]; then
-      echo "ok   $(basename "$program") imports $dll"
+      echo "ok   $(basename "$image") imports $dll"
     else
-      echo "FAIL $(basename "$program") statically imports $dll, which is not a KnownDLL"
+      echo "FAIL $(basename "$image") imports $dll; allowed are only:$allowed"
       status=1
     fi
   done

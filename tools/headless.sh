@@ -1,10 +1,29 @@
 # Sourced by the scripts that run Windows programs: a private headless X server and
-# a Wine prefix of the project's own, both cleaned up on exit.
+# a Wine prefix of the project's own, both cleaned up on exit, and the small
+# helpers they share (Windows paths, bounded waits).
 orvanta_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$orvanta_root/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 xvfb_pid=
+
+# Z: maps to / in every prefix Wine creates.
+windows_path() {
+  local path
+  path=$(realpath -m "$1")
+  printf 'Z:%s' "${path//\//\\}"
+}
+
+# Waits up to $1 seconds for the command in $2 to succeed.
+wait_until() {
+  local seconds=$1
+  shift
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
+}
 
 start_headless_display() {
   local fd_file

@@ -23,6 +23,8 @@ std::string narrow(const std::wstring& text) {
     return out;
 }
 
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
 void check(bool condition, const std::string& what) {
     std::printf("%s %s\n", condition ? "ok  " : "FAIL", what.c_str());
     std::fflush(stdout);
@@ -428,8 +430,7 @@ HWND waitForReady(const Program& program, std::uint32_t timeoutMs) {
 
 std::wstring scenarioFile(const std::wstring& outputFolder, const std::string& name,
                           const std::string& languageTag) {
-    const std::string tail = name + "-" + languageTag + ".scenario";
-    return outputFolder + L"\\" + std::wstring(tail.begin(), tail.end());
+    return outputFolder + L"\\" + widen(name + "-" + languageTag + ".scenario");
 }
 
 void waitBoxGone(HWND box) {

@@ -19,6 +19,8 @@ int& failures();
 void check(bool condition, const std::string& what);
 void checkText(const std::wstring& actual, const std::wstring& expected, const std::string& what);
 std::string narrow(const std::wstring& text);
+// ASCII text (names, language tags) as a wide string.
+std::wstring widen(const std::string& text);
 
 // Polls until the predicate holds or timeoutMs runs out.
 bool waitFor(const std::function<bool()>& predicate, std::uint32_t timeoutMs,

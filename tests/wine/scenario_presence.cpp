@@ -79,13 +79,6 @@ std::wstring refusedHint(Equipment equipment) {
     return catalogueString(IDS_READY);
 }
 
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-std::wstring scenarioPath(const ScenarioContext& context, const std::string& name) {
-    return context.outputFolder + L"\\" + widen(name) + L"-" + widen(context.languageTag) +
-           L".scenario";
-}
-
 std::wstring incompatibleBoxText() {
     std::wstring text = catalogueString(IDS_INCOMPATIBLE_TEXT);
     const std::size_t at = text.find(L"%s");
@@ -185,7 +178,8 @@ void checkPixels(HWND dialog, const std::wstring& bmpPath) {
 // picture checked on the screen.
 void readyScenario(ScenarioContext& context) {
     const bool tunepad = context.argument == "tunepad";
-    const std::wstring path = scenarioPath(context, "ready-" + context.argument);
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "ready-" + context.argument, context.languageTag);
     Program program;
     if (!startEmulated(program, context.program, path, tunepad ? "product_id = 1\n" : "")) return;
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
@@ -201,7 +195,8 @@ void readyScenario(ScenarioContext& context) {
 void refusedAtStartScenario(ScenarioContext& context) {
     const Equipment equipment = equipmentNamed(context.argument);
     Program program;
-    const std::wstring path = scenarioPath(context, "refused-" + context.argument);
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "refused-" + context.argument, context.languageTag);
     const std::wstring tracePath = path + L".trace";
     DeleteFileW(tracePath.c_str());
     if (!startEmulated(program, context.program, path,
@@ -246,7 +241,8 @@ void refusedAtStartScenario(ScenarioContext& context) {
 // every arrival.
 void arrivalScenario(ScenarioContext& context) {
     const Equipment equipment = equipmentNamed(context.argument);
-    const std::wstring path = scenarioPath(context, "arrival-" + context.argument);
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "arrival-" + context.argument, context.languageTag);
     Program program;
     if (!startEmulated(program, context.program, path,
                        "unit_present = false\n" + scenarioLines(equipment))) {
@@ -288,7 +284,7 @@ void arrivalScenario(ScenarioContext& context) {
 
 // A ready unit pulled out, then plugged in again.
 void removalScenario(ScenarioContext& context) {
-    const std::wstring path = scenarioPath(context, "removal");
+    const std::wstring path = scenarioFile(context.outputFolder, "removal", context.languageTag);
     Program program;
     if (!startEmulated(program, context.program, path, "")) return;
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
@@ -317,7 +313,8 @@ void removalScenario(ScenarioContext& context) {
 void otherDeviceScenario(ScenarioContext& context) {
     const bool noUnit = context.argument == "no-unit";
     const Equipment equipment = equipmentNamed(context.argument);
-    const std::wstring path = scenarioPath(context, "other-" + context.argument);
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "other-" + context.argument, context.languageTag);
     Program program;
     const std::string lines = noUnit ? "unit_present = false\n" : scenarioLines(equipment);
     if (!startEmulated(program, context.program, path, lines)) return;

@@ -39,8 +39,6 @@ constexpr std::size_t kBlockBytes = 48;
 constexpr std::uint32_t kReplugAfterMs = 5000;
 constexpr std::uint32_t kReplugTimeoutMs = 30000;
 
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 HWND findProgressWindow(DWORD processId) {
     const std::vector<HWND> windows = topLevelWindows(processId, L"msctls_progress32");
     return windows.empty() ? nullptr : windows.front();
@@ -347,7 +345,7 @@ void updateOlderOrSameScenario(ScenarioContext& context) {
 // The unit is pulled out at the 940th block, half way through the stream.
 void updateUnpluggedScenario(ScenarioContext& context) {
     const std::wstring path =
-        context.outputFolder + L"\\update-unplugged-" + widen(context.languageTag) + L".scenario";
+        scenarioFile(context.outputFolder, "update-unplugged", context.languageTag);
     Program program;
     if (!startEmulated(program, context.program, path,
                        "fault = unplug command=CMD_WRITE_BLOCK occurrence=940\n")) {
@@ -411,7 +409,7 @@ void updateUnpluggedScenario(ScenarioContext& context) {
 // like a real plug and the unit is found ready for another update.
 void updateReplugScenario(ScenarioContext& context) {
     const std::wstring path =
-        context.outputFolder + L"\\update-replugged-" + widen(context.languageTag) + L".scenario";
+        scenarioFile(context.outputFolder, "update-replugged", context.languageTag);
     Program program;
     if (!startEmulated(program, context.program, path,
                        "fault = unplug command=CMD_SYSTEM_LOCK replug_after_ms=" +

@@ -36,16 +36,7 @@ scenario() {
   echo "$work/$name.scenario"
 }
 
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-
 state_is() { grep -qx "state = $1" "$WINEPREFIX/orvanta-virtual-unit/state"; }
-wait_for_state() {
-  local deadline=$((SECONDS + 30))
-  until state_is "$1"; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.05
-  done
-}
 
 step "install"
 "$tool" install
@@ -84,7 +75,7 @@ faults=$(scenario faults "reply_latency_ms = 0" "trace_file = $(windows_path "$t
   "fault = no_answer exchange=2" "fault = write_fails exchange=3" "fault = unplug exchange=4")
 "$tool" start "$faults"
 smoke faults 0x2e4a 2 60 60 "$(windows_path "$trace")"
-wait_for_state unplugged || {
+wait_until 30 state_is unplugged || {
   echo "FAIL the host does not report the vanished unit as unplugged"
   exit 1
 }
