@@ -27,13 +27,69 @@ void showIncompatibleEscBox(App& app) {
     app.presenceBoxOpen = false;
 }
 
-// One attempt to find and judge a unit after a HID arrival, with the link closed.
+// How often a probe is repeated because its unit vanished under it.
+constexpr int kMaxProbesAfterVanishing = 3;
+
+// A unit that vanished while its probe waited for it (the handle is dead): its
+// removal, and its return if it came in that time, reached no one, because the
+// thread was waiting and took no notification.
+bool vanishedUnderProbe(UnitLink& link, LinkStatus status) {
+    return status != kStatusOk && linkDeviceGone(link);
+}
+
+// Finds and judges a unit after a HID arrival, with the link closed; looks again
+// while the unit it found vanished under its probe.
 void probeAfterArrival(App& app) {
-    const LinkStatus status = openLink(app.link);
-    // No unit among the HID interfaces (a keyboard, a mouse...) changes nothing. A
-    // unit that was opened but failed its probe is classified too: it would
-    // otherwise hold the link open and make every later arrival be ignored.
-    if (status == kStatusOk || app.link.isOpen()) classifyUnit(app, status, ProbeVariant::arrival);
+    for (int probe = 0; probe <= kMaxProbesAfterVanishing; ++probe) {
+        const LinkStatus status = openLink(app.link);
+        const bool vanished = vanishedUnderProbe(app.link, status);
+        // No unit among the HID interfaces (a keyboard, a mouse...) changes nothing.
+        // A unit that was opened but failed its probe is classified too: it would
+        // otherwise hold the link open and make every later arrival be ignored.
+        if (status == kStatusOk || app.link.isOpen()) {
+            classifyUnit(app, status, ProbeVariant::arrival);
+        }
+        if (!vanished) return;
+    }
+}
+
+// The link's device is gone: the link goes, "Update" goes grey and the hint says
+// the connection was lost, below `lead` when there is one.
+void dropLink(App& app, const std::wstring& lead) {
+    closeLink(app.link);
+    app.dialog.enableControl(IDC_UPDATE, false);
+    refreshVersionPanel(app.dialog, app.link);
+    if (lead.empty()) {
+        setHintWithInstructions(app.dialog, app.resources, IDS_CONNECTION_LOST);
+        return;
+    }
+    setHintText(app.dialog,
+                lead + kSituationSeparator + app.resources.loadString(IDS_CONNECTION_LOST) +
+                    kSituationSeparator,
+                false);
+    setHintText(app.dialog, app.resources.loadString(IDS_INSTRUCTIONS), true);
+}
+
+void handleArrival(App& app) {
+    if (app.presenceBoxOpen) {
+        app.arrivalHeldBack = true;
+        return;
+    }
+    if (app.link.isOpen()) {
+        // One link at a time: a second unit waits until the next arrival after the
+        // first one has gone. A link whose removal was never heard (it came while
+        // the thread was busy) is dropped now instead.
+        if (!linkDeviceGone(app.link)) return;
+        dropLink(app, {});
+    }
+    probeAfterArrival(app);
+    handleHeldBackArrival(app);
+}
+
+void handleRemoval(App& app, const std::wstring& path) {
+    if (!app.link.isOpen()) return;
+    if (!devicePathsEqual(app.link.devicePath, path)) return;
+    dropLink(app, {});
 }
 
 // How a refused unit is shown beyond its hint.
@@ -113,30 +169,39 @@ void classifyUnit(App& app, LinkStatus status, ProbeVariant variant) {
 }
 
 bool handleDeviceChange(App& app, DeviceEvent event, const DeviceBroadcast* broadcast) {
+    if (event == DeviceEvent::other) return false;
+    if (broadcast == nullptr || !broadcast->deviceInterface) return true;
+    if (app.deviceChangesHeld) {
+        app.deviceChangeNoted = true;
+        return true;
+    }
     if (event == DeviceEvent::arrival) {
-        if (broadcast == nullptr || !broadcast->deviceInterface) return true;
-        if (app.presenceBoxOpen) {
-            app.arrivalHeldBack = true;
-            return true;
-        }
-        // One link at a time: a second unit waits until the next arrival after the
-        // first one has gone.
-        if (app.link.isOpen()) return true;
-        probeAfterArrival(app);
-        handleHeldBackArrival(app);
-        return true;
+        handleArrival(app);
+    } else {
+        handleRemoval(app, broadcast->path);
     }
-    if (event == DeviceEvent::removeComplete) {
-        if (broadcast == nullptr || !broadcast->deviceInterface) return true;
-        if (!app.link.isOpen()) return true;
-        if (!devicePathsEqual(app.link.devicePath, broadcast->path)) return true;
-        closeLink(app.link);
-        app.dialog.enableControl(IDC_UPDATE, false);
-        refreshVersionPanel(app.dialog, app.link);
-        setHintWithInstructions(app.dialog, app.resources, IDS_CONNECTION_LOST);
-        return true;
+    return true;
+}
+
+void probeAtStartUp(App& app) {
+    const LinkStatus status = openLink(app.link);
+    const bool vanished = vanishedUnderProbe(app.link, status);
+    classifyUnit(app, status, ProbeVariant::startUp);
+    if (vanished) probeAfterArrival(app);
+    handleHeldBackArrival(app);
+}
+
+void healMissedDeviceChanges(App& app, bool updateSucceeded) {
+    if (linkDeviceGone(app.link)) {
+        dropLink(app,
+                 updateSucceeded ? app.resources.loadString(IDS_UPDATE_SUCCEEDED) : std::wstring());
     }
-    return false;
+    // After a success the hint keeps saying so; a unit plugged in again is found
+    // at its next arrival. After a failure, whose box the user has answered, a
+    // unit that came back while the update ran would be found by no one else.
+    if (updateSucceeded || app.link.isOpen()) return;
+    probeAfterArrival(app);
+    handleHeldBackArrival(app);
 }
 
 void handleHeldBackArrival(App& app) {
@@ -146,17 +211,6 @@ void handleHeldBackArrival(App& app) {
         app.arrivalHeldBack = false;
         if (!app.link.isOpen()) probeAfterArrival(app);
     }
-}
-
-bool devicePathsEqual(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    const auto fold = [](wchar_t c) {
-        return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-    };
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
 }
 
 }  // namespace orvanta

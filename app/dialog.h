@@ -22,6 +22,9 @@ public:
     // Modal box owned by the main window; returns the button pressed.
     virtual int messageBox(const std::wstring& text, const std::wstring& caption,
                            std::uint32_t style) = 0;
+    // Removes the keys and mouse clicks waiting in the thread's input, on the client
+    // area and the frame alike, without acting on any of them.
+    virtual void discardUserInput() = 0;
 
     // HID interface arrival and removal notifications for the main window.
     virtual bool registerDeviceNotification() = 0;

@@ -29,14 +29,10 @@ private:
 
 }  // namespace
 
-Win32Dialog::~Win32Dialog() {
-    if (buttonFaceBrush_ != nullptr) DeleteObject(buttonFaceBrush_);
-}
-
 HBRUSH Win32Dialog::buttonFaceBrush() {
-    if (buttonFaceBrush_ == nullptr)
-        buttonFaceBrush_ = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
-    return buttonFaceBrush_;
+    // The system's own brush follows theme and high-contrast changes, and is never
+    // deleted.
+    return GetSysColorBrush(COLOR_BTNFACE);
 }
 
 void Win32Dialog::setWindowTitle(const std::wstring& title) {
@@ -76,6 +72,20 @@ void Win32Dialog::enableControl(int id, bool enable) {
 int Win32Dialog::messageBox(const std::wstring& text, const std::wstring& caption,
                             std::uint32_t style) {
     return MessageBoxW(mainWindow_, text.c_str(), caption.c_str(), style);
+}
+
+void Win32Dialog::discardUserInput() {
+    // Each range is emptied on its own: keys (system keys such as Alt+F4 and the
+    // characters made from keys included), mouse messages on the client area, and
+    // mouse messages on the frame (the close box, the caption).
+    constexpr UINT kRanges[][2] = {{WM_KEYFIRST, WM_KEYLAST},
+                                   {WM_MOUSEFIRST, WM_MOUSELAST},
+                                   {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK}};
+    MSG message;
+    for (const auto& range : kRanges) {
+        while (PeekMessageW(&message, nullptr, range[0], range[1], PM_REMOVE | PM_QS_INPUT)) {
+        }
+    }
 }
 
 bool Win32Dialog::registerDeviceNotification() {

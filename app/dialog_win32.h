@@ -11,7 +11,7 @@ namespace orvanta {
 class Win32Dialog final : public Dialog {
 public:
     explicit Win32Dialog(HINSTANCE moduleInstance) : moduleInstance_(moduleInstance) {}
-    ~Win32Dialog() override;
+    ~Win32Dialog() override = default;
     Win32Dialog(const Win32Dialog&) = delete;
     Win32Dialog& operator=(const Win32Dialog&) = delete;
 
@@ -19,9 +19,8 @@ public:
     HWND window() const { return mainWindow_; }
     HINSTANCE instance() const { return moduleInstance_; }
 
-    // The one button-face brush for the red texts, created on first use and kept
-    // for the life of the dialog.
-    HBRUSH buttonFaceBrush();
+    // The button-face brush behind the red texts.
+    static HBRUSH buttonFaceBrush();
 
     void setWindowTitle(const std::wstring& title) override;
     void setClassIcon() override;
@@ -30,6 +29,7 @@ public:
     void enableControl(int id, bool enable) override;
     int messageBox(const std::wstring& text, const std::wstring& caption,
                    std::uint32_t style) override;
+    void discardUserInput() override;
     bool registerDeviceNotification() override;
     void unregisterDeviceNotification() override;
     void endDialog(std::intptr_t result) override;
@@ -38,7 +38,6 @@ private:
     HINSTANCE moduleInstance_;
     HWND mainWindow_ = nullptr;
     HDEVNOTIFY deviceNotification_ = nullptr;
-    HBRUSH buttonFaceBrush_ = nullptr;
 };
 
 // Paints the product picture on the main dialog (WM_PAINT).

@@ -60,9 +60,7 @@ void initialiseDialog(App& app) {
         return;
     }
 
-    const LinkStatus status = openLink(app.link);
-    classifyUnit(app, status, ProbeVariant::startUp);
-    handleHeldBackArrival(app);
+    probeAtStartUp(app);
 }
 
 void closeDialog(App& app) {
@@ -87,9 +85,21 @@ void ShellUpdateDialog::refreshVersionPanel(const UnitLinkState& link) {
 
 void ShellUpdateDialog::setHint(const std::wstring& text) { setHintText(dialog_, text, false); }
 
+void ShellUpdateDialog::runEnded() {
+    // Dropping the input may hand the dialog a notification the system is still
+    // waiting to deliver; it is only noted, so nothing changes the link under the
+    // update before it has shown its outcome.
+    app_.deviceChangesHeld = true;
+    dialog_.discardUserInput();
+    app_.deviceChangesHeld = false;
+    deviceChangeMissed_ = app_.deviceChangeNoted || linkDeviceGone(app_.link);
+    app_.deviceChangeNoted = false;
+}
+
 void runUpdate(App& app, ProgressScreen& progressScreen) {
-    ShellUpdateDialog updateDialog(app.dialog);
-    runFirmwareUpdate(app.link, updateDialog, app.resources, progressScreen);
+    ShellUpdateDialog updateDialog(app);
+    const bool succeeded = runFirmwareUpdate(app.link, updateDialog, app.resources, progressScreen);
+    if (updateDialog.deviceChangeMissed()) healMissedDeviceChanges(app, succeeded);
 }
 
 }  // namespace orvanta

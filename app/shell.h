@@ -32,6 +32,11 @@ struct App {
     // and the hint, the panel and "Update" always agree with the link.
     bool presenceBoxOpen = false;
     bool arrivalHeldBack = false;
+    // While the end of an update drops the input given during its run, a device
+    // change that the system delivers meanwhile is only noted: the update's end
+    // looks at the devices itself.
+    bool deviceChangesHeld = false;
+    bool deviceChangeNoted = false;
 };
 
 // --- Main dialog ---------------------------------------------------------------
@@ -54,19 +59,27 @@ void closeDialog(App& app);
 // "Update".
 class ShellUpdateDialog final : public UpdateDialog {
 public:
-    explicit ShellUpdateDialog(Dialog& dialog) : dialog_(dialog) {}
+    explicit ShellUpdateDialog(App& app) : app_(app), dialog_(app.dialog) {}
 
     int messageBox(const std::wstring& text, const std::wstring& caption,
                    std::uint32_t style) override;
     void disableUpdate() override;
     void refreshVersionPanel(const UnitLinkState& link) override;
     void setHint(const std::wstring& text) override;
+    void runEnded() override;
+
+    // The run's end found the link's device gone, or a device change came while the
+    // input was dropped: what the system said during the run may have been lost.
+    bool deviceChangeMissed() const { return deviceChangeMissed_; }
 
 private:
+    App& app_;
     Dialog& dialog_;
+    bool deviceChangeMissed_ = false;
 };
 
-// "Update": the whole update, with the shell's dialog as what it shows.
+// "Update": the whole update, with the shell's dialog as what it shows, and what
+// the system said while it ran and the dialog could not listen.
 void runUpdate(App& app, ProgressScreen& progressScreen);
 
 // --- Hint panel and device presence ------------------------------------------
@@ -85,12 +98,16 @@ void setHintText(Dialog& dialog, const std::wstring& text, bool append);
 // Situation line, an empty line, then the wiring instructions.
 void setHintWithInstructions(Dialog& dialog, ProgramResources& resources, std::uint32_t messageId);
 void classifyUnit(App& app, LinkStatus status, ProbeVariant variant);
+// The first probe, at start-up, with what it may have missed while it waited.
+void probeAtStartUp(App& app);
 // Returns true for the two events it follows; broadcast may be null.
 bool handleDeviceChange(App& app, DeviceEvent event, const DeviceBroadcast* broadcast);
 // Handles, once, an arrival that came while the incompatible-ESC box was open.
 void handleHeldBackArrival(App& app);
-// Case-insensitive for A-Z and a-z only, as the system compares device paths.
-bool devicePathsEqual(const std::wstring& a, const std::wstring& b);
+// After an update whose run may have missed a removal and an arrival: a link whose
+// device has gone is dropped as at a removal (below the success, when there was
+// one), and after a failure a unit that came back meanwhile is probed.
+void healMissedDeviceChanges(App& app, bool updateSucceeded);
 
 // --- Version panel -----------------------------------------------------------
 

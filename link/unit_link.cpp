@@ -46,6 +46,37 @@ void closeLink(UnitLink& link) {
     link.reset();
 }
 
+bool devicePathsEqual(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) return false;
+    const auto fold = [](wchar_t c) {
+        return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (fold(a[i]) != fold(b[i])) return false;
+    }
+    return true;
+}
+
+bool linkDeviceGone(UnitLink& link) {
+    if (!link.isOpen()) return false;
+    // A handle whose device was removed fails every request to the HID class, even
+    // after a unit has come back under the same path.
+    HidAttributes attributes;
+    if (!link.bus.attributes(link.handle, attributes)) return true;
+    // Without the interface list nothing more can be told: the link stays.
+    if (!link.bus.beginEnumeration()) return false;
+    EnumerationGuard guard(link.bus);
+    std::wstring path;
+    for (std::uint32_t index = 0;; ++index) {
+        path.clear();
+        const InterfaceLookup lookup = link.bus.interfaceAt(index, path);
+        if (lookup == InterfaceLookup::endOfList) return true;
+        if (lookup == InterfaceLookup::found && devicePathsEqual(path, link.devicePath)) {
+            return false;
+        }
+    }
+}
+
 LinkStatus openLink(UnitLink& link) {
     closeLink(link);
     HidBus& bus = link.bus;

@@ -110,6 +110,12 @@ struct UnitLink : UnitLinkState {
 
 LinkStatus openLink(UnitLink& link);
 void closeLink(UnitLink& link);
+// Whether the open link's device has gone without the program hearing of it: its
+// handle no longer answers an attribute query, or its interface is no longer among
+// the present ones. No request reaches the unit. False while no link is open.
+bool linkDeviceGone(UnitLink& link);
+// Case-insensitive for A-Z and a-z only, as the system compares device paths.
+bool devicePathsEqual(const std::wstring& a, const std::wstring& b);
 LinkStatus probeUnit(UnitLink& link);
 
 LinkStatus setWriteProtection(UnitLink& link, bool protect);

@@ -85,6 +85,9 @@ public:
     // Answers GetForegroundWindow; tests may swap it during a run.
     std::function<WindowId()> foreground = [] { return kMainWindow; };
     bool preciseTiming = false;
+    // What the system hands the dialog while its input is dropped (a notification it
+    // was still waiting to deliver, say).
+    std::function<void()> whileDiscarding = [] {};
 
     // The catalogue text as the platform would load it.
     std::wstring text(std::uint32_t id) const {
@@ -152,6 +155,10 @@ public:
         boxes_.pop_front();
         if (box.whileOpen) box.whileOpen();
         return box.answer;
+    }
+    void discardUserInput() override {
+        calls.push_back("discard input");
+        whileDiscarding();
     }
     bool registerDeviceNotification() override {
         calls.push_back(registrationSucceeds ? "register" : "register failed");

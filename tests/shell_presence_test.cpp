@@ -11,6 +11,7 @@
 #include "resources/resource_ids.h"
 #include "resources/text_format.h"
 #include "tests/fake_surface.h"
+#include "update/update.h"
 
 namespace orvanta {
 namespace {
@@ -255,11 +256,10 @@ TEST_F(DeviceChange, SecondUnitWaitsForTheNextArrivalAfterTheFirstIsGone) {
     tunepad.productId = PRODUCT_ID_TUNEPAD;
     rig.bus.addUnit(tunepad);
     const std::wstring second = rig.bus.pathAt(1);
-    const std::uint32_t enumerations = rig.bus.enumerationCount();
-
     EXPECT_TRUE(rig.arrival(second));
     EXPECT_TRUE(rig.ui.calls.empty());
-    EXPECT_EQ(rig.bus.enumerationCount(), enumerations);
+    EXPECT_EQ(rig.bus.openCount(second), 0u);
+    EXPECT_TRUE(rig.bus.trace().empty());
     EXPECT_EQ(rig.app.link.devicePath, first);
 
     rig.bus.unplug(first);
@@ -364,6 +364,99 @@ TEST(HintPanel, LongestInstructionsComeThroughWhole) {
     EXPECT_EQ(hint, rig.hintWithInstructions(IDS_NO_UNIT));
     EXPECT_NE(hint.find(L"Windows\u2122PC"), std::wstring::npos);
 }
+
+// Device changes the dialog never heard because its thread was busy: the unit pulled
+// and plugged in again while a probe or the update waited, or pulled at the update's
+// last request. Each ends with the unit found ready, as if every notification had
+// come through.
+struct MissedCase {
+    const char* name;
+    // The pause during which the user pulls the unit and plugs it in again; 0: none.
+    std::uint32_t replugDuringPauseMs;
+    std::function<void(ShellRig&, EmulatedUnit&, const std::wstring&)> play;
+    std::size_t failureBoxes;
+};
+
+void PrintTo(const MissedCase& c, std::ostream* os) { *os << c.name; }
+
+class MissedDeviceChange : public ::testing::TestWithParam<MissedCase> {};
+
+TEST_P(MissedDeviceChange, EndsWithTheUnitFoundReady) {
+    const MissedCase& c = GetParam();
+    ShellRig rig;
+    EmulatedUnit& unit = rig.bus.addUnit();
+    const std::wstring path = rig.bus.pathAt(0);
+    rig.ui.image = ImageView{test::firmwareImage().data(), test::firmwareImage().size()};
+    // The clock only moves in pauses, so the length of this one is the distance
+    // from the last.
+    bool replugged = false;
+    std::uint64_t lastPauseEnd = 0;
+    rig.clock.mark = [&] {
+        const std::uint64_t pausedMs = rig.clock.nowMs() - lastPauseEnd;
+        lastPauseEnd = rig.clock.nowMs();
+        if (!replugged && pausedMs == c.replugDuringPauseMs) {
+            replugged = true;
+            rig.bus.unplug(path);
+            rig.bus.plug(path);
+        }
+        return std::uint64_t{0};
+    };
+    c.play(rig, unit, path);
+
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_READY));
+    EXPECT_TRUE(rig.app.link.isOpen());
+    EXPECT_TRUE(rig.ui.isEnabled(IDC_UPDATE));
+    EXPECT_EQ(rig.bus.openHandleCount(), 1u);
+    HidAttributes attributes;
+    EXPECT_TRUE(rig.bus.attributes(rig.app.link.handle, attributes)) << "the link's handle is dead";
+    EXPECT_EQ(rig.ui.callsStartingWith("box " + test::utf8(rig.ui.text(IDS_UPDATE_FAILED_CAPTION)))
+                  .size(),
+              c.failureBoxes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DeviceChange, MissedDeviceChange,
+    ::testing::Values(
+        MissedCase{"SilentUnitReplugsWhileTheStartUpProbeWaits", kReadTimeoutMs,
+                   [](ShellRig& rig, EmulatedUnit& unit, const std::wstring&) {
+                       unit.addFault(faultOnCommand(FaultKind::noAnswer, CMD_IDENTIFY));
+                       probeAtStartUp(rig.app);
+                   },
+                   0},
+        MissedCase{"SilentUnitReplugsWhileTheArrivalProbeWaits", kReadTimeoutMs,
+                   [](ShellRig& rig, EmulatedUnit& unit, const std::wstring& path) {
+                       unit.addFault(faultOnCommand(FaultKind::noAnswer, CMD_READ_ESC_INFO));
+                       rig.arrival(path);
+                   },
+                   0},
+        MissedCase{"UnitReplugsDuringTheEraseWait", kErasePauseMs,
+                   [](ShellRig& rig, EmulatedUnit&, const std::wstring&) {
+                       probeAtStartUp(rig.app);
+                       rig.update();
+                   },
+                   1},
+        MissedCase{"UnitPulledAtTheLastRequestComesBack", 0,
+                   [](ShellRig& rig, EmulatedUnit& unit, const std::wstring& path) {
+                       probeAtStartUp(rig.app);
+                       unit.addFault(faultOnCommand(FaultKind::unplug, CMD_WRITE_PROTECTION, 2));
+                       rig.update();
+                       EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL),
+                                 rig.ui.text(IDS_UPDATE_SUCCEEDED) + L"\r\n\r\n" +
+                                     rig.hintWithInstructions(IDS_CONNECTION_LOST));
+                       EXPECT_FALSE(rig.app.link.isOpen());
+                       rig.bus.plug(path);
+                       rig.arrival(path);
+                   },
+                   0},
+        MissedCase{"RemovalNeverHeardBeforeTheArrival", 0,
+                   [](ShellRig& rig, EmulatedUnit&, const std::wstring& path) {
+                       probeAtStartUp(rig.app);
+                       rig.bus.unplug(path);
+                       rig.bus.plug(path);
+                       rig.arrival(path);
+                   },
+                   0}),
+    [](const ::testing::TestParamInfo<MissedCase>& info) { return std::string(info.param.name); });
 
 TEST(DevicePaths, FoldOnlyAsciiLetters) {
     EXPECT_TRUE(devicePathsEqual(L"\\\\?\\HID#VID_2E4A&PID_0002", L"\\\\?\\hid#vid_2e4a&pid_0002"));

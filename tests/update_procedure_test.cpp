@@ -144,7 +144,9 @@ TEST_F(UpdateRun, SuccessfulRunOnTheScreen) {
                       "raise main", "raise progress",
                       // The one raise, after the first block, with the dialog in front.
                       "raise main", "raise progress", "show main", "show progress",
-                      "destroy progress", "timing 0", "enable 1002 0"},
+                      "destroy progress", "timing 0",
+                      // What the user gave during the stream goes before the outcome shows.
+                      "discard input", "enable 1002 0"},
                      ShellRig::panelOpenCalls("1.5", "1.2", "1.0", "TUNE-BOX"),
                      {rig.hintCall(IDS_UPDATE_SUCCEEDED)}}));
     EXPECT_TRUE(rig.app.link.isOpen());
@@ -396,6 +398,28 @@ TEST_F(UpdateRun, UnitReplugsAfterAFailedStreamAndTakesTheNextUpdate) {
     EXPECT_TRUE(rig.bus.takePresenceChanges().empty());
 }
 
+// A removal that the system delivers while the update's end drops the input must
+// not change the link under the update before it has shown its outcome: it is
+// looked at afterwards, and the success stays in the hint.
+TEST_F(UpdateRun, RemovalDeliveredWhileInputIsDroppedWaitsForTheOutcome) {
+    readyUnit();
+    const std::wstring path = rig.app.link.devicePath;
+    rig.ui.whileDiscarding = [&] {
+        rig.bus.unplug(path);
+        rig.removal(path);
+        EXPECT_TRUE(rig.app.link.isOpen());
+    };
+
+    rig.update();
+
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL),
+              rig.ui.text(IDS_UPDATE_SUCCEEDED) + L"\r\n\r\n" +
+                  rig.hintWithInstructions(IDS_CONNECTION_LOST));
+    EXPECT_FALSE(rig.app.link.isOpen());
+    EXPECT_EQ(rig.bus.openHandleCount(), 0u);
+    EXPECT_FALSE(rig.ui.isEnabled(IDC_UPDATE));
+}
+
 struct DamageCase {
     const char* name;
     std::function<std::vector<std::uint8_t>()> image;
@@ -414,7 +438,7 @@ TEST_P(DamagedImage, EndsBeforeAnythingIsSentAndKeepsTheLink) {
 
     EXPECT_EQ(rig.ui.calls,
               (std::vector<std::string>{
-                  confirmBox(), "timing 1", "image", "timing 0",
+                  confirmBox(), "timing 1", "image", "timing 0", "discard input",
                   rig.boxCall(IDS_UPDATE_FAILED_CAPTION,
                               L"The firmware image inside this updater is missing or damaged. "
                               L"Nothing was sent to the ESC. Please download the updater again.",
@@ -496,6 +520,8 @@ TEST_P(FailingStep, ReportsTheStepAndSendsNothingMore) {
     const bool destroyed =
         std::find(beforeBox.begin(), beforeBox.end(), "destroy progress") != beforeBox.end();
     EXPECT_EQ(destroyed, c.streamed);
+    // Keys pressed during the run would otherwise answer the box unseen.
+    EXPECT_EQ(std::count(beforeBox.begin(), beforeBox.end(), "discard input"), 1);
     EXPECT_EQ(rig.ui.callsStartingWith("create ").size(), c.streamed ? 1u : 0u);
     if (c.fault.command == CMD_ERASE_FIRMWARE) {
         // Lock, unlock, the erase's own wait and the 4000 ms after it.

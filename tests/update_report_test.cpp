@@ -29,7 +29,7 @@ protected:
         return rig.boxCall(IDS_UPDATE_FAILED_CAPTION, body, kMbIconError);
     }
     void report(std::uint32_t messageId, std::int32_t code, std::uint32_t lastError) {
-        ShellUpdateDialog dialog(rig.ui);
+        ShellUpdateDialog dialog(rig.app);
         reportUpdateFailure(rig.app.link, dialog, rig.ui, rig.ui.text(messageId),
                             rig.ui.text(IDS_UPDATE_FAILED_CAPTION), code, lastError);
     }

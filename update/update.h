@@ -28,8 +28,9 @@ bool firmwareImageIntact(const ImageView& image);
 std::uint32_t crc32(const std::uint8_t* data, std::size_t length);
 
 // The update behind "Update", on an open link, showing its boxes, hints and panel
-// through `dialog` and its progress through `screen`.
-void runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
+// through `dialog` and its progress through `screen`. True when the new firmware is
+// in place.
+bool runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
                        ProgressScreen& screen);
 // The end of a failed update: the link closed, a box with the step's text and its
 // codes, then the hint.

@@ -33,6 +33,10 @@ public:
     virtual void refreshVersionPanel(const UnitLinkState& link) = 0;
     // The hint panel's text becomes `text` alone.
     virtual void setHint(const std::wstring& text) = 0;
+    // The update's work on the unit is over and nothing of its outcome is shown yet.
+    // The thread took no input while it ran: what the user typed or clicked meanwhile
+    // is dropped here, so that none of it answers the box or the hint that follows.
+    virtual void runEnded() = 0;
 };
 
 }  // namespace orvanta

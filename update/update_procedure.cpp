@@ -146,13 +146,13 @@ bool userConsents(const UnitLink& link, UpdateDialog& dialog, ProgramResources& 
 
 }  // namespace
 
-void runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
+bool runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
                        ProgressScreen& screen) {
     if (!link.isOpen()) {
         reportFailure(link, dialog, resources, stepFailed(IDS_NO_LINK_AT_UPDATE, kStatusNoLink, 0));
-        return;
+        return false;
     }
-    if (!userConsents(link, dialog, resources)) return;
+    if (!userConsents(link, dialog, resources)) return false;
 
     RunResult result;
     {
@@ -169,6 +169,7 @@ void runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& r
             }
         }
     }
+    dialog.runEnded();
 
     switch (result.end) {
     case RunEnd::imageRefused: {
@@ -177,12 +178,12 @@ void runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& r
         const std::wstring caption = resources.loadString(IDS_UPDATE_FAILED_CAPTION);
         const std::wstring text = resources.loadString(IDS_IMAGE_DAMAGED);
         dialog.messageBox(text, caption, kMbOk | kMbIconError);
-        return;
+        return false;
     }
     case RunEnd::stepFailed:
         // Nothing more is sent: lock and write protection stay as the failure left them.
         reportFailure(link, dialog, resources, result);
-        return;
+        return false;
     case RunEnd::succeeded:
         break;
     }
@@ -191,6 +192,7 @@ void runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& r
     dialog.disableUpdate();
     dialog.refreshVersionPanel(link);
     dialog.setHint(resources.loadString(IDS_UPDATE_SUCCEEDED));
+    return true;
 }
 
 }  // namespace orvanta
