@@ -546,13 +546,17 @@ bool bringToFront(HWND window) {
 }
 
 bool clickControl(HWND dialog, int id) {
+    if (!bringToFront(GetAncestor(dialog, GA_ROOT))) return false;
+    return clickControlWhereItIs(dialog, id);
+}
+
+bool clickControlWhereItIs(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);
     RECT rect = {};
     if (control == nullptr || !GetWindowRect(control, &rect)) {
         check(false, "control " + std::to_string(id) + " to click exists");
         return false;
     }
-    if (!bringToFront(GetAncestor(dialog, GA_ROOT))) return false;
     const int x = (rect.left + rect.right) / 2;
     const int y = (rect.top + rect.bottom) / 2;
     // Absolute mouse coordinates run from 0 to 65535 across the primary screen.

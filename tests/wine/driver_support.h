@@ -39,6 +39,7 @@ public:
     bool start(const std::wstring& exePath,
                const std::vector<std::pair<std::wstring, std::wstring>>& environment = {});
     DWORD processId() const { return info_.dwProcessId; }
+    HANDLE process() const { return info_.hProcess; }
     // Waits for the process to end; false when it does not within timeoutMs.
     bool waitForExit(std::uint32_t timeoutMs, DWORD& exitCode);
     bool running() const;
@@ -144,6 +145,9 @@ bool bringToFront(HWND window);
 // Clicks the middle of a control with the mouse (SendInput), after bringing its
 // top-level window to the front.
 bool clickControl(HWND dialog, int id);
+// The same click without bringing the window to the front first, as on a window
+// whose thread is busy and takes no activation.
+bool clickControlWhereItIs(HWND dialog, int id);
 // Presses and releases a key (SendInput) on whatever window has the keyboard focus.
 void pressKey(WORD virtualKey);
 // The window that has the keyboard focus in the thread that owns `window`; null when

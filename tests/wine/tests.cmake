@@ -72,3 +72,9 @@ virtual_unit_test(real_bus_update_en en update ${ORVANTA_FIRMWARE_IMAGE_FILE})
 virtual_unit_test(real_bus_update_de_unplugged_at_block_940 de update-unplugged)
 virtual_unit_test(real_bus_unit_falls_silent_en en unit-falls-silent)
 virtual_unit_test(real_bus_second_handle_en en second-handle)
+
+# Keys and clicks given while the update holds the thread, and a removal it never heard.
+foreach(lang en de)
+  virtual_unit_test(real_bus_keys_before_a_failure_${lang} ${lang} keys-before-a-failure)
+  virtual_unit_test(real_bus_input_and_pull_at_the_end_${lang} ${lang} input-and-pull-at-the-end)
+endforeach()

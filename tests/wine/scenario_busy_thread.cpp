@@ -1,0 +1,120 @@
+// What the user and the system say while the update holds the program's thread:
+// keys and clicks given during the stream must not answer what comes after it, and
+// a unit pulled out at the last request, whose removal the busy program never
+// heard, is followed again once it is plugged back in.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "tests/wine/driver_support.h"
+#include "tests/wine/scenarios.h"
+
+namespace orvanta::driver {
+namespace {
+
+constexpr std::uint32_t kStartTimeoutMs = 60000;
+constexpr std::uint32_t kBoxTimeoutMs = 20000;
+// The preparation, with the erase's pauses, takes a little over 5 s.
+constexpr std::uint32_t kProgressTimeoutMs = 30000;
+// The whole stream takes some 45 s under Wine.
+constexpr std::uint32_t kStreamTimeoutMs = 180000;
+constexpr std::uint32_t kIdleTimeoutMs = 10000;
+
+// Waits for the progress window, that is for the stream to run; false when it does
+// not come in time.
+bool waitForStream(const Program& program) {
+    const bool streaming =
+        waitFor([&] { return !topLevelWindows(program.processId(), L"msctls_progress32").empty(); },
+                kProgressTimeoutMs, 10);
+    check(streaming, "the stream runs");
+    return streaming;
+}
+
+// The program has taken every message and input waiting for it and sits in its
+// message loop again.
+void waitUntilIdle(const Program& program) {
+    check(WaitForInputIdle(program.process(), kIdleTimeoutMs) == 0, "the program is idle again");
+}
+
+// Enter, Enter and Space while the stream runs and the unit then refuses block 300:
+// the failure box appears and stays until it is answered.
+void keysBeforeAFailureScenario(ScenarioContext& context) {
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "keys-before-a-failure", context.languageTag);
+    Program program;
+    if (!startEmulated(program, context.program, path,
+                       "fault = error_status command=CMD_WRITE_BLOCK occurrence=300 "
+                       "value=0xE00A\n")) {
+        return;
+    }
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    if (dialog == nullptr || !startUpdate(program, dialog) || !waitForStream(program)) return;
+    for (WORD key : {VK_RETURN, VK_RETURN, VK_SPACE}) pressKey(key);
+
+    HWND box = waitForMessageBox(program, dialog, kStreamTimeoutMs);
+    check(box != nullptr, "failure box shown");
+    if (box == nullptr) return;
+    waitUntilIdle(program);
+    check(IsWindow(box) && IsWindowVisible(box), "the failure box still stands");
+    check(program.running(), "the program still runs");
+    wchar_t codeLine[256] = {};
+    std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), 0xE00Au, 0u);
+    checkText(messageBoxText(box), catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine,
+              "the failure box names the block and its codes");
+    checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_READY),
+              "the hint waits for the box");
+
+    if (!bringToFront(box)) return;
+    pressKey(VK_RETURN);
+    check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "Enter answers the box");
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
+                             kBoxTimeoutMs),
+          "failure hint after the box");
+    checkKeyboardAlive(program, dialog, "after the failure box");
+}
+
+// Enter, Enter, Esc and a click on "Close" while the stream runs, and the unit pulled
+// out at the final write-protection request: the program stays open with its success,
+// drops the link whose removal it never heard, and finds the unit plugged back in.
+void inputAndPullAtTheEndScenario(ScenarioContext& context) {
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "input-and-pull-at-the-end", context.languageTag);
+    Program program;
+    if (!startEmulated(program, context.program, path,
+                       "fault = unplug command=CMD_WRITE_PROTECTION occurrence=2\n")) {
+        return;
+    }
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    if (dialog == nullptr || !startUpdate(program, dialog) || !waitForStream(program)) return;
+    for (WORD key : {VK_RETURN, VK_RETURN, VK_ESCAPE}) pressKey(key);
+    clickControlWhereItIs(dialog, IDC_CLOSE);
+
+    const std::wstring successAndLoss = catalogueString(IDS_UPDATE_SUCCEEDED) + L"\r\n\r\n" +
+                                        hintWithInstructions(IDS_CONNECTION_LOST);
+    check(waitForControlText(dialog, IDC_HINT_PANEL, successAndLoss, kStreamTimeoutMs),
+          "the success stands above the lost connection");
+    waitUntilIdle(program);
+    check(program.running(), "the program still runs after the stream");
+    checkText(controlText(dialog, IDC_HINT_PANEL), successAndLoss, "the hint after the stream");
+    check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled without the unit");
+    check(findMessageBox(program.processId(), dialog) == nullptr, "no box");
+    captureWindow(dialog, context.outputFolder + L"\\input-and-pull-at-the-end-" +
+                              widen(context.languageTag) + L".bmp");
+
+    if (!commandUnit(path, "plug")) return;
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
+          "ready again after the plug");
+    check(controlEnabled(dialog, IDC_UPDATE), "Update enabled again");
+    checkText(controlText(dialog, IDC_VALUE_ESC), L"1.0", "the new firmware's version");
+    checkKeyboardAlive(program, dialog, "after the unit came back");
+}
+
+const RegisterScenario registeredKeys("keys-before-a-failure", keysBeforeAFailureScenario);
+const RegisterScenario registeredPull("input-and-pull-at-the-end", inputAndPullAtTheEndScenario);
+
+}  // namespace
+}  // namespace orvanta::driver
