@@ -113,8 +113,48 @@ void inputAndPullAtTheEndScenario(ScenarioContext& context) {
     checkKeyboardAlive(program, dialog, "after the unit came back");
 }
 
+// The unit is pulled out as soon as it has the erase request and plugged in again
+// while the program waits out the erase: the failure is reported, and then the unit,
+// whose return came while the program's thread was waiting, is found ready.
+void replugDuringEraseScenario(ScenarioContext& context) {
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "replug-during-erase", context.languageTag);
+    const std::wstring tracePath = path + L".trace";
+    DeleteFileW(tracePath.c_str());
+    Program program;
+    if (!startEmulated(program, context.program, path,
+                       "trace_file = " + narrow(tracePath) + "\n")) {
+        return;
+    }
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    if (dialog == nullptr || !startUpdate(program, dialog)) return;
+    const bool erasing = waitFor(
+        [&] {
+            std::vector<std::uint8_t> trace;
+            return readFileBytes(tracePath, trace) &&
+                   std::string(trace.begin(), trace.end()).find("> 01 1e") != std::string::npos;
+        },
+        kProgressTimeoutMs, 10);
+    check(erasing, "the unit has the erase request");
+    if (!erasing || !commandUnit(path, "unplug") || !commandUnit(path, "plug")) return;
+
+    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+    check(box != nullptr, "failure box shown");
+    if (box == nullptr) return;
+    const std::wstring head = catalogueString(IDS_ERASE_FAILED) + L"\r\n";
+    check(messageBoxText(box).compare(0, head.size(), head) == 0, "the failure names the erase");
+    if (!bringToFront(box)) return;
+    pressKey(VK_RETURN);
+    check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "Enter answers the box");
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
+          "the unit plugged back in during the wait is found ready");
+    check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
+    closeAndCheckExit(program, dialog);
+}
+
 const RegisterScenario registeredKeys("keys-before-a-failure", keysBeforeAFailureScenario);
 const RegisterScenario registeredPull("input-and-pull-at-the-end", inputAndPullAtTheEndScenario);
+const RegisterScenario registeredErase("replug-during-erase", replugDuringEraseScenario);
 
 }  // namespace
 }  // namespace orvanta::driver
