@@ -23,7 +23,8 @@ using test::RecordingClock;
 using test::ShellRig;
 
 constexpr std::size_t kImageBytes = 90224;
-constexpr std::size_t kBlocks = 1880;
+constexpr std::uint32_t kBlocks = blockCount(kImageBytes);
+static_assert(kBlocks == 1880);
 
 using test::firmwareImage;
 
@@ -179,21 +180,21 @@ TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThem) {
 
     // Marks count trace lines: each exchange is a request line and a reply line.
     std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
-        {20, 2},    // after the lock
-        {20, 4},    // after lifting the write protection
-        {1000, 5},  // inside the erase, between its request and its reply
-        {4000, 6},  // after the erase
-        {20, 6},    // before the write address
-        {20, 8},    // before the stream
+        {kPreparationPauseMs, 2},  // after the lock
+        {kPreparationPauseMs, 4},  // after lifting the write protection
+        {kEraseReplyDelayMs, 5},   // inside the erase, between its request and its reply
+        {kErasePauseMs, 6},        // after the erase
+        {kPreparationPauseMs, 6},  // before the write address
+        {kPreparationPauseMs, 8},  // before the stream
     };
     for (std::uint64_t block = 1; block <= kBlocks; ++block)
-        expected.push_back({20, 8 + 2 * block});
+        expected.push_back({kBlockPauseMs, 8 + 2 * block});
     ASSERT_EQ(rig.clock.pauses.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(rig.clock.pauses[i].ms, expected[i].first) << "pause " << i;
         EXPECT_EQ(rig.clock.pauses[i].mark, expected[i].second) << "pause " << i;
     }
-    EXPECT_EQ(rig.clock.totalMs(), 42680u);
+    EXPECT_EQ(rig.clock.totalMs(), updatePausesMs(kBlocks) + kEraseReplyDelayMs);
 }
 
 TEST_F(UpdateRun, PausesCanBeReadFromTheTraceAlone) {
@@ -203,16 +204,18 @@ TEST_F(UpdateRun, PausesCanBeReadFromTheTraceAlone) {
 
     // Times between consecutive lines: a request to its reply, then that reply to
     // the next request.
+    constexpr std::uint64_t kReply = 2;
     std::vector<std::uint64_t> expected = {
-        2,    20,    // lock, then the pause
-        2,    20,    // write protection off
-        1000, 4020,  // the erase's own wait for its reply, then 4000 ms and 20 ms
-        2,    20,    // write address, then the pause before the stream
+        kReply, kPreparationPauseMs,  // lock, then the pause
+        kReply, kPreparationPauseMs,  // write protection off
+        // the erase's own wait for its reply, then its pause and the step's
+        kEraseReplyDelayMs, kErasePauseMs + kPreparationPauseMs, kReply,
+        kPreparationPauseMs,  // write address, then the pause before the stream
     };
     for (std::size_t block = 1; block <= kBlocks; ++block) {
-        expected.insert(expected.end(), {2, 20});
+        expected.insert(expected.end(), {kReply, kBlockPauseMs});
     }
-    expected.insert(expected.end(), {2, 0, 2});  // protection on, lock reset: no pause
+    expected.insert(expected.end(), {kReply, 0, kReply});  // protection on, lock reset: no pause
 
     const std::vector<std::string>& trace = rig.bus.trace();
     ASSERT_EQ(trace.size(), expected.size() + 1);

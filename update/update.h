@@ -2,6 +2,7 @@
 // failure report and the embedded image it writes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,10 +18,24 @@ inline constexpr std::uint16_t FIRMWARE_IMAGE_VERSION = 0x0100;
 
 inline constexpr std::uint32_t kBlockBytes = 48;
 inline constexpr std::uint32_t kBlockWords = kBlockBytes / 4;
+
 // The unit is paced by fixed pauses, not by flow control.
-inline constexpr std::uint32_t kStepPauseMs = 20;
+// Between two preparation steps, and from the last one to the first block.
+inline constexpr std::uint32_t kPreparationPauseMs = 20;
 // The bootloader erases in the background after it has answered.
 inline constexpr std::uint32_t kErasePauseMs = 4000;
+// After every block, the last one included: the bootloader writes it to flash.
+inline constexpr std::uint32_t kBlockPauseMs = 20;
+
+// The blocks an image of `imageBytes` is sent in; a short last one counts.
+constexpr std::uint32_t blockCount(std::size_t imageBytes) {
+    return static_cast<std::uint32_t>((imageBytes + kBlockBytes - 1) / kBlockBytes);
+}
+// Everything the program itself waits in an update of `blocks` blocks: the pauses
+// after lock, unlock, erase and address, and after every block.
+constexpr std::uint64_t updatePausesMs(std::uint32_t blocks) {
+    return 4 * kPreparationPauseMs + kErasePauseMs + std::uint64_t{blocks} * kBlockPauseMs;
+}
 
 // The image as the build made it: its length and CRC-32, checked before the
 // first command so that a damaged image never reaches an erased ESC.

@@ -1,9 +1,11 @@
-// The update behind the "Update" button: consent, preparing the ESC through the unit,
-// streaming the embedded image block by block, and restoring protection and lock.
+// The update behind the "Update" button: consent, then the image cut into blocks,
+// the ESC prepared through the unit, the blocks streamed, and protection and lock
+// restored.
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "resources/resource_ids.h"
 #include "update/update.h"
@@ -14,6 +16,8 @@ namespace {
 // The short last block goes out in a buffer of a full block's size, the bytes
 // behind the image's end set to erased flash.
 constexpr std::uint8_t kErasedFlashByte = 0xFF;
+// The installed firmware version of an ESC whose flash holds none.
+constexpr std::uint16_t kNoFirmwareVersion = 0xFFFF;
 
 // Keeps the system timer fine while the unit is paced by sleeps, and puts it back
 // however the run ends.
@@ -42,6 +46,8 @@ struct RunResult {
     std::uint32_t messageId = 0;
     LinkStatus code = kStatusOk;
     std::uint32_t lastError = 0;
+
+    bool succeeded() const { return end == RunEnd::succeeded; }
 };
 
 RunResult stepFailed(std::uint32_t messageId, LinkStatus code, std::uint32_t lastError) {
@@ -54,69 +60,110 @@ RunResult failedAt(const UnitLink& link, std::uint32_t messageId, LinkStatus cod
 
 void pause(UnitLink& link, std::uint32_t ms) { link.clock.sleepMs(ms); }
 
+// One block as the unit takes it: where its bytes are and how many words it holds.
+struct Block {
+    const std::uint8_t* data = nullptr;
+    std::uint32_t words = 0;
+};
+
+// The image cut into blocks: full ones straight from the image, and its short tail,
+// if any, from a buffer of a block's size that never takes more than the bytes that
+// are left.
+class ImageBlocks {
+public:
+    explicit ImageBlocks(const ImageView& image) : imageBytes_(image.length) {
+        std::size_t offset = 0;
+        for (; image.length - offset >= kBlockBytes; offset += kBlockBytes) {
+            blocks_.push_back({image.data + offset, kBlockWords});
+        }
+        const std::size_t tailBytes = image.length - offset;
+        if (tailBytes != 0) {
+            tail_.fill(kErasedFlashByte);
+            std::memcpy(tail_.data(), image.data + offset, tailBytes);
+            blocks_.push_back({tail_.data(), static_cast<std::uint32_t>(tailBytes / 4)});
+        }
+    }
+    ImageBlocks(const ImageBlocks&) = delete;
+    ImageBlocks& operator=(const ImageBlocks&) = delete;
+
+    const std::vector<Block>& blocks() const { return blocks_; }
+    // The share of the image sent once `sent` blocks are through, in percent.
+    std::uint32_t percentAfter(std::size_t sent) const {
+        const std::size_t bytes = sent == blocks_.size() ? imageBytes_ : sent * kBlockBytes;
+        return static_cast<std::uint32_t>(static_cast<std::uint64_t>(bytes) * 100u / imageBytes_);
+    }
+
+private:
+    std::size_t imageBytes_;
+    std::vector<Block> blocks_;
+    std::array<std::uint8_t, kBlockBytes> tail_{};
+};
+
 // The four preparation steps: lock, unprotect, erase, address.
 RunResult prepareEsc(UnitLink& link) {
     LinkStatus status = setSystemLock(link, true);
     if (status != kStatusOk) return failedAt(link, IDS_SYSTEM_LOCK_FAILED, status);
 
-    pause(link, kStepPauseMs);
+    pause(link, kPreparationPauseMs);
     status = setWriteProtection(link, false);
     if (status != kStatusOk) return failedAt(link, IDS_WRITE_PROTECTION_FAILED, status);
 
-    pause(link, kStepPauseMs);
+    pause(link, kPreparationPauseMs);
     status = eraseFirmware(link);
     // The bootloader goes on erasing after its reply; even a failed erase gets the
     // whole pause before anything else is said or sent.
     pause(link, kErasePauseMs);
     if (status != kStatusOk) return failedAt(link, IDS_ERASE_FAILED, status);
 
-    pause(link, kStepPauseMs);
+    pause(link, kPreparationPauseMs);
     status = setWriteAddress(link);
     if (status != kStatusOk) return failedAt(link, IDS_SET_ADDRESS_FAILED, status);
+    pause(link, kPreparationPauseMs);
     return {};
 }
 
-// Sends the image in full blocks straight from the image, and its short tail, if
-// any, from a buffer that never takes more than the bytes that are left.
-RunResult streamImage(UnitLink& link, const ImageView& image, ProgressScreen& screen,
+// Every block in turn, with the progress window over the dialog; the window is gone
+// before the caller shows anything.
+RunResult streamImage(UnitLink& link, const ImageBlocks& image, ProgressScreen& screen,
                       const std::wstring& progressTitle) {
-    pause(link, kStepPauseMs);
     ProgressWindow progress;
     openProgressWindow(screen, progressTitle, progress);
-
-    const auto size = static_cast<std::uint32_t>(image.length);
-    std::uint32_t remaining = size;
-    const std::uint8_t* position = image.data;
-    std::array<std::uint8_t, kBlockBytes> finalBlock{};
-    while (remaining != 0) {
-        LinkStatus status;
-        if (remaining >= kBlockBytes) {
-            status = writeBlock(link, position, kBlockWords);
-            position += kBlockBytes;
-            remaining -= kBlockBytes;
-        } else {
-            finalBlock.fill(kErasedFlashByte);
-            std::memcpy(finalBlock.data(), position, remaining);
-            status = writeBlock(link, finalBlock.data(), remaining / 4);
-            remaining = 0;
-        }
+    const std::vector<Block>& blocks = image.blocks();
+    for (std::size_t sent = 0; sent < blocks.size(); ++sent) {
+        const LinkStatus status = writeBlock(link, blocks[sent].data, blocks[sent].words);
         if (status != kStatusOk) {
             const RunResult failure = failedAt(link, IDS_WRITE_BLOCK_FAILED, status);
-            // Gone before the error box, which would otherwise sit behind it.
             closeProgressWindow(screen, progress);
             return failure;
         }
-        const auto percent =
-            static_cast<std::uint32_t>(static_cast<std::uint64_t>(size - remaining) * 100u / size);
-        advanceProgressWindow(screen, progress, percent);
-        pause(link, kStepPauseMs);
+        advanceProgressWindow(screen, progress, image.percentAfter(sent + 1));
+        pause(link, kBlockPauseMs);
     }
-
     closeProgressWindow(screen, progress);
-    // The new firmware is in place whatever these answer, so they do not decide the
-    // outcome.
+    return {};
+}
+
+// The new firmware is in place whatever these answer, so they do not decide the
+// outcome.
+void restoreProtection(UnitLink& link) {
     setWriteProtection(link, true);
     setSystemLock(link, false);
+}
+
+// The unit's part of the update, paced with a fine timer. The image is checked
+// before the first command: once the old firmware is erased, a missing or damaged
+// image would leave the ESC with nothing or with garbage.
+RunResult runOnUnit(UnitLink& link, ProgramResources& resources, ProgressScreen& screen) {
+    PreciseTiming timing(link.clock);
+    const ImageView image = resources.firmwareImage();
+    if (!firmwareImageIntact(image)) return RunResult{RunEnd::imageRefused};
+    const ImageBlocks blocks(image);
+
+    RunResult result = prepareEsc(link);
+    if (!result.succeeded()) return result;
+    result = streamImage(link, blocks, screen, resources.loadString(IDS_PROGRESS_TITLE));
+    if (!result.succeeded()) return result;
+    restoreProtection(link);
     return {};
 }
 
@@ -136,7 +183,7 @@ bool userConsents(const UnitLink& link, UpdateDialog& dialog, ProgramResources& 
     }
     // Read after the first box: a unit removed meanwhile reads 0 and asks nothing more.
     const std::uint16_t installed = link.escFirmwareVersion();
-    if (installed >= FIRMWARE_IMAGE_VERSION && installed != 0xFFFF) {
+    if (installed >= FIRMWARE_IMAGE_VERSION && installed != kNoFirmwareVersion) {
         const std::wstring caption = resources.loadString(IDS_OLDER_OR_SAME_CAPTION);
         const std::wstring text = resources.loadString(IDS_OLDER_OR_SAME);
         if (dialog.messageBox(text, caption, kMbIconWarning | kMbYesNo) != kIdYes) return false;
@@ -144,33 +191,9 @@ bool userConsents(const UnitLink& link, UpdateDialog& dialog, ProgramResources& 
     return true;
 }
 
-}  // namespace
-
-bool runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
-                       ProgressScreen& screen) {
-    if (!link.isOpen()) {
-        reportFailure(link, dialog, resources, stepFailed(IDS_NO_LINK_AT_UPDATE, kStatusNoLink, 0));
-        return false;
-    }
-    if (!userConsents(link, dialog, resources)) return false;
-
-    RunResult result;
-    {
-        PreciseTiming timing(link.clock);
-        // Checked before the first command: once the old firmware is erased, a
-        // missing or damaged image would leave the ESC with nothing or with garbage.
-        const ImageView image = resources.firmwareImage();
-        if (!firmwareImageIntact(image)) {
-            result.end = RunEnd::imageRefused;
-        } else {
-            result = prepareEsc(link);
-            if (result.end == RunEnd::succeeded) {
-                result = streamImage(link, image, screen, resources.loadString(IDS_PROGRESS_TITLE));
-            }
-        }
-    }
-    dialog.runEnded();
-
+// Shows how the run ended; true when the new firmware is in place.
+bool showOutcome(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
+                 const RunResult& result) {
     switch (result.end) {
     case RunEnd::imageRefused: {
         // The ESC is untouched, so the link, the hint and "Update" stay as they are
@@ -187,12 +210,25 @@ bool runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& r
     case RunEnd::succeeded:
         break;
     }
-
     link.setEscFirmwareVersion(FIRMWARE_IMAGE_VERSION);
     dialog.disableUpdate();
     dialog.refreshVersionPanel(link);
     dialog.setHint(resources.loadString(IDS_UPDATE_SUCCEEDED));
     return true;
+}
+
+}  // namespace
+
+bool runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& resources,
+                       ProgressScreen& screen) {
+    if (!link.isOpen()) {
+        reportFailure(link, dialog, resources, stepFailed(IDS_NO_LINK_AT_UPDATE, kStatusNoLink, 0));
+        return false;
+    }
+    if (!userConsents(link, dialog, resources)) return false;
+    const RunResult result = runOnUnit(link, resources, screen);
+    dialog.runEnded();
+    return showOutcome(link, dialog, resources, result);
 }
 
 }  // namespace orvanta
