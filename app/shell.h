@@ -13,9 +13,6 @@
 
 namespace orvanta {
 
-inline constexpr wchar_t kModelString[] = L"ORVANTA 210 HV";
-inline constexpr std::uint32_t kCompatibleTypeCodes[] = {0x110FA0D2, 0x0A0640D2};
-
 // Everything the dialog owns for the life of the process.
 struct App {
     App(Dialog& dialog, ProgramResources& resources, HidBus& bus, Clock& clock)

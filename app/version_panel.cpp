@@ -11,11 +11,7 @@ namespace orvanta {
 namespace {
 
 constexpr wchar_t kNoLinkValue[] = L"0.0.0";
-// 0xFFFF is what an ESC without installed firmware reports.
-constexpr std::uint16_t kNoEscFirmware = 0xFFFF;
 constexpr wchar_t kNoEscFirmwareValue[] = L"----------";
-constexpr wchar_t kTunepadName[] = L"TUNEPAD";
-constexpr wchar_t kTuneBoxName[] = L"TUNE-BOX";
 
 // Values first, then labels: the order the controls are switched in.
 constexpr int kPanelControls[] = {IDC_VALUE_UNIT, IDC_VALUE_ESC_BOOTLOADER, IDC_VALUE_ESC,
@@ -34,7 +30,7 @@ std::wstring formatPackedVersion(std::uint32_t version) {
 }
 
 std::wstring formatEscFirmwareVersion(std::uint16_t version) {
-    if (version == kNoEscFirmware) return kNoEscFirmwareValue;
+    if (version == kNoEscFirmwareVersion) return kNoEscFirmwareValue;
     return formatMessage(L"%u.%u", {static_cast<std::uint32_t>(version >> 8),
                                     static_cast<std::uint32_t>(version & 0xFFu)});
 }
@@ -59,8 +55,7 @@ void refreshVersionPanel(Dialog& dialog, const UnitLinkState& link) {
     dialog.setControlText(IDC_VALUE_UNIT, formatPackedVersion(unitVersion));
     dialog.setControlText(IDC_VALUE_ESC_BOOTLOADER, formatPackedVersion(link.bootloaderVersion()));
     dialog.setControlText(IDC_VALUE_ESC, formatEscFirmwareVersion(link.escFirmwareVersion()));
-    dialog.setControlText(IDC_LABEL_UNIT,
-                          link.productId == PRODUCT_ID_TUNEPAD ? kTunepadName : kTuneBoxName);
+    dialog.setControlText(IDC_LABEL_UNIT, unitDisplayName(link.productId));
 }
 
 }  // namespace orvanta

@@ -23,7 +23,8 @@ add_executable(orvanta_tests
 target_link_libraries(orvanta_tests PRIVATE orvanta_emulator orvanta_core orvanta_catalogue
   orvanta_generated_headers orvanta_build_flags GTest::gtest GTest::gtest_main)
 target_compile_definitions(orvanta_tests PRIVATE
-  ORVANTA_FIRMWARE_IMAGE_FILE="${ORVANTA_FIRMWARE_IMAGE_FILE}")
+  ORVANTA_FIRMWARE_IMAGE_FILE="${ORVANTA_FIRMWARE_IMAGE_FILE}"
+  ORVANTA_VIRTUAL_UNIT_INF="${CMAKE_SOURCE_DIR}/virtual-unit/orvanta-virtual-unit.inf")
 gtest_discover_tests(orvanta_tests DISCOVERY_TIMEOUT 60)
 
 # Fuzzing and benchmarks live in folders of their own and add themselves when the

@@ -7,8 +7,8 @@ namespace orvanta {
 namespace {
 
 bool isProgrammingUnit(const HidAttributes& attributes) {
-    return attributes.vendorId == UNIT_VENDOR_ID && (attributes.productId == PRODUCT_ID_TUNEPAD ||
-                                                     attributes.productId == PRODUCT_ID_TUNEBOX);
+    return attributes.vendorId == UNIT_VENDOR_ID &&
+           findUnitProduct(attributes.productId) != nullptr;
 }
 
 // Releases the interface list on every way out of the discovery loop.

@@ -8,6 +8,7 @@
 
 #include "link/clock.h"
 #include "link/hid_bus.h"
+#include "link/product.h"
 #include "link/report_layout.h"
 
 namespace orvanta {
@@ -22,11 +23,6 @@ inline constexpr LinkStatus kStatusWriteFailed = -2;
 inline constexpr LinkStatus kStatusReadFailed = -3;
 inline constexpr LinkStatus kStatusNoUnit = -4;
 inline constexpr LinkStatus kStatusNoEcho = 1627;  // ERROR_FUNCTION_FAILED: argument not echoed
-
-// USB ids of the programming units. The vendor id is the maker's own.
-inline constexpr std::uint16_t UNIT_VENDOR_ID = 0x2E4A;
-inline constexpr std::uint16_t PRODUCT_ID_TUNEPAD = 1;
-inline constexpr std::uint16_t PRODUCT_ID_TUNEBOX = 2;
 
 inline constexpr std::uint8_t CMD_IDENTIFY = 0x08;
 inline constexpr std::uint8_t CMD_READ_MEMORY = 0x0A;

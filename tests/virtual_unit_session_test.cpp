@@ -2,6 +2,9 @@
 // under each kind of scenario fault, and a unit that comes back after vanishing.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -92,6 +95,25 @@ TEST(VirtualUnitSession, AVanishedUnitAnswersAgainOncePluggedIn) {
 
     session.unplug();
     EXPECT_TRUE(session.handleRequest(request.data(), request.size()).unitVanished);
+}
+
+// The drivers are installed for exactly the units the program looks for.
+TEST(VirtualUnitInf, NamesTheProgramsUnits) {
+    std::ifstream inf(ORVANTA_VIRTUAL_UNIT_INF);
+    ASSERT_TRUE(inf.is_open());
+    std::set<std::pair<unsigned, unsigned>> named;
+    for (std::string line; std::getline(inf, line);) {
+        const std::size_t at = line.find("USB\\VID_");
+        unsigned vendor = 0;
+        unsigned product = 0;
+        if (at != std::string::npos &&
+            std::sscanf(line.c_str() + at, "USB\\VID_%4x&PID_%4x", &vendor, &product) == 2) {
+            named.insert({vendor, product});
+        }
+    }
+    std::set<std::pair<unsigned, unsigned>> expected;
+    for (const UnitProduct& unit : kUnitProducts) expected.insert({UNIT_VENDOR_ID, unit.productId});
+    EXPECT_EQ(named, expected);
 }
 
 }  // namespace

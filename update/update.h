@@ -13,9 +13,6 @@
 
 namespace orvanta {
 
-// Version of the embedded image: high byte major, low byte minor (1.0).
-inline constexpr std::uint16_t FIRMWARE_IMAGE_VERSION = 0x0100;
-
 inline constexpr std::uint32_t kBlockBytes = 48;
 inline constexpr std::uint32_t kBlockWords = kBlockBytes / 4;
 

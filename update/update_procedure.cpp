@@ -16,8 +16,6 @@ namespace {
 // The short last block goes out in a buffer of a full block's size, the bytes
 // behind the image's end set to erased flash.
 constexpr std::uint8_t kErasedFlashByte = 0xFF;
-// The installed firmware version of an ESC whose flash holds none.
-constexpr std::uint16_t kNoFirmwareVersion = 0xFFFF;
 
 // Keeps the system timer fine while the unit is paced by sleeps, and puts it back
 // however the run ends.
@@ -183,7 +181,7 @@ bool userConsents(const UnitLink& link, UpdateDialog& dialog, ProgramResources& 
     }
     // Read after the first box: a unit removed meanwhile reads 0 and asks nothing more.
     const std::uint16_t installed = link.escFirmwareVersion();
-    if (installed >= FIRMWARE_IMAGE_VERSION && installed != kNoFirmwareVersion) {
+    if (installed >= FIRMWARE_IMAGE_VERSION && installed != kNoEscFirmwareVersion) {
         const std::wstring caption = resources.loadString(IDS_OLDER_OR_SAME_CAPTION);
         const std::wstring text = resources.loadString(IDS_OLDER_OR_SAME);
         if (dialog.messageBox(text, caption, kMbIconWarning | kMbYesNo) != kIdYes) return false;
