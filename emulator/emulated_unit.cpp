@@ -35,15 +35,15 @@ struct RequestShape {
 };
 
 constexpr RequestShape kRequestShapes[] = {
-    {CMD_IDENTIFY, 0, Byte3::zero, 0},
-    {CMD_READ_MEMORY, kUnitInfoBytes, Byte3::zero, 4},
-    {CMD_SYSTEM_LOCK, 1, Byte3::flag, 0},
+    {CMD_IDENTIFY, kIdentifyLength, Byte3::zero, 0},
+    {CMD_READ_MEMORY, kReadMemoryLength, Byte3::zero, 4},
+    {CMD_SYSTEM_LOCK, kSystemLockLength, Byte3::flag, 0},
     {CMD_WRITE_BLOCK, 0, Byte3::zero, 0},
-    {CMD_READ_ESC_INFO, 8, Byte3::zero, 8},
-    {CMD_ERASE_FIRMWARE, 4, Byte3::zero, 4},
-    {CMD_SET_ADDRESS, 9, Byte3::one, 8},
-    {CMD_WRITE_PROTECTION, 1, Byte3::flag, 0},
-    {CMD_READ_BOOTLOADER_INFO, 0, Byte3::zero, 0},
+    {CMD_READ_ESC_INFO, kReadEscInfoLength, Byte3::zero, 8},
+    {CMD_ERASE_FIRMWARE, kEraseFirmwareLength, Byte3::zero, 4},
+    {CMD_SET_ADDRESS, kSetAddressLength, Byte3::one, 8},
+    {CMD_WRITE_PROTECTION, kWriteProtectionLength, Byte3::flag, 0},
+    {CMD_READ_BOOTLOADER_INFO, kReadBootloaderInfoLength, Byte3::zero, 0},
 };
 
 // The device error code for a request of the wrong form, or 0 for a well-formed
@@ -83,7 +83,7 @@ std::uint32_t formError(std::span<const std::uint8_t> request) {
         if (flag != 1) return kEmuErrorBadArgument;
         break;
     }
-    const std::uint8_t filler = block ? kBlockFiller : 0x00;
+    const std::uint8_t filler = block ? kErasedFlashByte : 0x00;
     if (std::any_of(request.begin() + static_cast<std::ptrdiff_t>(namedBytes), request.end(),
                     [&](std::uint8_t b) { return b != filler; })) {
         return kEmuErrorBadFiller;

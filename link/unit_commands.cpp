@@ -22,13 +22,6 @@ ReportBuffer makeRequest(std::uint8_t command, std::uint8_t lengthByte, std::uin
     return report;
 }
 
-bool reportLengthsUsable(const UnitLink& link) {
-    return link.outputReportLength >= kMinOutputReportBytes &&
-           link.outputReportLength <= kReportBufferBytes &&
-           link.inputReportLength >= kMinInputReportBytes &&
-           link.inputReportLength <= kReportBufferBytes;
-}
-
 struct ExchangeTiming {
     std::uint32_t delayBeforeReadMs = 0;
     std::uint32_t readTimeoutMs = kReadTimeoutMs;
@@ -43,7 +36,7 @@ LinkStatus exchange(UnitLink& link, ReportBuffer& report, ExchangeTiming timing 
     }
     // Lengths outside the buffer would send or receive bytes beyond it; they are
     // only possible on a link whose capability step never succeeded.
-    if (!reportLengthsUsable(link)) {
+    if (!reportLengthsFit(link.outputReportLength, link.inputReportLength)) {
         return kStatusNoLink;
     }
     HidBus& bus = link.bus;
@@ -87,10 +80,7 @@ LinkStatus readReportLengths(UnitLink& link) {
     if (!link.bus.capabilities(link.handle, caps)) {
         return kStatusNoLink;
     }
-    if (caps.outputReportByteLength < kMinOutputReportBytes ||
-        caps.outputReportByteLength > kReportBufferBytes ||
-        caps.inputReportByteLength < kMinInputReportBytes ||
-        caps.inputReportByteLength > kReportBufferBytes) {
+    if (!reportLengthsFit(caps.outputReportByteLength, caps.inputReportByteLength)) {
         return kStatusNoLink;
     }
     link.outputReportLength = caps.outputReportByteLength;
@@ -109,7 +99,7 @@ void storeModeInfo(UnitLink& link, const ReportBuffer& reply) {
 // A unit outside the mode for ESC updates tells its firmware version only
 // through its memory.
 LinkStatus probeWrongMode(UnitLink& link) {
-    ReportBuffer report = makeRequest(CMD_READ_MEMORY, kUnitInfoBytes, 0);
+    ReportBuffer report = makeRequest(CMD_READ_MEMORY, kReadMemoryLength, 0);
     writeLe32(report, kFirstArgumentByte, kUnitInfoAddress);
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
         return status;
@@ -120,7 +110,7 @@ LinkStatus probeWrongMode(UnitLink& link) {
 }
 
 LinkStatus probeEsc(UnitLink& link) {
-    ReportBuffer report = makeRequest(CMD_READ_ESC_INFO, 8, 0);
+    ReportBuffer report = makeRequest(CMD_READ_ESC_INFO, kReadEscInfoLength, 0);
     writeLe32(report, kFirstArgumentByte, kEscInfoBytes);
     writeLe32(report, kSecondArgumentByte, kEscInfoSelector);
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
@@ -135,7 +125,7 @@ LinkStatus probeEsc(UnitLink& link) {
         std::copy_n(report.begin() + kReplyDataByte, kEscInfoBytes, link.escInfo.begin());
     }
 
-    report = makeRequest(CMD_READ_BOOTLOADER_INFO, 0, 0);
+    report = makeRequest(CMD_READ_BOOTLOADER_INFO, kReadBootloaderInfoLength, 0);
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
         return status;
     }
@@ -156,7 +146,7 @@ LinkStatus probeUnit(UnitLink& link) {
         return status;
     }
 
-    ReportBuffer report = makeRequest(CMD_IDENTIFY, 0, 0);
+    ReportBuffer report = makeRequest(CMD_IDENTIFY, kIdentifyLength, 0);
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
         return status;
     }
@@ -177,7 +167,7 @@ LinkStatus probeUnit(UnitLink& link) {
 
 LinkStatus setWriteProtection(UnitLink& link, bool protect) {
     const std::uint8_t flag = flagByte(protect);
-    ReportBuffer report = makeRequest(CMD_WRITE_PROTECTION, 1, flag);
+    ReportBuffer report = makeRequest(CMD_WRITE_PROTECTION, kWriteProtectionLength, flag);
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
         return status;
     }
@@ -188,7 +178,7 @@ LinkStatus setWriteProtection(UnitLink& link, bool protect) {
 }
 
 LinkStatus eraseFirmware(UnitLink& link) {
-    ReportBuffer report = makeRequest(CMD_ERASE_FIRMWARE, 4, 0);
+    ReportBuffer report = makeRequest(CMD_ERASE_FIRMWARE, kEraseFirmwareLength, 0);
     writeLe32(report, kFirstArgumentByte, kConfirmationValue);
     const ExchangeTiming timing{kEraseReplyDelayMs, kEraseReadTimeoutMs};
     if (const LinkStatus status = exchange(link, report, timing); status != kStatusOk) {
@@ -199,7 +189,7 @@ LinkStatus eraseFirmware(UnitLink& link) {
 
 LinkStatus setWriteAddress(UnitLink& link) {
     constexpr std::uint32_t kWriteAddress = 0;
-    ReportBuffer report = makeRequest(CMD_SET_ADDRESS, 9, 0x01);
+    ReportBuffer report = makeRequest(CMD_SET_ADDRESS, kSetAddressLength, 0x01);
     writeLe32(report, kFirstArgumentByte, kWriteAddress);
     writeLe32(report, kSecondArgumentByte, kConfirmationValue);
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
@@ -216,8 +206,8 @@ LinkStatus writeBlock(UnitLink& link, const std::uint8_t* data, std::uint32_t wo
     const std::uint32_t payloadBytes = words * 4;
     ReportBuffer report = makeRequest(CMD_WRITE_BLOCK, static_cast<std::uint8_t>(payloadBytes), 0);
     // The unit takes only the payload the length byte announces; behind it the
-    // report carries 0xFF, the value of erased flash.
-    std::fill(report.begin() + kBlockPayloadByte, report.end(), kBlockFiller);
+    // report carries the value of erased flash.
+    std::fill(report.begin() + kBlockPayloadByte, report.end(), kErasedFlashByte);
     if (payloadBytes != 0) {
         std::memcpy(report.data() + kBlockPayloadByte, data, payloadBytes);
     }
@@ -229,7 +219,7 @@ LinkStatus writeBlock(UnitLink& link, const std::uint8_t* data, std::uint32_t wo
 
 LinkStatus setSystemLock(UnitLink& link, bool lock) {
     const std::uint8_t flag = flagByte(lock);
-    ReportBuffer report = makeRequest(CMD_SYSTEM_LOCK, 1, flag);
+    ReportBuffer report = makeRequest(CMD_SYSTEM_LOCK, kSystemLockLength, flag);
     if (const LinkStatus status = exchange(link, report); status != kStatusOk) {
         return status;
     }

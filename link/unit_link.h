@@ -9,7 +9,7 @@
 #include "link/clock.h"
 #include "link/hid_bus.h"
 #include "link/product.h"
-#include "link/report_layout.h"
+#include "link/protocol.h"
 
 namespace orvanta {
 
@@ -23,22 +23,6 @@ inline constexpr LinkStatus kStatusWriteFailed = -2;
 inline constexpr LinkStatus kStatusReadFailed = -3;
 inline constexpr LinkStatus kStatusNoUnit = -4;
 inline constexpr LinkStatus kStatusNoEcho = 1627;  // ERROR_FUNCTION_FAILED: argument not echoed
-
-inline constexpr std::uint8_t CMD_IDENTIFY = 0x08;
-inline constexpr std::uint8_t CMD_READ_MEMORY = 0x0A;
-inline constexpr std::uint8_t CMD_SYSTEM_LOCK = 0x0B;
-inline constexpr std::uint8_t CMD_WRITE_BLOCK = 0x1B;
-inline constexpr std::uint8_t CMD_READ_ESC_INFO = 0x1D;
-inline constexpr std::uint8_t CMD_ERASE_FIRMWARE = 0x1E;
-inline constexpr std::uint8_t CMD_SET_ADDRESS = 0x1F;
-inline constexpr std::uint8_t CMD_WRITE_PROTECTION = 0x20;
-inline constexpr std::uint8_t CMD_READ_BOOTLOADER_INFO = 0x22;
-
-// The bootloader refuses an erase or a new write address without it.
-inline constexpr std::uint32_t kConfirmationValue = 0x3A7C52E9;
-inline constexpr std::uint32_t kUnitInfoAddress = 0x0801FC00;
-inline constexpr std::uint32_t kEscInfoSelector = 0xFFFFFFE0;
-inline constexpr std::uint16_t ESC_STATE_BOOTLOADER_READY = 3;
 
 // The unit answers the erase only after it has started erasing.
 inline constexpr std::uint32_t kEraseReplyDelayMs = 1000;

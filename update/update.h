@@ -13,9 +13,6 @@
 
 namespace orvanta {
 
-inline constexpr std::uint32_t kBlockBytes = 48;
-inline constexpr std::uint32_t kBlockWords = kBlockBytes / 4;
-
 // The unit is paced by fixed pauses, not by flow control.
 // Between two preparation steps, and from the last one to the first block.
 inline constexpr std::uint32_t kPreparationPauseMs = 20;

@@ -13,10 +13,6 @@
 namespace orvanta {
 namespace {
 
-// The short last block goes out in a buffer of a full block's size, the bytes
-// behind the image's end set to erased flash.
-constexpr std::uint8_t kErasedFlashByte = 0xFF;
-
 // Keeps the system timer fine while the unit is paced by sleeps, and puts it back
 // however the run ends.
 class PreciseTiming {

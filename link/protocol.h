@@ -1,5 +1,7 @@
-// Where every field of the unit's reports lies, both ways, and the little-endian
-// access to them. The link and the emulated unit both read and write reports here.
+// The programming unit's protocol in one place: its commands with the length each
+// announces, where every field of its reports lies both ways, the block the update is
+// cut into, the limits on report lengths, and the little-endian access to values. The
+// link and the emulated unit both read and write reports here.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +12,42 @@ namespace orvanta {
 
 // Every report, either way, fits this buffer, report id included.
 inline constexpr std::size_t kReportBufferBytes = 60;
+
+// --- Commands ---------------------------------------------------------------
+// Each command code with the value its request's length byte announces.
+
+inline constexpr std::uint8_t CMD_IDENTIFY = 0x08;
+inline constexpr std::uint8_t kIdentifyLength = 0;
+inline constexpr std::uint8_t CMD_READ_MEMORY = 0x0A;
+inline constexpr std::uint8_t kReadMemoryLength = 12;  // the unit's information block
+inline constexpr std::uint8_t CMD_SYSTEM_LOCK = 0x0B;
+inline constexpr std::uint8_t kSystemLockLength = 1;
+// A block's length byte is its payload size instead.
+inline constexpr std::uint8_t CMD_WRITE_BLOCK = 0x1B;
+inline constexpr std::uint8_t CMD_READ_ESC_INFO = 0x1D;
+inline constexpr std::uint8_t kReadEscInfoLength = 8;
+inline constexpr std::uint8_t CMD_ERASE_FIRMWARE = 0x1E;
+inline constexpr std::uint8_t kEraseFirmwareLength = 4;
+inline constexpr std::uint8_t CMD_SET_ADDRESS = 0x1F;
+inline constexpr std::uint8_t kSetAddressLength = 9;
+inline constexpr std::uint8_t CMD_WRITE_PROTECTION = 0x20;
+inline constexpr std::uint8_t kWriteProtectionLength = 1;
+inline constexpr std::uint8_t CMD_READ_BOOTLOADER_INFO = 0x22;
+inline constexpr std::uint8_t kReadBootloaderInfoLength = 0;
+
+// The bootloader refuses an erase or a new write address without it.
+inline constexpr std::uint32_t kConfirmationValue = 0x3A7C52E9;
+inline constexpr std::uint32_t kUnitInfoAddress = 0x0801FC00;
+inline constexpr std::uint32_t kEscInfoSelector = 0xFFFFFFE0;
+// CMD_IDENTIFY's ESC state when an ESC bootloader is ready behind the unit.
+inline constexpr std::uint16_t ESC_STATE_BOOTLOADER_READY = 3;
+
+// The update sends its image in blocks of this size; the last one may be shorter.
+inline constexpr std::uint32_t kBlockBytes = 48;
+inline constexpr std::uint32_t kBlockWords = kBlockBytes / 4;
+// The value of erased flash: behind the image's end in a short last block, and
+// behind a block's payload in its request.
+inline constexpr std::uint8_t kErasedFlashByte = 0xFF;
 
 // Byte 0 of every report, either way, is its report id.
 inline constexpr std::size_t kReportIdByte = 0;
@@ -32,9 +70,8 @@ inline constexpr std::size_t kBlockPayloadByte = kRequestHeaderBytes;
 inline constexpr std::uint8_t kMaxBlockWords = 14;
 inline constexpr std::size_t kMaxBlockBytes = std::size_t{kMaxBlockWords} * 4;
 static_assert(kBlockPayloadByte + kMaxBlockBytes == kReportBufferBytes);
-// Behind a block's payload a request carries the value of erased flash; every other
-// byte a command does not name is 0.
-inline constexpr std::uint8_t kBlockFiller = 0xFF;
+// Behind a block's payload a request carries kErasedFlashByte; every other byte a
+// command does not name is 0.
 
 // --- Reply (input report) ---------------------------------------------------
 
@@ -62,7 +99,7 @@ inline constexpr std::size_t kModeInfoFourthByte = 11;
 inline constexpr std::size_t kModeInfoFifthByte = 15;
 
 // CMD_READ_MEMORY: the unit's information block, from kReplyDataByte.
-inline constexpr std::uint8_t kUnitInfoBytes = 12;
+inline constexpr std::uint8_t kUnitInfoBytes = kReadMemoryLength;
 inline constexpr std::size_t kUnitInfoFirmwareVersionAt = 4;  // in the block
 inline constexpr std::size_t kUnitInfoReservedAt = 8;         // in the block
 
@@ -75,12 +112,18 @@ inline constexpr std::uint32_t kBootloaderInfoBytes = 40;
 inline constexpr std::size_t kBootloaderInfoTypeCodeAt = 0;  // in the block
 inline constexpr std::size_t kBootloaderInfoVersionAt = 4;   // in the block
 
-// A unit must carry a whole 48-byte block of the update in one output report, and
-// the longest reply the probe reads.
-inline constexpr std::size_t kMinOutputReportBytes = kBlockPayloadByte + 48;
+// A unit must carry a whole block of the update in one output report, and the
+// longest reply the probe reads; no report may be longer than the buffer.
+inline constexpr std::size_t kMinOutputReportBytes = kBlockPayloadByte + kBlockBytes;
 inline constexpr std::size_t kMinInputReportBytes = kReplyDataByte + kBootloaderInfoBytes;
 static_assert(kMinOutputReportBytes <= kReportBufferBytes);
 static_assert(kMinInputReportBytes <= kReportBufferBytes);
+static_assert(kBlockWords <= kMaxBlockWords);
+
+constexpr bool reportLengthsFit(std::size_t outputBytes, std::size_t inputBytes) {
+    return outputBytes >= kMinOutputReportBytes && outputBytes <= kReportBufferBytes &&
+           inputBytes >= kMinInputReportBytes && inputBytes <= kReportBufferBytes;
+}
 
 // --- Little-endian values ---------------------------------------------------
 // The unit sends and expects every multi-byte value low byte first. `at` is the
