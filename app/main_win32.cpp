@@ -51,6 +51,15 @@ bool readBroadcast(LPARAM lParam, DeviceBroadcast& out) {
     return true;
 }
 
+// The ESC's label and value in red on the dialog's face; every other static as the
+// dialog draws it.
+INT_PTR colourStatic(HDC dc, HWND control) {
+    if (!drawnInRed(GetDlgCtrlID(control))) return FALSE;
+    SetTextColor(dc, RGB(255, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    return reinterpret_cast<INT_PTR>(Win32Dialog::buttonFaceBrush());
+}
+
 INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     Program& program = *theProgram;
     switch (message) {
@@ -75,13 +84,8 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return FALSE;
         }
         return FALSE;
-    case WM_CTLCOLORSTATIC: {
-        if (!drawnInRed(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) return FALSE;
-        HDC dc = reinterpret_cast<HDC>(wParam);
-        SetTextColor(dc, RGB(255, 0, 0));
-        SetBkMode(dc, TRANSPARENT);
-        return reinterpret_cast<INT_PTR>(program.dialog.buttonFaceBrush());
-    }
+    case WM_CTLCOLORSTATIC:
+        return colourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DEVICECHANGE: {
         DeviceBroadcast broadcast;
         const bool haveRecord = readBroadcast(lParam, broadcast);
