@@ -433,9 +433,26 @@ std::wstring scenarioFile(const std::wstring& outputFolder, const std::string& n
     return outputFolder + L"\\" + widen(name + "-" + languageTag + ".scenario");
 }
 
+std::wstring scenarioFile(const ScenarioContext& context, const std::string& name) {
+    return scenarioFile(context.outputFolder, name, context.languageTag);
+}
+
+HWND startReady(Program& program, const ScenarioContext& context, const std::wstring& path,
+                const std::string& scenarioText) {
+    if (!startEmulated(program, context.program, path, scenarioText)) return nullptr;
+    return waitForReady(program, kStartTimeoutMs);
+}
+
 void waitBoxGone(HWND box) {
     check(waitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, kBoxGoneTimeoutMs),
           "box closed");
+}
+
+bool answerWithEnter(HWND box) {
+    if (!bringToFront(box)) return false;
+    pressKey(VK_RETURN);
+    waitBoxGone(box);
+    return !IsWindow(box) || !IsWindowVisible(box);
 }
 
 bool startUpdate(const Program& program, HWND dialog) {
@@ -445,10 +462,7 @@ bool startUpdate(const Program& program, HWND dialog) {
     if (box == nullptr) return false;
     checkText(windowText(box), catalogueString(IDS_CONFIRM_CAPTION), "first confirmation caption");
     checkText(messageBoxText(box), catalogueString(IDS_CONFIRM_TEXT), "first confirmation text");
-    if (!bringToFront(box)) return false;
-    pressKey(VK_RETURN);
-    waitBoxGone(box);
-    return true;
+    return answerWithEnter(box);
 }
 
 void closeAndCheckExit(Program& program, HWND mainDialog) {

@@ -11,8 +11,17 @@
 #include <vector>
 
 #include "resources/catalogue.h"
+#include "tests/wine/scenarios.h"
 
 namespace orvanta::driver {
+
+// Time limits the scenarios share: a start up to the first probe's hint, a message
+// box to come or go, the preparation (a little over 5 s) up to the stream, and a
+// whole stream (some 45 s under Wine).
+inline constexpr std::uint32_t kStartTimeoutMs = 60000;
+inline constexpr std::uint32_t kBoxTimeoutMs = 20000;
+inline constexpr std::uint32_t kProgressTimeoutMs = 30000;
+inline constexpr std::uint32_t kStreamTimeoutMs = 180000;
 
 // Counts failed checks; the driver's exit code is nonzero when any failed.
 int& failures();
@@ -108,10 +117,18 @@ HWND waitForReady(const Program& program, std::uint32_t timeoutMs);
 // Where a scenario's file goes: "<output folder>\<name>-<language>.scenario".
 std::wstring scenarioFile(const std::wstring& outputFolder, const std::string& name,
                           const std::string& languageTag);
+std::wstring scenarioFile(const ScenarioContext& context, const std::string& name);
+// Starts the program on the scenario at `path` and waits for its ready hint; null
+// when either fails.
+HWND startReady(Program& program, const ScenarioContext& context, const std::wstring& path,
+                const std::string& scenarioText);
 // Waits for a message box beside the main dialog (which may be null); null on timeout.
 HWND waitForMessageBox(const Program& program, HWND mainDialog, std::uint32_t timeoutMs);
 // Waits for a box to be dismissed after a button was pressed on it.
 void waitBoxGone(HWND box);
+// Brings the box to the front and answers it with a real Enter; false when it does
+// not go.
+bool answerWithEnter(HWND box);
 // Clicks "Update" with the mouse and answers the first confirmation with Enter.
 bool startUpdate(const Program& program, HWND dialog);
 // Presses "Close" and checks that the process ends with exit code 0.

@@ -17,10 +17,6 @@
 namespace orvanta::driver {
 namespace {
 
-constexpr std::uint32_t kStartTimeoutMs = 60000;
-constexpr std::uint32_t kBoxTimeoutMs = 20000;
-constexpr std::uint32_t kProgressTimeoutMs = 30000;
-constexpr std::uint32_t kStreamTimeoutMs = 180000;
 // Fine enough for a run of some 45 s (0.1 %), and seldom enough not to compete
 // with the program for the Wine server while it streams.
 constexpr std::uint32_t kPollMs = 50;

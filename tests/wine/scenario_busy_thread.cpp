@@ -16,12 +16,6 @@
 namespace orvanta::driver {
 namespace {
 
-constexpr std::uint32_t kStartTimeoutMs = 60000;
-constexpr std::uint32_t kBoxTimeoutMs = 20000;
-// The preparation, with the erase's pauses, takes a little over 5 s.
-constexpr std::uint32_t kProgressTimeoutMs = 30000;
-// The whole stream takes some 45 s under Wine.
-constexpr std::uint32_t kStreamTimeoutMs = 180000;
 constexpr std::uint32_t kIdleTimeoutMs = 10000;
 
 // Waits for the progress window, that is for the stream to run; false when it does
@@ -43,15 +37,11 @@ void waitUntilIdle(const Program& program) {
 // Enter, Enter and Space while the stream runs and the unit then refuses block 300:
 // the failure box appears and stays until it is answered.
 void keysBeforeAFailureScenario(ScenarioContext& context) {
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "keys-before-a-failure", context.languageTag);
+    const std::wstring path = scenarioFile(context, "keys-before-a-failure");
     Program program;
-    if (!startEmulated(program, context.program, path,
-                       "fault = error_status command=CMD_WRITE_BLOCK occurrence=300 "
-                       "value=0xE00A\n")) {
-        return;
-    }
-    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    HWND dialog = startReady(program, context, path,
+                             "fault = error_status command=CMD_WRITE_BLOCK occurrence=300 "
+                             "value=0xE00A\n");
     if (dialog == nullptr || !startUpdate(program, dialog) || !waitForStream(program)) return;
     for (WORD key : {VK_RETURN, VK_RETURN, VK_SPACE}) pressKey(key);
 
@@ -68,9 +58,7 @@ void keysBeforeAFailureScenario(ScenarioContext& context) {
     checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_READY),
               "the hint waits for the box");
 
-    if (!bringToFront(box)) return;
-    pressKey(VK_RETURN);
-    check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "Enter answers the box");
+    if (!answerWithEnter(box)) return;
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
                              kBoxTimeoutMs),
           "failure hint after the box");
@@ -81,14 +69,10 @@ void keysBeforeAFailureScenario(ScenarioContext& context) {
 // out at the final write-protection request: the program stays open with its success,
 // drops the link whose removal it never heard, and finds the unit plugged back in.
 void inputAndPullAtTheEndScenario(ScenarioContext& context) {
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "input-and-pull-at-the-end", context.languageTag);
+    const std::wstring path = scenarioFile(context, "input-and-pull-at-the-end");
     Program program;
-    if (!startEmulated(program, context.program, path,
-                       "fault = unplug command=CMD_WRITE_PROTECTION occurrence=2\n")) {
-        return;
-    }
-    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    HWND dialog = startReady(program, context, path,
+                             "fault = unplug command=CMD_WRITE_PROTECTION occurrence=2\n");
     if (dialog == nullptr || !startUpdate(program, dialog) || !waitForStream(program)) return;
     for (WORD key : {VK_RETURN, VK_RETURN, VK_ESCAPE}) pressKey(key);
     clickControlWhereItIs(dialog, IDC_CLOSE);
@@ -117,16 +101,11 @@ void inputAndPullAtTheEndScenario(ScenarioContext& context) {
 // while the program waits out the erase: the failure is reported, and then the unit,
 // whose return came while the program's thread was waiting, is found ready.
 void replugDuringEraseScenario(ScenarioContext& context) {
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "replug-during-erase", context.languageTag);
+    const std::wstring path = scenarioFile(context, "replug-during-erase");
     const std::wstring tracePath = path + L".trace";
     DeleteFileW(tracePath.c_str());
     Program program;
-    if (!startEmulated(program, context.program, path,
-                       "trace_file = " + narrow(tracePath) + "\n")) {
-        return;
-    }
-    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    HWND dialog = startReady(program, context, path, "trace_file = " + narrow(tracePath) + "\n");
     if (dialog == nullptr || !startUpdate(program, dialog)) return;
     const bool erasing = waitFor(
         [&] {
@@ -143,9 +122,7 @@ void replugDuringEraseScenario(ScenarioContext& context) {
     if (box == nullptr) return;
     const std::wstring head = catalogueString(IDS_ERASE_FAILED) + L"\r\n";
     check(messageBoxText(box).compare(0, head.size(), head) == 0, "the failure names the erase");
-    if (!bringToFront(box)) return;
-    pressKey(VK_RETURN);
-    check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "Enter answers the box");
+    if (!answerWithEnter(box)) return;
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
           "the unit plugged back in during the wait is found ready");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");

@@ -15,8 +15,6 @@
 namespace orvanta::driver {
 namespace {
 
-constexpr std::uint32_t kStartTimeoutMs = 60000;
-constexpr std::uint32_t kBoxTimeoutMs = 20000;
 constexpr std::uint32_t kTextTimeoutMs = 10000;
 constexpr std::uint32_t kPaintTimeoutMs = 5000;
 
@@ -178,8 +176,7 @@ void checkPixels(HWND dialog, const std::wstring& bmpPath) {
 // picture checked on the screen.
 void readyScenario(ScenarioContext& context) {
     const bool tunepad = context.argument == "tunepad";
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "ready-" + context.argument, context.languageTag);
+    const std::wstring path = scenarioFile(context, "ready-" + context.argument);
     Program program;
     if (!startEmulated(program, context.program, path, tunepad ? "product_id = 1\n" : "")) return;
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
@@ -195,8 +192,7 @@ void readyScenario(ScenarioContext& context) {
 void refusedAtStartScenario(ScenarioContext& context) {
     const Equipment equipment = equipmentNamed(context.argument);
     Program program;
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "refused-" + context.argument, context.languageTag);
+    const std::wstring path = scenarioFile(context, "refused-" + context.argument);
     const std::wstring tracePath = path + L".trace";
     DeleteFileW(tracePath.c_str());
     if (!startEmulated(program, context.program, path,
@@ -241,8 +237,7 @@ void refusedAtStartScenario(ScenarioContext& context) {
 // every arrival.
 void arrivalScenario(ScenarioContext& context) {
     const Equipment equipment = equipmentNamed(context.argument);
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "arrival-" + context.argument, context.languageTag);
+    const std::wstring path = scenarioFile(context, "arrival-" + context.argument);
     Program program;
     if (!startEmulated(program, context.program, path,
                        "unit_present = false\n" + scenarioLines(equipment))) {
@@ -284,7 +279,7 @@ void arrivalScenario(ScenarioContext& context) {
 
 // A ready unit pulled out, then plugged in again.
 void removalScenario(ScenarioContext& context) {
-    const std::wstring path = scenarioFile(context.outputFolder, "removal", context.languageTag);
+    const std::wstring path = scenarioFile(context, "removal");
     Program program;
     if (!startEmulated(program, context.program, path, "")) return;
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
@@ -313,8 +308,7 @@ void removalScenario(ScenarioContext& context) {
 void otherDeviceScenario(ScenarioContext& context) {
     const bool noUnit = context.argument == "no-unit";
     const Equipment equipment = equipmentNamed(context.argument);
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "other-" + context.argument, context.languageTag);
+    const std::wstring path = scenarioFile(context, "other-" + context.argument);
     Program program;
     const std::string lines = noUnit ? "unit_present = false\n" : scenarioLines(equipment);
     if (!startEmulated(program, context.program, path, lines)) return;

@@ -22,8 +22,6 @@ extern "C" {
 namespace orvanta::driver {
 namespace {
 
-constexpr std::uint32_t kStartTimeoutMs = 60000;
-constexpr std::uint32_t kBoxTimeoutMs = 20000;
 // The program gives a read this long before it gives up on the unit.
 constexpr ULONGLONG kReadLimitMs = 10000;
 // Twelve blocks and the preparation before the silent one take some 5 s more.
@@ -63,14 +61,10 @@ std::vector<std::wstring> hidInterfaces(const std::wstring& part) {
 // system's ERROR_TIMEOUT, and the program goes on: the unit pulled and plugged in
 // again is found ready.
 void unitFallsSilentScenario(ScenarioContext& context) {
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "falls-silent", context.languageTag);
+    const std::wstring path = scenarioFile(context, "falls-silent");
     Program program;
-    if (!startEmulated(program, context.program, path,
-                       "fault = no_answer command=CMD_WRITE_BLOCK occurrence=12\n")) {
-        return;
-    }
-    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    HWND dialog = startReady(program, context, path,
+                             "fault = no_answer command=CMD_WRITE_BLOCK occurrence=12\n");
     if (dialog == nullptr || !startUpdate(program, dialog)) return;
     // The stream starts after the preparation's pauses; the silent block follows the
     // progress window by a quarter of a second.
@@ -91,9 +85,7 @@ void unitFallsSilentScenario(ScenarioContext& context) {
                   static_cast<unsigned>(ERROR_TIMEOUT));
     checkText(messageBoxText(box), catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine,
               "failure box: the block's read ran out of time");
-    if (!bringToFront(box)) return;
-    pressKey(VK_RETURN);
-    check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "failure box dismissed");
+    if (!answerWithEnter(box)) return;
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
                              kBoxTimeoutMs),
           "failure hint");
@@ -115,15 +107,11 @@ void unitFallsSilentScenario(ScenarioContext& context) {
 // does not disturb the program: an update that the unit refuses at the third block
 // still reports that block's own device code, read from the program's own queue.
 void secondHandleScenario(ScenarioContext& context) {
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "second-handle", context.languageTag);
+    const std::wstring path = scenarioFile(context, "second-handle");
     Program program;
-    if (!startEmulated(program, context.program, path,
-                       "fault = error_status command=CMD_WRITE_BLOCK occurrence=3 "
-                       "value=0xE00A\n")) {
-        return;
-    }
-    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    HWND dialog = startReady(program, context, path,
+                             "fault = error_status command=CMD_WRITE_BLOCK occurrence=3 "
+                             "value=0xE00A\n");
     if (dialog == nullptr) return;
     check(hidInterfaces(L"").size() > 1, "the unit is found among other HID interfaces");
     const std::vector<std::wstring> units = hidInterfaces(L"vid_2e4a&pid_0002");

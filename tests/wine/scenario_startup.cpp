@@ -9,7 +9,6 @@
 namespace orvanta::driver {
 namespace {
 
-constexpr std::uint32_t kStartTimeoutMs = 60000;
 constexpr std::uint32_t kExitTimeoutMs = 20000;
 const std::wstring kTitle = L"VARIDYNE ORVANTA 210 HV FW Updater 1.0 Bootloaderupdater";
 

@@ -15,16 +15,11 @@
 #include "resources/resource_ids.h"
 #include "tests/wine/driver_support.h"
 #include "tests/wine/scenarios.h"
+#include "update/update.h"
 
 namespace orvanta::driver {
 namespace {
 
-constexpr std::uint32_t kStartTimeoutMs = 60000;
-constexpr std::uint32_t kBoxTimeoutMs = 20000;
-// Lock, unprotect, erase with its pauses and the address take a little over 5 s.
-constexpr std::uint32_t kProgressTimeoutMs = 30000;
-// The stream alone takes 37.6 s of pauses plus the exchanges.
-constexpr std::uint32_t kStreamTimeoutMs = 180000;
 constexpr std::uint32_t kFlashTimeoutMs = 10000;
 constexpr std::uint32_t kProgressPollMs = 10;
 
@@ -32,8 +27,7 @@ constexpr int kProgressWidthPx = 400;
 constexpr int kProgressHeightPx = 50;
 constexpr std::size_t kImageBytes = 90224;
 constexpr std::size_t kFlashBytes = 131072;
-constexpr std::size_t kBlocks = 1880;
-constexpr std::size_t kBlockBytes = 48;
+constexpr std::size_t kBlocks = blockCount(kImageBytes);
 // A unit that drops out at the lock is back this long after; the failure box is
 // answered well before.
 constexpr std::uint32_t kReplugAfterMs = 5000;
@@ -168,10 +162,8 @@ void checkFlash(const std::wstring& flashPath, const std::vector<std::uint8_t>& 
           "flash behind the image erased, bytes not 0xff: " + std::to_string(notErased));
 }
 
-// The update as the unit's trace saw it: every request byte for byte, and the pauses
-// the program keeps, read from the trace's times alone: from each reply to the next
-// request, and the erase's wait for its reply.
-void checkTrace(const std::wstring& tracePath, const std::vector<std::uint8_t>& image) {
+// The trace's lines with their times; every line must have one.
+std::vector<TraceLine> readTrace(const std::wstring& tracePath) {
     std::vector<std::uint8_t> bytes;
     check(readFileBytes(tracePath, bytes), "trace file read");
     std::vector<TraceLine> lines;
@@ -191,68 +183,73 @@ void checkTrace(const std::wstring& tracePath, const std::vector<std::uint8_t>& 
         start = end + 1;
     }
     check(withoutTime == 0, std::to_string(withoutTime) + " trace lines without a time");
-    // The update starts with the lock request; the probe's exchanges stand before it.
-    std::size_t first = 0;
-    while (first < lines.size() && lines[first].entry.rfind("> 01 0b 01 01", 0) != 0) ++first;
-    const std::size_t exchanges = 4 + kBlocks + 2;
-    check(lines.size() - first == 2 * exchanges,
-          "trace holds the update's " + std::to_string(2 * exchanges) + " lines, has " +
-              std::to_string(lines.size() - first));
-    if (lines.size() - first != 2 * exchanges) return;
+    return lines;
+}
 
+// The pauses the program keeps, read from the trace's times alone: from each reply
+// to the next request, and the erase's wait for its reply. `update` holds the
+// update's lines, request and reply by turns.
+void checkPauses(const std::vector<TraceLine>& update) {
     // The pause before each request after the first, in exchange order.
-    std::vector<std::uint64_t> pauses = {20, 20, 4020};
-    pauses.insert(pauses.end(), kBlocks, 20);  // before the first block, and between blocks
-    pauses.insert(pauses.end(), {20, 0});      // protection on after the last block, lock reset
-    std::uint64_t shortestStep = UINT64_MAX;
+    std::vector<std::uint64_t> pauses = {kPreparationPauseMs, kPreparationPauseMs,
+                                         kErasePauseMs + kPreparationPauseMs};
+    pauses.push_back(kPreparationPauseMs);  // before the first block
+    pauses.insert(pauses.end(), kBlocks - 1, kBlockPauseMs);
+    pauses.insert(pauses.end(), {kBlockPauseMs, 0});  // protection on, lock reset
+    std::uint64_t shortestBlockPause = UINT64_MAX;
     std::size_t tooShort = 0;
-    for (std::size_t exchange = 1; exchange < exchanges; ++exchange) {
-        const TraceLine& reply = lines[first + 2 * exchange - 1];
-        const TraceLine& request = lines[first + 2 * exchange];
-        const std::uint64_t gap = request.ms - reply.ms;
+    for (std::size_t exchange = 1; exchange < update.size() / 2; ++exchange) {
+        const std::uint64_t gap = update[2 * exchange].ms - update[2 * exchange - 1].ms;
         if (gap < pauses[exchange - 1]) ++tooShort;
-        if (pauses[exchange - 1] == 20) shortestStep = std::min(shortestStep, gap);
+        if (exchange > 4 && exchange <= 4 + kBlocks) {
+            shortestBlockPause = std::min(shortestBlockPause, gap);
+        }
     }
-    const TraceLine& eraseRequest = lines[first + 4];
-    const TraceLine& eraseReply = lines[first + 5];
+    const TraceLine& eraseRequest = update[4];
+    const TraceLine& eraseReply = update[5];
     check(eraseRequest.entry.rfind("> 01 1e", 0) == 0, "third update request is the erase");
-    const std::uint64_t eraseWait = eraseReply.ms - eraseRequest.ms;
-    const std::uint64_t eraseToAddress = lines[first + 6].ms - eraseReply.ms;
     std::printf(
-        "     from the trace: shortest 20 ms step %llu ms, erase reply after %llu ms, "
+        "     from the trace: shortest pause between blocks %llu ms, erase reply after %llu ms, "
         "address %llu ms after it, update %llu ms\n",
-        static_cast<unsigned long long>(shortestStep), static_cast<unsigned long long>(eraseWait),
-        static_cast<unsigned long long>(eraseToAddress),
-        static_cast<unsigned long long>(lines.back().ms - lines[first].ms));
+        static_cast<unsigned long long>(shortestBlockPause),
+        static_cast<unsigned long long>(eraseReply.ms - eraseRequest.ms),
+        static_cast<unsigned long long>(update[6].ms - eraseReply.ms),
+        static_cast<unsigned long long>(update.back().ms - update.front().ms));
     check(tooShort == 0, std::to_string(tooShort) + " pauses shorter than they must be");
     if (usesVirtualUnit()) {
         // The virtual unit stamps a reply when it makes it, not when the program
         // reads it: the erase's wait shows only in the time to the address.
-        check(lines[first + 6].ms - eraseRequest.ms >= 1000 + 4000 + 20,
-              "address request at least 5020 ms after the erase request");
+        check(update[6].ms - eraseRequest.ms >=
+                  kEraseReplyDelayMs + kErasePauseMs + kPreparationPauseMs,
+              "address request long enough after the erase request");
     } else {
-        check(eraseWait >= 1000, "erase reply read at least 1000 ms after its request");
+        check(eraseReply.ms - eraseRequest.ms >= kEraseReplyDelayMs,
+              "erase reply read no earlier than the unit gives it");
     }
+}
 
-    // Every request, byte for byte: the preparation, each block of the image with
-    // erased flash behind a short one, then protection and lock restored.
-    const auto requestLine = [](std::vector<std::uint8_t> bytes, std::uint8_t fill) {
-        bytes.resize(60, fill);
-        static const char digits[] = "0123456789abcdef";
-        std::string line = ">";
-        for (std::uint8_t b : bytes) {
-            line += ' ';
-            line += digits[b >> 4];
-            line += digits[b & 0xF];
-        }
-        return line;
-    };
+// A request's trace entry: the bytes given, then `fill` up to the 60-byte report.
+std::string requestLine(std::vector<std::uint8_t> bytes, std::uint8_t fill) {
+    bytes.resize(60, fill);
+    static const char digits[] = "0123456789abcdef";
+    std::string line = ">";
+    for (std::uint8_t b : bytes) {
+        line += ' ';
+        line += digits[b >> 4];
+        line += digits[b & 0xF];
+    }
+    return line;
+}
+
+// Every request, byte for byte: the preparation, each block of the image with
+// erased flash behind a short one, then protection and lock restored.
+void checkRequests(const std::vector<TraceLine>& update, const std::vector<std::uint8_t>& image) {
     std::vector<std::string> expected = {
         requestLine({0x01, 0x0B, 0x01, 0x01}, 0), requestLine({0x01, 0x20, 0x01, 0x00}, 0),
         requestLine({0x01, 0x1E, 0x04, 0x00, 0xE9, 0x52, 0x7C, 0x3A}, 0),
         requestLine({0x01, 0x1F, 0x09, 0x01, 0, 0, 0, 0, 0xE9, 0x52, 0x7C, 0x3A}, 0)};
-    for (std::size_t offset = 0; offset < image.size(); offset += kBlockBytes) {
-        const std::size_t length = std::min(kBlockBytes, image.size() - offset);
+    for (std::size_t offset = 0; offset < image.size(); offset += 48) {
+        const std::size_t length = std::min<std::size_t>(48, image.size() - offset);
         std::vector<std::uint8_t> block = {0x01, 0x1B, static_cast<std::uint8_t>(length), 0x00};
         block.insert(block.end(), image.begin() + static_cast<std::ptrdiff_t>(offset),
                      image.begin() + static_cast<std::ptrdiff_t>(offset + length));
@@ -262,15 +259,32 @@ void checkTrace(const std::wstring& tracePath, const std::vector<std::uint8_t>& 
     expected.push_back(requestLine({0x01, 0x0B, 0x01, 0x00}, 0));
     std::size_t differing = 0;
     std::size_t firstDiffering = expected.size();
-    for (std::size_t exchange = 0; exchange < expected.size() && exchange < exchanges; ++exchange) {
-        if (lines[first + 2 * exchange].entry != expected[exchange]) {
-            if (differing++ == 0) firstDiffering = exchange;
+    for (std::size_t exchange = 0; exchange < expected.size(); ++exchange) {
+        if (update[2 * exchange].entry != expected[exchange] && differing++ == 0) {
+            firstDiffering = exchange;
         }
     }
-    check(expected.size() == exchanges && differing == 0,
-          differing == 0 ? "every request of the update as expected, byte for byte"
-                         : std::to_string(differing) + " requests not as expected, the first at " +
-                               "exchange " + std::to_string(firstDiffering));
+    check(differing == 0, differing == 0
+                              ? "every request of the update as expected, byte for byte"
+                              : std::to_string(differing) + " requests not as expected, the " +
+                                    "first at exchange " + std::to_string(firstDiffering));
+}
+
+// The update as the unit's trace saw it: its pauses and its requests.
+void checkTrace(const std::wstring& tracePath, const std::vector<std::uint8_t>& image) {
+    const std::vector<TraceLine> lines = readTrace(tracePath);
+    // The update starts with the lock request; the probe's exchanges stand before it.
+    std::size_t first = 0;
+    while (first < lines.size() && lines[first].entry.rfind("> 01 0b 01 01", 0) != 0) ++first;
+    const std::size_t exchanges = 4 + kBlocks + 2;
+    check(lines.size() - first == 2 * exchanges,
+          "trace holds the update's " + std::to_string(2 * exchanges) + " lines, has " +
+              std::to_string(lines.size() - first));
+    if (lines.size() - first != 2 * exchanges) return;
+    const std::vector<TraceLine> update(lines.begin() + static_cast<std::ptrdiff_t>(first),
+                                        lines.end());
+    checkPauses(update);
+    checkRequests(update, image);
 }
 
 // A whole update, in real time. With an installed version of 1.0 or more the second
@@ -344,14 +358,10 @@ void updateOlderOrSameScenario(ScenarioContext& context) {
 
 // The unit is pulled out at the 940th block, half way through the stream.
 void updateUnpluggedScenario(ScenarioContext& context) {
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "update-unplugged", context.languageTag);
+    const std::wstring path = scenarioFile(context, "update-unplugged");
     Program program;
-    if (!startEmulated(program, context.program, path,
-                       "fault = unplug command=CMD_WRITE_BLOCK occurrence=940\n")) {
-        return;
-    }
-    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    HWND dialog = startReady(program, context, path,
+                             "fault = unplug command=CMD_WRITE_BLOCK occurrence=940\n");
     if (dialog == nullptr || !startUpdate(program, dialog)) return;
 
     const ProgressSeen seen = followStream(program, dialog);
@@ -386,9 +396,7 @@ void updateUnpluggedScenario(ScenarioContext& context) {
               "hint replaced only once the box is answered");
     captureWindow(dialog, context.outputFolder + L"\\update-unplugged-" +
                               widen(context.languageTag) + L".bmp");
-    if (!bringToFront(box)) return;
-    pressKey(VK_RETURN);
-    waitBoxGone(box);
+    if (!answerWithEnter(box)) return;
 
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
                              kBoxTimeoutMs),
@@ -408,15 +416,11 @@ void updateUnpluggedScenario(ScenarioContext& context) {
 // system a few seconds later: the failure is reported, then the return is announced
 // like a real plug and the unit is found ready for another update.
 void updateReplugScenario(ScenarioContext& context) {
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "update-replugged", context.languageTag);
+    const std::wstring path = scenarioFile(context, "update-replugged");
     Program program;
-    if (!startEmulated(program, context.program, path,
-                       "fault = unplug command=CMD_SYSTEM_LOCK replug_after_ms=" +
-                           std::to_string(kReplugAfterMs) + "\n")) {
-        return;
-    }
-    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    HWND dialog = startReady(program, context, path,
+                             "fault = unplug command=CMD_SYSTEM_LOCK replug_after_ms=" +
+                                 std::to_string(kReplugAfterMs) + "\n");
     if (dialog == nullptr || !startUpdate(program, dialog)) return;
 
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);

@@ -13,8 +13,6 @@
 namespace orvanta::driver {
 namespace {
 
-constexpr std::uint32_t kStartTimeoutMs = 60000;
-constexpr std::uint32_t kBoxTimeoutMs = 20000;
 constexpr std::uint32_t kSecondCopyExitMs = 15000;
 constexpr int kArrivals = 20;
 
@@ -38,11 +36,9 @@ int requestsInTrace(const std::wstring& tracePath) {
 // "Update" clicked, the confirmation cancelled with Esc, then the unit pulled out
 // while the button still has the focus, and plugged in again.
 void keyboardAfterRemovalScenario(ScenarioContext& context) {
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "keyboard-after-removal", context.languageTag);
+    const std::wstring path = scenarioFile(context, "keyboard-after-removal");
     Program program;
-    if (!startEmulated(program, context.program, path, "")) return;
-    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    HWND dialog = startReady(program, context, path, "");
     if (dialog == nullptr || !clickControl(dialog, IDC_UPDATE)) return;
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr, "confirmation shown after the click");
@@ -67,14 +63,12 @@ void keyboardAfterRemovalScenario(ScenarioContext& context) {
 // to the front and never talks to the unit. Once the first copy has ended, a start
 // works as usual.
 void secondCopyScenario(ScenarioContext& context) {
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "second-copy", context.languageTag);
+    const std::wstring path = scenarioFile(context, "second-copy");
     const std::wstring tracePath = path + L".trace";
     DeleteFileW(tracePath.c_str());
     const std::string scenario = "trace_file = " + narrow(tracePath) + "\n";
     Program first;
-    if (!startEmulated(first, context.program, path, scenario)) return;
-    HWND dialog = waitForReady(first, kStartTimeoutMs);
+    HWND dialog = startReady(first, context, path, scenario);
     if (dialog == nullptr) return;
     const int probeRequests = requestsInTrace(tracePath);
     check(probeRequests > 0, "the first copy's probe is in the trace");
@@ -97,8 +91,7 @@ void secondCopyScenario(ScenarioContext& context) {
     checkKeyboardAlive(first, dialog, "in the first copy");
 
     Program third;
-    if (!startEmulated(third, context.program, path, scenario)) return;
-    HWND thirdDialog = waitForReady(third, kStartTimeoutMs);
+    HWND thirdDialog = startReady(third, context, path, scenario);
     if (thirdDialog == nullptr) return;
     check(requestsInTrace(tracePath) == 2 * probeRequests, "a later start probes the unit");
     closeAndCheckExit(third, thirdDialog);
@@ -108,8 +101,7 @@ void secondCopyScenario(ScenarioContext& context) {
 // the user swaps the unit for one with a compatible ESC. One box at a time, and
 // after it the dialog shows what is really connected.
 void arrivalsUnderBoxScenario(ScenarioContext& context) {
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "arrivals-under-box", context.languageTag);
+    const std::wstring path = scenarioFile(context, "arrivals-under-box");
     Program program;
     if (!startEmulated(program, context.program, path,
                        "unit_present = false\nesc_type_code = 0x12345678\n")) {
@@ -134,9 +126,7 @@ void arrivalsUnderBoxScenario(ScenarioContext& context) {
     checkText(controlText(dialog, IDC_HINT_PANEL), hintWithInstructions(IDS_NO_UNIT),
               "nothing handled while the box is open");
 
-    if (!bringToFront(box)) return;
-    pressKey(VK_RETURN);
-    check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "Enter dismisses the box");
+    if (!answerWithEnter(box)) return;
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kBoxTimeoutMs),
           "ready hint after the box");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
