@@ -4,7 +4,7 @@
 //
 // This file is compiled without the stack protector: it changes the guard, and a
 // protected function of its own would find its canary changed on return.
-#define _CRT_RAND_S
+#define _CRT_RAND_S  // NOLINT(bugprone-reserved-identifier): asks the header for rand_s
 #include <windows.h>
 
 #include <cstdint>
