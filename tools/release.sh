@@ -38,6 +38,8 @@ mkdir dist
 # The symbols go to their own file; the program keeps only its name and checksum.
 $mingw-objcopy --only-keep-debug "$built" dist/orvanta-updater.debug
 $mingw-objcopy --strip-all --add-gnu-debuglink=dist/orvanta-updater.debug "$built" "$unsigned"
+# Padded and checksummed as signing does, so that removing a signature gives these bytes.
+python3 tools/pe_align.py "$unsigned"
 bash tools/check-imports.sh $mingw-objdump --hardened "$unsigned" \
   gdi32.dll kernel32.dll msvcrt.dll setupapi.dll user32.dll >/dev/null
 

@@ -4,8 +4,8 @@
 #     copies the checkout twice, into folders of different names and depths, and runs
 #     tools/release.sh in each under another time zone and umask, the second signed with a
 #     throw-away CA's code-signing certificate; the programs before signing and the
-#     symbol files must be equal byte for byte. Leaves the signed release and the CA in
-#     the work folder.
+#     symbol files must be equal byte for byte, and so must the signed program with its
+#     signature removed. Leaves the signed release and the CA in the work folder.
 #   release_test.sh signature <work folder> <firmware image>
 #     checks that signed release: its checksums, its signature against the CA, a copy with
 #     one byte changed refused, its hardening and imports, and its resources.
@@ -77,6 +77,14 @@ reproducible() {
       fail "$left differs between the two folders"
     fi
   done
+  # The signature removed, the signed program is the unsigned one, byte for byte.
+  osslsigncode remove-signature -in "$second/dist/orvanta-updater.exe" \
+    -out "$work/signature-removed.exe" >/dev/null
+  if cmp "$first/dist/orvanta-updater.exe" "$work/signature-removed.exe"; then
+    echo "ok   the signed program without its signature is the unsigned one"
+  else
+    fail "the signed program without its signature differs from the unsigned one"
+  fi
   mv "$second/dist" "$work/dist"
   rm -rf "$work/a" "$work/second-copy"
   exit $status
