@@ -116,7 +116,11 @@ with open(sys.argv[1], "r+b") as f:
   fi
   bash "$source_dir/tools/check-imports.sh" $mingw-objdump --hardened "$program" \
     gdi32.dll kernel32.dll msvcrt.dll setupapi.dll user32.dll || status=1
-  [ -z "$($mingw-objdump -h "$program" | grep -E '\.debug_')" ] || fail "debug sections shipped"
+  local sections
+  sections=$($mingw-objdump -h "$program")
+  if grep -q '\.debug_' <<<"$sections" || ! grep -q '\.gnu_debuglink' <<<"$sections"; then
+    fail "debug sections shipped, or no link to the symbol file"
+  fi
   python3 "$source_dir/resources/check_resources.py" --object "$program" \
     --catalogue "$source_dir/resources/catalogue.txt" --image "$image" \
     --tools "$source_dir/tools" || status=1
