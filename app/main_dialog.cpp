@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/shell.h"
+#include "resources/program_version.h"
 #include "resources/resource_ids.h"
 #include "resources/text_format.h"
 #include "update/update.h"
@@ -15,8 +16,8 @@ namespace {
 // The title names the product and this program's own version, in every language.
 constexpr wchar_t kTitleFormat[] = L"VARIDYNE %s FW Updater %u.%u %s";
 constexpr wchar_t kTitleProgramKind[] = L"Bootloaderupdater";
-constexpr std::uint32_t kProgramVersionMajor = 1;
-constexpr std::uint32_t kProgramVersionMinor = 0;
+constexpr std::uint32_t kProgramVersionMajor = ORVANTA_VERSION_MAJOR;
+constexpr std::uint32_t kProgramVersionMinor = ORVANTA_VERSION_MINOR;
 constexpr std::size_t kTitleBufferChars = 256;
 
 constexpr std::intptr_t kEndRefused = 1;

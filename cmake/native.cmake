@@ -27,6 +27,13 @@ target_compile_definitions(orvanta_tests PRIVATE
   ORVANTA_VIRTUAL_UNIT_INF="${CMAKE_SOURCE_DIR}/virtual-unit/orvanta-virtual-unit.inf")
 gtest_discover_tests(orvanta_tests DISCOVERY_TIMEOUT 60)
 
+# The troubleshooting pages quote every text the program shows as the catalogue has it.
+add_test(NAME docs_troubleshooting
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_troubleshooting.py
+          --catalogue ${CMAKE_SOURCE_DIR}/resources/catalogue.txt --tools ${CMAKE_SOURCE_DIR}/tools
+          en=${CMAKE_SOURCE_DIR}/docs/troubleshooting.md
+          de=${CMAKE_SOURCE_DIR}/docs/troubleshooting.de.md)
+
 # Fuzzing and benchmarks live in folders of their own and add themselves when the
 # tools for them are present. The fuzzer brings its own sanitizers, so the sanitizer
 # build leaves it out.

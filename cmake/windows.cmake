@@ -1,8 +1,22 @@
 # Windows build: the GUI program, its emulated-unit twin, and the tests that drive
 # them under Wine.
 
-# One self-contained file: libgcc, libstdc++ and winpthread linked in.
-set(orvanta_windows_link_options -static -municode -mwindows)
+# One self-contained file: libgcc, libstdc++ and winpthread linked in. ASLR with high
+# entropy and DEP are the linker's defaults for 64-bit programs; they are named here so
+# that no change of default drops them.
+set(orvanta_windows_link_options -static -municode -mwindows
+    -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat)
+
+# The product's code carries stack canaries. The guard and its failure handler come from
+# the program itself (stack_guard_win32.cpp), not from libssp, which would import
+# advapi32.dll; the flag is given to the compiler only, so the driver never links libssp.
+set(orvanta_stack_protector -fstack-protector-strong)
+add_library(orvanta_stack_guard STATIC ${CMAKE_SOURCE_DIR}/app/stack_guard_win32.cpp)
+target_link_libraries(orvanta_stack_guard PRIVATE orvanta_build_flags)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/app/stack_guard_win32.cpp
+  PROPERTIES COMPILE_OPTIONS -fno-stack-protector)
+target_compile_options(orvanta_core PRIVATE ${orvanta_stack_protector})
+target_link_libraries(orvanta_core PUBLIC orvanta_stack_guard)
 
 set(orvanta_win32_sources
   ${CMAKE_SOURCE_DIR}/app/main_win32.cpp
@@ -25,6 +39,7 @@ add_executable(orvanta-updater WIN32
 target_link_libraries(orvanta-updater PRIVATE orvanta_core ${orvanta_system_imports}
   orvanta_build_flags)
 target_link_options(orvanta-updater PRIVATE ${orvanta_windows_link_options})
+target_compile_options(orvanta-updater PRIVATE ${orvanta_stack_protector})
 target_compile_definitions(orvanta-updater PRIVATE UNICODE _UNICODE)
 
 # The same program with the emulated programming unit in place of the HID bus.
@@ -36,10 +51,16 @@ add_executable(orvanta-updater-emulated WIN32
 target_link_libraries(orvanta-updater-emulated PRIVATE orvanta_emulator orvanta_core
   ${orvanta_system_imports} orvanta_build_flags)
 target_link_options(orvanta-updater-emulated PRIVATE ${orvanta_windows_link_options})
+target_compile_options(orvanta-updater-emulated PRIVATE ${orvanta_stack_protector})
 target_compile_definitions(orvanta-updater-emulated PRIVATE UNICODE _UNICODE)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
   add_subdirectory(tests/wine)
+endif()
+
+# The release: reproducible, signed, hardened. Not built by the release itself.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/release/CMakeLists.txt AND NOT ORVANTA_RELEASE)
+  add_subdirectory(tests/release)
 endif()
 
 # The virtual programming unit inside Wine's HID stack, for tests of the real HID bus.

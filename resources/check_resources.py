@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
-"""Checks the compiled resources of the Windows program: reads the resource object (or the
-.res file of an rc-compatible compiler) and compares every resource with what the program
-relies on: the dialog template's exact styles and layout, every catalogue text in both
-languages, the icon images, the picture's format, the firmware image and the manifest.
-Given a second compiler's output, every resource must also be equal byte for byte."""
+"""Checks the compiled resources of the Windows program: reads the resource object, the
+.res file of an rc-compatible compiler or the linked program itself, and compares every
+resource with what the program relies on: the dialog template's exact styles and layout,
+every catalogue text in both languages, the icon images, the picture's format, the firmware
+image, the manifest and the version resource. Given a second compiler's output, every
+resource must also be equal byte for byte."""
 
 import argparse
+import os
+import re
 import struct
 import sys
 
-RT_ICON, RT_BITMAP, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON, RT_MANIFEST = (
-    3, 2, 5, 6, 10, 14, 24)
-ENGLISH_NEUTRAL, GERMAN, ENGLISH_US = 0x0009, 0x0407, 0x0409
+RT_ICON, RT_BITMAP, RT_DIALOG, RT_STRING, RT_RCDATA, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = (
+    3, 2, 5, 6, 10, 14, 16, 24)
+NEUTRAL, ENGLISH_NEUTRAL, GERMAN, ENGLISH_US = 0x0000, 0x0009, 0x0407, 0x0409
 
 WS_POPUP, WS_CHILD, WS_VISIBLE, WS_DISABLED = 0x80000000, 0x40000000, 0x10000000, 0x08000000
 WS_CAPTION, WS_BORDER, WS_SYSMENU, WS_VSCROLL = 0x00C00000, 0x00800000, 0x00080000, 0x00200000
@@ -76,18 +79,20 @@ class Reader:
         return text
 
 
-def read_object(data):
-    """{(type, name, language): bytes} of the .rsrc section of a COFF object. The directory
-    tree is type, then name, then language; in an object file a data entry's address is
-    its offset within the section, made absolute by a relocation at link time."""
-    _, sections, _, _, _, optional, _ = struct.unpack_from("<HHIIIHH", data)
-    rsrc = None
+def read_object(data, coff_offset=0):
+    """{(type, name, language): bytes} of the .rsrc section of a COFF object or of a PE
+    image whose COFF header is at coff_offset. The directory tree is type, then name, then
+    language; in an object file a data entry's address is its offset within the section,
+    made absolute by a relocation at link time, in an image it is the data's address."""
+    _, sections, _, _, _, optional, _ = struct.unpack_from("<HHIIIHH", data, coff_offset)
+    rsrc, base = None, 0
     for k in range(sections):
-        header = struct.unpack_from("<8sIIIIIIHHI", data, 20 + optional + 40 * k)
+        header = struct.unpack_from("<8sIIIIIIHHI", data, coff_offset + 20 + optional + 40 * k)
         if header[0].rstrip(b"\0") == b".rsrc":
             rsrc = data[header[4]:header[4] + header[3]]
+            base = header[2] if coff_offset else 0
     if rsrc is None:
-        raise AssertionError("the object has no .rsrc section")
+        raise AssertionError("no .rsrc section")
 
     def entries(offset):
         named, numbered = struct.unpack_from("<HH", rsrc, offset + 12)
@@ -104,7 +109,7 @@ def read_object(data):
         for name, name_dir in entries(kind_dir & 0x7FFFFFFF):
             for language, leaf in entries(name_dir & 0x7FFFFFFF):
                 start, size = struct.unpack_from("<II", rsrc, leaf)
-                resources[(kind, name, language)] = rsrc[start:start + size]
+                resources[(kind, name, language)] = rsrc[start - base:start - base + size]
     return resources
 
 
@@ -133,6 +138,12 @@ def read_resources(path):
     # A .res file opens with an empty record: data size 0, header size 32.
     if data[:8] == b"\0\0\0\0\x20\0\0\0":
         return read_res(data)
+    # A program opens with "MZ" and points at its "PE" signature from offset 0x3C.
+    if data[:2] == b"MZ":
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise AssertionError("not a PE image")
+        return read_object(data, pe + 4)
     return read_object(data)
 
 
@@ -218,7 +229,78 @@ def check_icons(resources, failures):
         failures.append(f"icon group 123 holds sizes {sizes}, want {ICON_SIZES_PX}")
 
 
-def check(resources, catalogue, image, failures):
+def version_nodes(data, offset, end):
+    """The children of a version-resource node: (key, value, children) each, where value
+    is the text of a text node and the bytes of a binary one."""
+    nodes = []
+    while offset + 6 <= end:
+        r = Reader(data, offset)
+        length, value_length, kind = r.take("HHH")
+        key = r.wstring()
+        r.align()
+        if kind == 1:
+            value = data[r.offset:r.offset + 2 * value_length].decode("utf-16-le").rstrip("\0")
+            r.offset += 2 * value_length
+        else:
+            value = data[r.offset:r.offset + value_length]
+            r.offset += value_length
+        r.align()
+        nodes.append((key, value, version_nodes(data, r.offset, offset + length)))
+        offset = (offset + length + 3) // 4 * 4
+    return nodes
+
+
+def read_version_header(path):
+    with open(path, encoding="utf-8") as f:
+        defines = dict(re.findall(r"#define ORVANTA_VERSION_(\w+) (\S+)", f.read()))
+    numbers = [int(defines[part]) for part in ("MAJOR", "MINOR", "PATCH", "BUILD")]
+    return numbers, defines["TEXT"].strip('"')
+
+
+VERSION_KEYS = {"CompanyName", "FileDescription", "FileVersion", "InternalName",
+                "LegalCopyright", "OriginalFilename", "ProductName", "ProductVersion"}
+VERSION_BLOCKS = {"040904b0": (ENGLISH_US, 1200), "040704b0": (GERMAN, 1200)}
+
+
+def check_version(data, version, failures):
+    """One VS_VERSIONINFO: the fixed part's numbers from the version header, and a block of
+    texts in each language of the catalogue, announced in the translation list."""
+    numbers, text = version
+    root = version_nodes(data, 0, len(data))
+    if len(root) != 1 or root[0][0] != "VS_VERSION_INFO":
+        failures.append("version: not one VS_VERSION_INFO")
+        return
+    _, fixed, children = root[0]
+    fields = struct.unpack_from("<13I", fixed) if len(fixed) == 52 else (0,) * 13
+    file_version, product_version = fields[2:4], fields[4:6]
+    want_version = (numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3])
+    if fields[0] != 0xFEEF04BD or file_version != want_version or product_version != want_version:
+        failures.append(f"version: fixed part {fields}, want version {numbers}")
+    if fields[7:10] != (0, 0x40004, 1):  # no flags, VOS_NT_WINDOWS32, VFT_APP
+        failures.append(f"version: flags, system or type {fields[7:10]}")
+    if text != ".".join(map(str, numbers)):
+        failures.append(f"version: text {text!r} is not the numbers {numbers}")
+    sections = {key: (value, nodes) for key, value, nodes in children}
+    blocks = {key: {k: v for k, v, _ in nodes} for key, _, nodes in
+              sections.get("StringFileInfo", (None, []))[1]}
+    if set(blocks) != set(VERSION_BLOCKS):
+        failures.append(f"version: text blocks {sorted(blocks)}, want {sorted(VERSION_BLOCKS)}")
+    for key, texts in blocks.items():
+        wrong = [k for k in VERSION_KEYS if not texts.get(k)] + sorted(set(texts) - VERSION_KEYS)
+        if (wrong or texts["CompanyName"] != "VARIDYNE"
+                or texts["OriginalFilename"] != "orvanta-updater.exe"
+                or texts["FileVersion"] != text or texts["ProductVersion"] != text
+                or "ORVANTA 210 HV" not in texts["ProductName"]
+                or "ORVANTA 210 HV" not in texts["FileDescription"]
+                or not texts["LegalCopyright"].startswith("Copyright")):
+            failures.append(f"version: block {key} holds {texts}")
+    raw = [v for k, v, _ in sections.get("VarFileInfo", (None, []))[1] if k == "Translation"]
+    pairs = sorted(struct.iter_unpack("<HH", raw[0])) if len(raw) == 1 else []
+    if pairs != sorted(VERSION_BLOCKS.values()):
+        failures.append(f"version: translations {pairs}")
+
+
+def check(resources, catalogue, image, version, failures):
     kinds = {}
     for key in resources:
         kinds.setdefault((key[0], key[2]), []).append(key[1])
@@ -247,10 +329,16 @@ def check(resources, catalogue, image, failures):
             or any(w in manifest for w in ("dependency", "dpiAware", "compatibility"))):
         failures.append("manifest 1 under 0x0409 does not ask for asInvoker alone")
 
+    versions = {k: v for k, v in resources.items() if k[0] == RT_VERSION}
+    if list(versions) != [(RT_VERSION, 1, NEUTRAL)]:
+        failures.append(f"version resources: {list(versions)}, want one, 1, language-neutral")
+    for data in versions.values():
+        check_version(data, version, failures)
+
     expected_kinds = {(RT_DIALOG, ENGLISH_NEUTRAL), (RT_DIALOG, GERMAN),
                       (RT_STRING, ENGLISH_NEUTRAL), (RT_STRING, GERMAN), (RT_ICON, GERMAN),
                       (RT_GROUP_ICON, GERMAN), (RT_BITMAP, GERMAN), (RT_RCDATA, GERMAN),
-                      (RT_MANIFEST, ENGLISH_US)}
+                      (RT_MANIFEST, ENGLISH_US), (RT_VERSION, NEUTRAL)}
     if set(kinds) != expected_kinds:
         failures.append(f"unexpected resource types or languages: "
                         f"{sorted(set(kinds) ^ expected_kinds)}")
@@ -270,7 +358,8 @@ def compare(resources, other, failures):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--object", required=True, help="the compiled resource object or .res")
+    parser.add_argument("--object", required=True,
+                        help="the compiled resource object, a .res file or the program")
     parser.add_argument("--catalogue", required=True)
     parser.add_argument("--image", required=True, help="the firmware image file")
     parser.add_argument("--tools", required=True, help="folder of gen_catalogue.py")
@@ -284,7 +373,8 @@ def main():
     with open(args.image, "rb") as f:
         image = f.read()
     failures = []
-    check(resources, gen_catalogue.parse_catalogue(args.catalogue), image, failures)
+    version = read_version_header(os.path.join(os.path.dirname(__file__), "program_version.h"))
+    check(resources, gen_catalogue.parse_catalogue(args.catalogue), image, version, failures)
     if args.same_as:
         compare(resources, read_resources(args.same_as), failures)
     for failure in failures:

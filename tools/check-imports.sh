@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# Fails when a Windows image imports a DLL outside the list allowed for it, or, with
-# --native, when it is not a native-subsystem image (a driver).
+# Fails when a Windows image imports a DLL outside the list allowed for it, with --native
+# when it is not a native-subsystem image (a driver), and with --hardened when it lacks
+# ASLR with high entropy (and the relocations it needs) or DEP.
 #   check-imports.sh <objdump> GROUP [-- GROUP]...
-#   GROUP: [--native] <image> <allowed dll>...
+#   GROUP: [--native | --hardened] <image> <allowed dll>...
 set -euo pipefail
 objdump=$1
 shift
 status=0
 while [ $# -gt 0 ]; do
   native=false
+  hardened=false
   if [ "$1" = "--native" ]; then
     native=true
+    shift
+  elif [ "$1" = "--hardened" ]; then
+    hardened=true
     shift
   fi
   image=$1
@@ -26,6 +31,19 @@ while [ $# -gt 0 ]; do
   if $native && ! grep -Eq '^Subsystem\s+00000001' <<<"$headers"; then
     echo "FAIL $(basename "$image") is not a native-subsystem image"
     status=1
+  fi
+  if $hardened; then
+    # IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA, _DYNAMIC_BASE and _NX_COMPAT.
+    flags=$(sed -n 's/^DllCharacteristics\s*//p' <<<"$headers")
+    if [ -z "$flags" ] || [ $((0x$flags & 0x160)) -ne $((0x160)) ]; then
+      echo "FAIL $(basename "$image") DllCharacteristics ${flags:-missing}: want ASLR, high entropy, DEP"
+      status=1
+    elif grep -q 'relocations stripped' <<<"$headers" || ! grep -q 'Base Relocation Directory \[\.reloc\]' <<<"$headers"; then
+      echo "FAIL $(basename "$image") has no relocations, so it cannot move"
+      status=1
+    else
+      echo "ok   $(basename "$image") DllCharacteristics $flags: ASLR, high entropy, DEP"
+    fi
   fi
   if [ ${#imports[@]} -eq 0 ]; then
     echo "FAIL no import table read from $image"

@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-utils imagemagick locales
   clang clang-tidy clang-format libclang-rt-14-dev llvm-14
+  git osslsigncode openssl
 )
 
 missing=()

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The release as a user receives it.
+#   release_test.sh reproducible <work folder>
+#     copies the checkout twice, into folders of different names and depths, and runs
+#     tools/release.sh in each under another time zone and umask, the second signed with a
+#     throw-away CA's code-signing certificate; the programs before signing and the
+#     symbol files must be equal byte for byte, and so must the signed program with its
+#     signature removed. Leaves the signed release and the CA in the work folder.
+#   release_test.sh signature <work folder> <firmware image>
+#     checks that signed release: its checksums, its signature against the CA, a copy with
+#     one byte changed refused, its hardening and imports, and its resources.
+set -euo pipefail
+mode=$1
+work=$(realpath -m "$2")
+source_dir=$(realpath "$(dirname "$0")/../..")
+mingw=x86_64-w64-mingw32
+status=0
+
+fail() {
+  echo "FAIL $*"
+  status=1
+}
+
+make_ca() {
+  local ca=$1
+  mkdir -p "$ca"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throw-away test CA" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
+    -keyout "$ca/ca.key" -out "$ca/ca.pem" 2>/dev/null
+  openssl req -newkey rsa:2048 -nodes -subj "/O=VARIDYNE/CN=VARIDYNE test code signing" \
+    -keyout "$ca/sign.key" -out "$ca/sign.csr" 2>/dev/null
+  printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" \
+    "extendedKeyUsage=codeSigning" >"$ca/sign.ext"
+  openssl x509 -req -in "$ca/sign.csr" -CA "$ca/ca.pem" -CAkey "$ca/ca.key" \
+    -CAcreateserial -days 2 -extfile "$ca/sign.ext" -out "$ca/sign.pem" 2>/dev/null
+  cat "$ca/sign.pem" "$ca/ca.pem" >"$ca/chain.pem"
+}
+
+# The checkout's files as they stand, uncommitted changes included, without builds.
+copy_checkout() {
+  local target=$1
+  mkdir -p "$target"
+  git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
+    tar -C "$source_dir" --null --ignore-failed-read -T - -cf - 2>/dev/null |
+    tar -C "$target" -xf -
+}
+
+reproducible() {
+  rm -rf "$work"
+  mkdir -p "$work"
+  make_ca "$work/ca"
+  local epoch first second
+  epoch=$(git -C "$source_dir" log -1 --format=%ct)
+  first=$work/a/src
+  second=$work/second-copy/deeper/updater
+  # The copies are no git checkouts: the time comes from the checkout under test.
+  (umask 077 && copy_checkout "$first")
+  (umask 002 && copy_checkout "$second")
+  (umask 077 && cd "$first" && unset ORVANTA_SIGN_CERT ORVANTA_SIGN_KEY &&
+    TZ=Pacific/Kiritimati SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
+      bash tools/release.sh >"$work/a.log" 2>&1) || fail "first release build (see $work/a.log)"
+  (umask 002 && cd "$second" &&
+    TZ=America/Adak SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
+      ORVANTA_SIGN_CERT=$work/ca/chain.pem ORVANTA_SIGN_KEY=$work/ca/sign.key \
+      bash tools/release.sh >"$work/b.log" 2>&1) || fail "second release build (see $work/b.log)"
+  [ $status -eq 0 ] || exit 1
+  grep -q "UNSIGNED" "$work/a.log" || fail "the unsigned release does not say so"
+  grep -q "is signed with" "$work/b.log" || fail "the signed release does not say so"
+
+  local left right
+  for pair in "dist/orvanta-updater.exe build/release/orvanta-updater-unsigned.exe" \
+    "dist/orvanta-updater.debug dist/orvanta-updater.debug"; do
+    read -r left right <<<"$pair"
+    if cmp "$first/$left" "$second/$right"; then
+      echo "ok   $left: $(sha256sum <"$first/$left" | cut -d' ' -f1) from both folders"
+    else
+      fail "$left differs between the two folders"
+    fi
+  done
+  # The signature removed, the signed program is the unsigned one, byte for byte.
+  osslsigncode remove-signature -in "$second/dist/orvanta-updater.exe" \
+    -out "$work/signature-removed.exe" >/dev/null
+  if cmp "$first/dist/orvanta-updater.exe" "$work/signature-removed.exe"; then
+    echo "ok   the signed program without its signature is the unsigned one"
+  else
+    fail "the signed program without its signature differs from the unsigned one"
+  fi
+  mv "$second/dist" "$work/dist"
+  rm -rf "$work/a" "$work/second-copy"
+  exit $status
+}
+
+signature() {
+  local image=$1
+  local dist=$work/dist program=$work/dist/orvanta-updater.exe
+  (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not describe dist/"
+  if osslsigncode verify -CAfile "$work/ca/ca.pem" -in "$program" >"$work/verify.log" 2>&1; then
+    echo "ok   the signature verifies against the CA"
+  else
+    fail "the signature does not verify (see $work/verify.log)"
+  fi
+  grep -q "Message digest algorithm *: SHA256" "$work/verify.log" || fail "not signed with SHA-256"
+  # One byte of the code changed, well inside the signed part.
+  local changed=$work/changed.exe offset
+  cp "$program" "$changed"
+  offset=$(($(stat -c %s "$program") / 4))
+  python3 -c 'import sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek(int(sys.argv[2])); byte = f.read(1)[0]; f.seek(int(sys.argv[2])); f.write(bytes([byte ^ 1]))
+' "$changed" "$offset"
+  cmp -s "$program" "$changed" && fail "the copy was not changed"
+  if osslsigncode verify -CAfile "$work/ca/ca.pem" -in "$changed" >"$work/changed.log" 2>&1; then
+    fail "a copy with one changed byte still verifies"
+  else
+    echo "ok   a copy with one changed byte is refused"
+  fi
+  bash "$source_dir/tools/check-imports.sh" $mingw-objdump --hardened "$program" \
+    gdi32.dll kernel32.dll msvcrt.dll setupapi.dll user32.dll || status=1
+  local sections
+  sections=$($mingw-objdump -h "$program")
+  if grep -q '\.debug_' <<<"$sections" || ! grep -q '\.gnu_debuglink' <<<"$sections"; then
+    fail "debug sections shipped, or no link to the symbol file"
+  fi
+  python3 "$source_dir/resources/check_resources.py" --object "$program" \
+    --catalogue "$source_dir/resources/catalogue.txt" --image "$image" \
+    --tools "$source_dir/tools" || status=1
+  exit $status
+}
+
+case $mode in
+  reproducible) reproducible ;;
+  signature) signature "$3" ;;
+  *)
+    echo "usage: $0 reproducible|signature <work folder>" >&2
+    exit 2
+    ;;
+esac
