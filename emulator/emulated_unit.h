@@ -79,6 +79,9 @@ struct UnitConfig {
     std::uint32_t replyLatencyMs = 0;
     // Extra time the erase takes before the unit answers it.
     std::uint32_t eraseDurationMs = 0;
+    // Another program holds the unit open for talking: it can be identified but
+    // not opened for reading and writing.
+    bool heldByOtherProgram = false;
 };
 
 enum class FaultKind {

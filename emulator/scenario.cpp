@@ -241,6 +241,8 @@ bool applyKey(const std::string& key, const std::string& value, Scenario& s, std
         ok = parseField(value, u.replyLatencyMs);
     } else if (key == "erase_duration_ms") {
         ok = parseField(value, u.eraseDurationMs);
+    } else if (key == "held_by_other_program") {
+        ok = parseBool(value, u.heldByOtherProgram);
     } else if (key == "unit_present") {
         ok = parseBool(value, s.unitPresent);
     } else if (key == "other_device") {

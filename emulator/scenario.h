@@ -26,6 +26,8 @@
 //   reply_latency_ms = 0             time from each request to its reply
 //   erase_duration_ms = 0            extra time before the erase is answered
 //   unit_present = true              false: the unit is not plugged in at start
+//   held_by_other_program = false    true: its open for talking is refused with 32,
+//                                    as when another program holds it
 //   other_device = 0x046d 0xc52b     another HID device, listed before the unit
 //   fault = KIND SELECTOR [value=N] [replug_after_ms=M]
 //       KIND: error_status | wrong_echo | write_fails | read_fails | no_answer | unplug

@@ -14,7 +14,8 @@
 namespace orvanta {
 
 // The portable code's copies of the system's values.
-static_assert(kErrorGenFailure == ERROR_GEN_FAILURE &&
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED && kErrorGenFailure == ERROR_GEN_FAILURE &&
+              kErrorSharingViolation == ERROR_SHARING_VIOLATION &&
               kErrorDeviceNotConnected == ERROR_DEVICE_NOT_CONNECTED &&
               kErrorTimeout == ERROR_TIMEOUT);
 
@@ -107,15 +108,18 @@ InterfaceLookup Win32HidBus::interfaceAt(std::uint32_t index, std::wstring& path
 
 void Win32HidBus::endEnumeration() { deviceList_.reset(); }
 
-HidHandle Win32HidBus::open(const std::wstring& path) {
-    // No sharing: every open handle of a HID interface receives every input
-    // report, so a second reader or writer (another program, or a stray copy of
-    // this one) could take a reply meant for us or put its own request between two
-    // blocks. While the link holds the unit, others can still open it without read
-    // or write access (enough to read its ids), but not to talk to it; and a unit
-    // that some other program holds for talking is not taken over.
-    HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+HidHandle Win32HidBus::open(const std::wstring& path, HidAccess access) {
+    // Identifying asks for no access and shares everything: the HID class lets such
+    // an open through whoever holds the device, and it is enough for the ids and the
+    // report lengths. Talking shares nothing: every open handle of a HID interface
+    // receives every input report, so a second reader or writer (another program,
+    // or a stray copy of this one) could take a reply meant for us or put its own
+    // request between two blocks; and a unit that some other program holds for
+    // talking is not taken over.
+    const bool talk = access == HidAccess::talk;
+    HANDLE device = CreateFileW(path.c_str(), talk ? GENERIC_READ | GENERIC_WRITE : 0,
+                                talk ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, talk ? FILE_FLAG_OVERLAPPED : 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
         recordError(GetLastError());
         return kInvalidHidHandle;

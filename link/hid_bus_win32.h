@@ -23,7 +23,7 @@ public:
     bool beginEnumeration() override;
     InterfaceLookup interfaceAt(std::uint32_t index, std::wstring& path) override;
     void endEnumeration() override;
-    HidHandle open(const std::wstring& path) override;
+    HidHandle open(const std::wstring& path, HidAccess access) override;
     bool attributes(HidHandle handle, HidAttributes& out) override;
     bool capabilities(HidHandle handle, HidCaps& out) override;
     IoOutcome write(HidHandle handle, const std::uint8_t* data, std::size_t length,
