@@ -11,8 +11,8 @@ namespace {
 // Windows 8 lack it, and those before Windows 11 do not know the flag; either is
 // ignored, as there the resolution is kept anyway.
 void keepTimerResolutionWhenHidden(bool keep) {
-    using SetProcessInformationFunction = BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS,
-                                                        LPVOID, DWORD);
+    using SetProcessInformationFunction =
+        BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
     HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     if (kernel32 == nullptr) return;
     const auto setProcessInformation = reinterpret_cast<SetProcessInformationFunction>(
