@@ -362,7 +362,7 @@ bool EmulatedBus::capabilities(HidHandle handle, HidCaps& out) {
 }
 
 IoOutcome EmulatedBus::write(HidHandle handle, const std::uint8_t* data, std::size_t length,
-                             std::uint32_t /*timeoutMs*/) {
+                             std::uint32_t timeoutMs) {
     plugDueUnits();
     Interface* iface = talkingInterface(handle);
     if (iface == nullptr) {
@@ -377,6 +377,9 @@ IoOutcome EmulatedBus::write(HidHandle handle, const std::uint8_t* data, std::si
     const UnitTransfer transfer = iface->unit->receiveRequest(data, length);
     if (transfer.unplugged) {
         noteUnplug(*iface);
+    }
+    if (transfer.neverEnds) {
+        clock_.sleepMs(timeoutMs);
     }
     if (transfer.outcome != IoOutcome::done) {
         fail(transfer.lastError);

@@ -124,6 +124,7 @@ constexpr KindName kKindNames[] = {
     {"error_status", FaultKind::errorStatus}, {"wrong_echo", FaultKind::wrongEcho},
     {"write_fails", FaultKind::writeFails},   {"read_fails", FaultKind::readFails},
     {"no_answer", FaultKind::noAnswer},       {"unplug", FaultKind::unplug},
+    {"write_hangs", FaultKind::writeHangs},
 };
 
 bool parseFault(const std::string& text, Fault& out, std::string& why) {

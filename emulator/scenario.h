@@ -31,6 +31,7 @@
 //   other_device = 0x046d 0xc52b     another HID device, listed before the unit
 //   fault = KIND SELECTOR [value=N] [replug_after_ms=M]
 //       KIND: error_status | wrong_echo | write_fails | read_fails | no_answer | unplug
+//             | write_hangs (the request's write never ends, even when cancelled)
 //       SELECTOR: command=NAME [occurrence=N]   NAME a CMD_ name or a code; N counts
 //                                               from 1, 0 hits every such exchange
 //               | exchange=N                    N counts all exchanges from 1

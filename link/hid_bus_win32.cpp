@@ -7,6 +7,7 @@
 #include <hidsdi.h>
 #include <hidpi.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cwchar>
 #include <vector>
@@ -20,6 +21,9 @@ static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED && kErrorGenFailure == E
               kErrorTimeout == ERROR_TIMEOUT);
 
 namespace {
+
+// How long a cancelled transfer is waited for before it is given up on.
+constexpr DWORD kCancelWaitMs = 3000;
 
 // A detail record larger than this is not a device path.
 constexpr DWORD kMaxDetailBytes = 64 * 1024;
@@ -41,7 +45,21 @@ void Win32HidBus::DeviceListDeleter::operator()(void* list) const {
 
 Win32HidBus::Win32HidBus() = default;
 
-Win32HidBus::~Win32HidBus() = default;
+// A transfer's memory belongs to it until the system has ended it; a transfer given up
+// on and never ended keeps it for the life of the process.
+struct Win32HidBus::Transfer {
+    OVERLAPPED overlapped{};
+    UniqueEvent event;
+    std::vector<std::uint8_t> buffer;
+
+    bool ended() const { return HasOverlappedIoCompleted(&overlapped); }
+};
+
+Win32HidBus::~Win32HidBus() {
+    releaseEndedTransfers();
+    // The system may still write into these.
+    for (std::unique_ptr<Transfer>& pending : abandoned_) static_cast<void>(pending.release());
+}
 
 void Win32HidBus::recordError(DWORD error) {
     lastError_ = error;
@@ -161,64 +179,87 @@ bool Win32HidBus::capabilities(HidHandle handle, HidCaps& out) {
     return true;
 }
 
-template <typename Start>
-IoOutcome Win32HidBus::transfer(HANDLE device, DWORD length, DWORD timeoutMs, Start start) {
-    UniqueEvent event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!event) {
+// Transfers given up on earlier that the system has ended since can go now.
+void Win32HidBus::releaseEndedTransfers() {
+    std::erase_if(abandoned_,
+                  [](const std::unique_ptr<Transfer>& transfer) { return transfer->ended(); });
+}
+
+IoOutcome Win32HidBus::transfer(HANDLE device, std::uint8_t* data, DWORD length, DWORD timeoutMs,
+                                bool writing) {
+    releaseEndedTransfers();
+    auto pending = std::make_unique<Transfer>();
+    pending->event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!pending->event) {
         recordError(GetLastError());
         return IoOutcome::failed;
     }
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event.get();
-    DWORD transferred = 0;
-
-    if (!start(&overlapped)) {
+    pending->overlapped.hEvent = pending->event.get();
+    // The system gets a buffer of the bus's own, never the caller's, which may be gone
+    // by the time a transfer given up on ends.
+    if (writing)
+        pending->buffer.assign(data, data + length);
+    else
+        pending->buffer.resize(length);
+    OVERLAPPED* overlapped = &pending->overlapped;
+    const BOOL started =
+        writing ? WriteFile(device, pending->buffer.data(), length, nullptr, overlapped)
+                : ReadFile(device, pending->buffer.data(), length, nullptr, overlapped);
+    if (!started) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
             recordError(error);
             return IoOutcome::failed;
         }
-        const DWORD waited = WaitForSingleObject(event.get(), timeoutMs);
+        const DWORD waited = WaitForSingleObject(pending->event.get(), timeoutMs);
         if (waited != WAIT_OBJECT_0) {
             const DWORD waitError = waited == WAIT_FAILED ? GetLastError() : ERROR_TIMEOUT;
-            // The pending transfer still owns the buffer and the OVERLAPPED: cancel
-            // it and wait until it has really ended before either goes away.
-            CancelIoEx(device, &overlapped);
-            if (GetOverlappedResult(device, &overlapped, &transferred, TRUE) &&
-                transferred == length) {
-                return IoOutcome::done;  // it completed just as it was given up
+            // It may have gone through just as it was given up on.
+            if (cancelAndWait(device, pending) && finished(device, *pending, data, writing)) {
+                return IoOutcome::done;
             }
             recordError(waitError);
             return waited == WAIT_TIMEOUT ? IoOutcome::timedOut : IoOutcome::failed;
         }
     }
-    if (!GetOverlappedResult(device, &overlapped, &transferred, FALSE)) {
+    return finished(device, *pending, data, writing) ? IoOutcome::done : IoOutcome::failed;
+}
+
+// Cancels a pending transfer and waits a while for it to end. A driver may complete a
+// cancelled request late or never; then the transfer is parked with its buffer, event
+// and OVERLAPPED, so that a late completion writes into nothing freed. False then.
+bool Win32HidBus::cancelAndWait(HANDLE device, std::unique_ptr<Transfer>& pending) {
+    CancelIoEx(device, &pending->overlapped);
+    if (WaitForSingleObject(pending->event.get(), kCancelWaitMs) == WAIT_OBJECT_0) return true;
+    abandoned_.push_back(std::move(pending));
+    return false;
+}
+
+// The result of a transfer that has ended; a read's report goes to the caller.
+bool Win32HidBus::finished(HANDLE device, Transfer& ended, std::uint8_t* data, bool writing) {
+    DWORD transferred = 0;
+    if (!GetOverlappedResult(device, &ended.overlapped, &transferred, FALSE)) {
         recordError(GetLastError());
-        return IoOutcome::failed;
+        return false;
     }
-    if (transferred != length) {
+    if (transferred != ended.buffer.size()) {
         recordError(ERROR_GEN_FAILURE);
-        return IoOutcome::failed;
+        return false;
     }
-    return IoOutcome::done;
+    if (!writing) std::copy(ended.buffer.begin(), ended.buffer.end(), data);
+    return true;
 }
 
 IoOutcome Win32HidBus::write(HidHandle handle, const std::uint8_t* data, std::size_t length,
                              std::uint32_t timeoutMs) {
-    HANDLE device = toHandle(handle);
-    const DWORD bytes = static_cast<DWORD>(length);
-    return transfer(device, bytes, timeoutMs, [&](OVERLAPPED* overlapped) {
-        return WriteFile(device, data, bytes, nullptr, overlapped) != FALSE;
-    });
+    // Only read from when `writing` is true.
+    auto* bytes = const_cast<std::uint8_t*>(data);
+    return transfer(toHandle(handle), bytes, static_cast<DWORD>(length), timeoutMs, true);
 }
 
 IoOutcome Win32HidBus::read(HidHandle handle, std::uint8_t* data, std::size_t length,
                             std::uint32_t timeoutMs) {
-    HANDLE device = toHandle(handle);
-    const DWORD bytes = static_cast<DWORD>(length);
-    return transfer(device, bytes, timeoutMs, [&](OVERLAPPED* overlapped) {
-        return ReadFile(device, data, bytes, nullptr, overlapped) != FALSE;
-    });
+    return transfer(toHandle(handle), data, static_cast<DWORD>(length), timeoutMs, false);
 }
 
 void Win32HidBus::close(HidHandle handle) {

@@ -1,7 +1,7 @@
 // The shipped program against the virtual unit in Wine's HID stack, in what only a
 // real bus can show: a unit that stops answering, met by the program's time limit
-// and the cancel of its pending read, and a second process opening the unit the
-// program holds.
+// and the cancel of its pending read; a write that never ends, not even when
+// cancelled; and a second process opening the unit the program holds.
 #include <windows.h>
 #include <setupapi.h>
 // The header declares its functions without C linkage.
@@ -24,8 +24,9 @@ namespace {
 
 constexpr std::uint32_t kStartTimeoutMs = 60000;
 constexpr std::uint32_t kBoxTimeoutMs = 20000;
-// The program gives a read this long before it gives up on the unit.
+// The program gives a read or a write this long before it gives up on the unit.
 constexpr ULONGLONG kReadLimitMs = 10000;
+constexpr ULONGLONG kWriteLimitMs = 10000;
 // Twelve blocks and the preparation before the silent one take some 5 s more.
 constexpr std::uint32_t kSilentFailureTimeoutMs = 60000;
 
@@ -58,21 +59,25 @@ std::vector<std::wstring> hidInterfaces(const std::wstring& part) {
     return found;
 }
 
-// The unit stops answering at the twelfth block: the read's time limit runs out,
-// the pending read is cancelled, the failure names the block with -3 and the
-// system's ERROR_TIMEOUT, and the program goes on: the unit pulled and plugged in
-// again is found ready.
-void unitFallsSilentScenario(ScenarioContext& context) {
-    const std::wstring path =
-        scenarioFile(context.outputFolder, "falls-silent", context.languageTag);
+// How the unit stops at the twelfth block, and what the program must make of it.
+struct Stall {
+    const char* name;
+    const char* fault;
+    std::uint32_t linkStatus;  // the first number of the failure's code line
+    ULONGLONG limitMs;         // how long the program may take to give up, at the least
+};
+
+// The unit stops at the twelfth block: the transfer's time limit runs out, the pending
+// transfer is cancelled, the failure names the block with the link's code and the
+// system's ERROR_TIMEOUT, and the program goes on: the unit pulled and plugged in again
+// is found ready.
+void unitStallsScenario(ScenarioContext& context, const Stall& stall) {
+    const std::wstring path = scenarioFile(context.outputFolder, stall.name, context.languageTag);
     Program program;
-    if (!startEmulated(program, context.program, path,
-                       "fault = no_answer command=CMD_WRITE_BLOCK occurrence=12\n")) {
-        return;
-    }
+    if (!startEmulated(program, context.program, path, stall.fault)) return;
     HWND dialog = waitForReady(program, kStartTimeoutMs);
     if (dialog == nullptr || !startUpdate(program, dialog)) return;
-    // The stream starts after the preparation's pauses; the silent block follows the
+    // The stream starts after the preparation's pauses; the stalled block follows the
     // progress window by a quarter of a second.
     check(
         waitFor([&] { return !topLevelWindows(program.processId(), L"msctls_progress32").empty(); },
@@ -81,16 +86,16 @@ void unitFallsSilentScenario(ScenarioContext& context) {
     const ULONGLONG streamStart = GetTickCount64();
     HWND box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
     const ULONGLONG waited = GetTickCount64() - streamStart;
-    check(box != nullptr, "failure box after the unit fell silent");
+    check(box != nullptr, "failure box after the unit stalled");
     if (box == nullptr) return;
     std::printf("     the failure came %llu ms after the stream began\n", waited);
-    check(waited >= kReadLimitMs, "the program waited out its read's time limit");
-    check(waited < kReadLimitMs + 15000, "and not much longer");
+    check(waited >= stall.limitMs, "the program waited out its transfer's time limit");
+    check(waited < stall.limitMs + 15000, "and not much longer");
     wchar_t codeLine[256] = {};
-    std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), 0xFFFFFFFDu,
+    std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), stall.linkStatus,
                   static_cast<unsigned>(ERROR_TIMEOUT));
     checkText(messageBoxText(box), catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine,
-              "failure box: the block's read ran out of time");
+              "failure box: the block's transfer ran out of time");
     if (!bringToFront(box)) return;
     pressKey(VK_RETURN);
     check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "failure box dismissed");
@@ -98,11 +103,26 @@ void unitFallsSilentScenario(ScenarioContext& context) {
                              kBoxTimeoutMs),
           "failure hint");
 
-    // The cancelled read left nothing behind: the unit is found and answers again.
+    // The cancelled transfer left nothing behind: the unit is found and answers again.
     if (!commandUnit(path, "unplug") || !commandUnit(path, "plug")) return;
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
           "ready again after a plug");
-    checkKeyboardAlive(program, dialog, "after the silent unit");
+    checkKeyboardAlive(program, dialog, "after the stalled unit");
+}
+
+// The unit never answers the block: the read is cancelled and ends as it should.
+void unitFallsSilentScenario(ScenarioContext& context) {
+    unitStallsScenario(
+        context, Stall{"falls-silent", "fault = no_answer command=CMD_WRITE_BLOCK occurrence=12\n",
+                       0xFFFFFFFDu, kReadLimitMs});
+}
+
+// The block's write never ends, not even when cancelled: the program gives up on it a
+// few seconds after the cancel and reports a failed write.
+void writeHangsScenario(ScenarioContext& context) {
+    unitStallsScenario(
+        context, Stall{"write-hangs", "fault = write_hangs command=CMD_WRITE_BLOCK occurrence=12\n",
+                       0xFFFFFFFEu, kWriteLimitMs});
 }
 
 // A second process opens the unit the program holds. The program opens it without
@@ -156,6 +176,7 @@ void secondHandleScenario(ScenarioContext& context) {
 }
 
 const RegisterScenario registeredSilent("unit-falls-silent", unitFallsSilentScenario);
+const RegisterScenario registeredWriteHangs("write-hangs", writeHangsScenario);
 const RegisterScenario registeredSecondHandle("second-handle", secondHandleScenario);
 
 }  // namespace

@@ -47,7 +47,14 @@ RequestOutcome UnitSession::handleRequest(const std::uint8_t* data, std::size_t 
         outcome.unitVanished = true;
         return outcome;
     }
-    if (bus_.write(handle_, data, length, kNoTimeLimitMs) != IoOutcome::done) {
+    const IoOutcome written = bus_.write(handle_, data, length, kNoTimeLimitMs);
+    clock_.takeOwedMs();
+    if (written == IoOutcome::timedOut) {
+        // Only a hanging write runs out of time on the emulated bus.
+        outcome.writeNeverEnds = true;
+        return outcome;
+    }
+    if (written != IoOutcome::done) {
         outcome.writeStatus = writeStatusFor(bus_.lastError());
         outcome.unitVanished = !present();
         return outcome;
