@@ -1,7 +1,8 @@
 // The shipped program against the virtual unit in Wine's HID stack, in what only a
 // real bus can show: a unit that stops answering, met by the program's time limit
 // and the cancel of its pending read; a write that never ends, not even when
-// cancelled; and a second process opening the unit the program holds.
+// cancelled; a second process opening the unit the program holds; and the opens of
+// the unit's interface as Wine's file trace shows them.
 #include <windows.h>
 #include <setupapi.h>
 // The header declares its functions without C linkage.
@@ -9,7 +10,9 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <cwctype>
 #include <string>
@@ -175,6 +178,70 @@ void secondHandleScenario(ScenarioContext& context) {
     closeAndCheckExit(program, dialog);
 }
 
+// The opens of the unit's interface in Wine's file trace: access mask and sharing of
+// each NtCreateFile whose name is the unit's. Lines of other processes' traces are
+// never the unit's: only the program runs with the channel on.
+struct TracedOpen {
+    unsigned long access = 0;
+    unsigned long sharing = 0;
+};
+
+std::vector<TracedOpen> unitOpensInTrace(const std::wstring& tracePath) {
+    std::vector<std::uint8_t> bytes;
+    std::vector<TracedOpen> opens;
+    if (!readFileBytes(tracePath, bytes)) return opens;
+    std::string text(bytes.begin(), bytes.end());
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::size_t at = 0;
+    while ((at = text.find("trace:file:ntcreatefile ", at)) != std::string::npos) {
+        const std::size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end - at);
+        at = end;
+        const std::size_t access = line.find(" access=");
+        const std::size_t sharing = line.find(" sharing=");
+        if (line.find("vid_2e4a&pid_0002") == std::string::npos || access == std::string::npos ||
+            sharing == std::string::npos) {
+            continue;
+        }
+        opens.push_back(TracedOpen{std::strtoul(line.c_str() + access + 8, nullptr, 16),
+                                   std::strtoul(line.c_str() + sharing + 9, nullptr, 16)});
+    }
+    return opens;
+}
+
+// Discovery reads the unit's ids on a handle that asks for neither reading nor writing
+// and shares everything, and only then opens it for reading and writing, shared with
+// no one. The argument is the file that receives the program's standard error, where
+// Wine writes its "file" channel (ORVANTA_WINE_STDERR of tools/wine-run).
+void identifyThenOpenScenario(ScenarioContext& context) {
+    const std::wstring tracePath = windowsPath(context.argument);
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "identify-then-open", context.languageTag);
+    Program program;
+    const std::vector<std::pair<std::wstring, std::wstring>> traced = {{L"WINEDEBUG", L"+file"}};
+    if (!startEmulated(program, context.program, path, "", traced)) return;
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    closeAndCheckExit(program, dialog);
+
+    constexpr unsigned long kReadOrWrite =
+        GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA;
+    const std::vector<TracedOpen> opens = unitOpensInTrace(tracePath);
+    for (const TracedOpen& open : opens)
+        std::printf("     open of the unit: access %08lx, sharing %08lx\n", open.access,
+                    open.sharing);
+    check(opens.size() == 2,
+          "the unit's interface opened twice, counted " + std::to_string(opens.size()));
+    if (opens.size() != 2) return;
+    check((opens[0].access & kReadOrWrite) == 0, "first open: no read or write access");
+    check(opens[0].sharing == (FILE_SHARE_READ | FILE_SHARE_WRITE),
+          "first open: shared for reading and writing");
+    check((opens[1].access & (GENERIC_READ | GENERIC_WRITE)) == (GENERIC_READ | GENERIC_WRITE),
+          "second open: reading and writing");
+    check(opens[1].sharing == 0, "second open: shared with no one");
+}
+
+const RegisterScenario registeredIdentifyThenOpen("identify-then-open", identifyThenOpenScenario);
 const RegisterScenario registeredSilent("unit-falls-silent", unitFallsSilentScenario);
 const RegisterScenario registeredWriteHangs("write-hangs", writeHangsScenario);
 const RegisterScenario registeredSecondHandle("second-handle", secondHandleScenario);

@@ -76,3 +76,8 @@ virtual_unit_test(real_bus_update_de_unplugged_at_block_940 de update-unplugged)
 virtual_unit_test(real_bus_unit_falls_silent_en en unit-falls-silent)
 virtual_unit_test(real_bus_write_hangs_en en write-hangs)
 virtual_unit_test(real_bus_second_handle_en en second-handle)
+# Wine's file trace of the program (its standard error) shows how it opens the unit.
+set(open_trace ${virtual_unit_dir}/run/identify-then-open.stderr)
+virtual_unit_test(real_bus_identify_then_open_en en identify-then-open ${open_trace})
+set_property(TEST real_bus_identify_then_open_en APPEND PROPERTY ENVIRONMENT
+  "ORVANTA_WINE_STDERR=${open_trace}")
