@@ -173,7 +173,7 @@ void printBlockPauses(const std::wstring& tracePath) {
         if (space == std::string::npos) continue;
         const long ms = std::strtol(line.c_str(), nullptr, 10);
         if (line.compare(space, 3, " < ") == 0) lastReplyMs = ms;
-        if (line.compare(space, 6, " > 01 1b") == 0 && lastReplyMs >= 0) {
+        if (line.compare(space, 8, " > 01 1b") == 0 && lastReplyMs >= 0) {
             pauses.push_back(ms - lastReplyMs);
         }
     }
