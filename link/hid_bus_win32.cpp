@@ -185,8 +185,8 @@ void Win32HidBus::releaseEndedTransfers() {
                   [](const std::unique_ptr<Transfer>& transfer) { return transfer->ended(); });
 }
 
-IoOutcome Win32HidBus::transfer(HANDLE device, std::uint8_t* data, DWORD length, DWORD timeoutMs,
-                                bool writing) {
+IoOutcome Win32HidBus::transfer(HANDLE device, const std::uint8_t* source,
+                                std::uint8_t* destination, DWORD length, DWORD timeoutMs) {
     releaseEndedTransfers();
     auto pending = std::make_unique<Transfer>();
     pending->event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -197,14 +197,14 @@ IoOutcome Win32HidBus::transfer(HANDLE device, std::uint8_t* data, DWORD length,
     pending->overlapped.hEvent = pending->event.get();
     // The system gets a buffer of the bus's own, never the caller's, which may be gone
     // by the time a transfer given up on ends.
-    if (writing)
-        pending->buffer.assign(data, data + length);
+    if (source != nullptr)
+        pending->buffer.assign(source, source + length);
     else
         pending->buffer.resize(length);
     OVERLAPPED* overlapped = &pending->overlapped;
     const BOOL started =
-        writing ? WriteFile(device, pending->buffer.data(), length, nullptr, overlapped)
-                : ReadFile(device, pending->buffer.data(), length, nullptr, overlapped);
+        source != nullptr ? WriteFile(device, pending->buffer.data(), length, nullptr, overlapped)
+                          : ReadFile(device, pending->buffer.data(), length, nullptr, overlapped);
     if (!started) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
@@ -215,14 +215,14 @@ IoOutcome Win32HidBus::transfer(HANDLE device, std::uint8_t* data, DWORD length,
         if (waited != WAIT_OBJECT_0) {
             const DWORD waitError = waited == WAIT_FAILED ? GetLastError() : ERROR_TIMEOUT;
             // It may have gone through just as it was given up on.
-            if (cancelAndWait(device, pending) && finished(device, *pending, data, writing)) {
+            if (cancelAndWait(device, pending) && finished(device, *pending, destination)) {
                 return IoOutcome::done;
             }
             recordError(waitError);
             return waited == WAIT_TIMEOUT ? IoOutcome::timedOut : IoOutcome::failed;
         }
     }
-    return finished(device, *pending, data, writing) ? IoOutcome::done : IoOutcome::failed;
+    return finished(device, *pending, destination) ? IoOutcome::done : IoOutcome::failed;
 }
 
 // Cancels a pending transfer and waits a while for it to end. A driver may complete a
@@ -235,8 +235,8 @@ bool Win32HidBus::cancelAndWait(HANDLE device, std::unique_ptr<Transfer>& pendin
     return false;
 }
 
-// The result of a transfer that has ended; a read's report goes to the caller.
-bool Win32HidBus::finished(HANDLE device, Transfer& ended, std::uint8_t* data, bool writing) {
+// The result of a transfer that has ended; a read's report goes to `destination`.
+bool Win32HidBus::finished(HANDLE device, const Transfer& ended, std::uint8_t* destination) {
     DWORD transferred = 0;
     if (!GetOverlappedResult(device, &ended.overlapped, &transferred, FALSE)) {
         recordError(GetLastError());
@@ -246,20 +246,18 @@ bool Win32HidBus::finished(HANDLE device, Transfer& ended, std::uint8_t* data, b
         recordError(ERROR_GEN_FAILURE);
         return false;
     }
-    if (!writing) std::copy(ended.buffer.begin(), ended.buffer.end(), data);
+    if (destination != nullptr) std::copy(ended.buffer.begin(), ended.buffer.end(), destination);
     return true;
 }
 
 IoOutcome Win32HidBus::write(HidHandle handle, const std::uint8_t* data, std::size_t length,
                              std::uint32_t timeoutMs) {
-    // Only read from when `writing` is true.
-    auto* bytes = const_cast<std::uint8_t*>(data);
-    return transfer(toHandle(handle), bytes, static_cast<DWORD>(length), timeoutMs, true);
+    return transfer(toHandle(handle), data, nullptr, static_cast<DWORD>(length), timeoutMs);
 }
 
 IoOutcome Win32HidBus::read(HidHandle handle, std::uint8_t* data, std::size_t length,
                             std::uint32_t timeoutMs) {
-    return transfer(toHandle(handle), data, static_cast<DWORD>(length), timeoutMs, false);
+    return transfer(toHandle(handle), nullptr, data, static_cast<DWORD>(length), timeoutMs);
 }
 
 void Win32HidBus::close(HidHandle handle) {

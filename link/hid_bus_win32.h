@@ -44,11 +44,12 @@ private:
     // Keeps the failure for lastError() and leaves it as the thread's last error.
     void recordError(DWORD error);
     struct Transfer;
-    // One write or read of exactly `length` bytes, bounded in time.
-    IoOutcome transfer(HANDLE device, std::uint8_t* data, DWORD length, DWORD timeoutMs,
-                       bool writing);
+    // A write of `source` or a read into `destination` (the other one null) of exactly
+    // `length` bytes, bounded in time.
+    IoOutcome transfer(HANDLE device, const std::uint8_t* source, std::uint8_t* destination,
+                       DWORD length, DWORD timeoutMs);
     bool cancelAndWait(HANDLE device, std::unique_ptr<Transfer>& pending);
-    bool finished(HANDLE device, Transfer& ended, std::uint8_t* data, bool writing);
+    bool finished(HANDLE device, const Transfer& ended, std::uint8_t* destination);
     void releaseEndedTransfers();
 
     const SystemLibraries::Hid* hid_ = nullptr;  // hid.dll, from System32 only
