@@ -236,7 +236,7 @@ bool Win32HidBus::cancelAndWait(HANDLE device, std::unique_ptr<Transfer>& pendin
 }
 
 // The result of a transfer that has ended; a read's report goes to `destination`.
-bool Win32HidBus::finished(HANDLE device, const Transfer& ended, std::uint8_t* destination) {
+bool Win32HidBus::finished(HANDLE device, Transfer& ended, std::uint8_t* destination) {
     DWORD transferred = 0;
     if (!GetOverlappedResult(device, &ended.overlapped, &transferred, FALSE)) {
         recordError(GetLastError());

@@ -49,7 +49,7 @@ private:
     IoOutcome transfer(HANDLE device, const std::uint8_t* source, std::uint8_t* destination,
                        DWORD length, DWORD timeoutMs);
     bool cancelAndWait(HANDLE device, std::unique_ptr<Transfer>& pending);
-    bool finished(HANDLE device, const Transfer& ended, std::uint8_t* destination);
+    bool finished(HANDLE device, Transfer& ended, std::uint8_t* destination);
     void releaseEndedTransfers();
 
     const SystemLibraries::Hid* hid_ = nullptr;  // hid.dll, from System32 only
