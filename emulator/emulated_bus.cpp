@@ -2,6 +2,7 @@
 // transfers handed to the emulated units, and the report trace.
 #include "emulator/emulated_bus.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -261,13 +262,11 @@ bool EmulatedBus::heldForTalking(std::size_t position, const Interface& iface) c
     if (iface.unit && iface.unit->config().heldByOtherProgram) {
         return true;
     }
-    for (const auto& [handle, open] : handles_) {
-        if (open.position == position && open.generation == iface.generation &&
-            open.access == HidAccess::talk) {
-            return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(handles_, [&](const auto& entry) {
+        const OpenHandle& open = entry.second;
+        return open.position == position && open.generation == iface.generation &&
+               open.access == HidAccess::talk;
+    });
 }
 
 HidHandle EmulatedBus::open(const std::wstring& path, HidAccess access) {
