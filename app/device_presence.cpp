@@ -45,8 +45,9 @@ void probeAfterArrival(App& app) {
         const bool vanished = vanishedUnderProbe(app.link, status);
         // No unit among the HID interfaces (a keyboard, a mouse...) changes nothing.
         // A unit that was opened but failed its probe is classified too: it would
-        // otherwise hold the link open and make every later arrival be ignored.
-        if (status == kStatusOk || app.link.isOpen()) {
+        // otherwise hold the link open and make every later arrival be ignored. So
+        // is a unit that another program holds, which the user has to be told about.
+        if (status == kStatusOk || status == kStatusUnitBusy || app.link.isOpen()) {
             classifyUnit(app, status, ProbeVariant::arrival);
         }
         if (!vanished) return;
@@ -135,6 +136,11 @@ void classifyUnit(App& app, LinkStatus status, ProbeVariant variant) {
     const bool startUp = variant == ProbeVariant::startUp;
     const UnitLink& link = app.link;
 
+    if (status == kStatusUnitBusy) {
+        // Not "no unit": the user can free it by closing the other program.
+        refuseUnit(app, Refusal{.situationId = IDS_UNIT_BUSY, .refreshVersionPanel = startUp});
+        return;
+    }
     if (status != kStatusOk) {
         // A unit found but not understood is treated as no unit at all, whether at
         // start-up or at an arrival; its panel is refreshed in both cases because

@@ -1,4 +1,4 @@
-// One copy of the program per session, found through a named mutex.
+// One copy of the program on the machine, found through a named mutex.
 #include "app/single_instance_win32.h"
 
 #include <string>
@@ -8,9 +8,9 @@
 namespace orvanta {
 namespace {
 
-// "Local\" keeps the name in the user's session: copies in other sessions have
-// their own desktop and cannot reach this window anyway.
-constexpr wchar_t kMutexName[] = L"Local\\VARIDYNE-ORVANTA-210-HV-FW-Updater";
+// "Global\": the programming unit is one for the whole machine, so a copy in another
+// user's session must keep this one off it as well.
+constexpr wchar_t kMutexName[] = L"Global\\VARIDYNE-ORVANTA-210-HV-FW-Updater";
 // A copy that is still starting may not have its window yet.
 constexpr DWORD kWindowWaitMs = 5000;
 constexpr DWORD kWindowPollMs = 50;
@@ -20,8 +20,11 @@ constexpr wchar_t kDialogClass[] = L"#32770";
 
 SingleInstance::SingleInstance() {
     mutex_ = CreateMutexW(nullptr, FALSE, kMutexName);
-    // Without a mutex there is nothing to go by; running is better than refusing.
-    first_ = !(mutex_ != nullptr && GetLastError() == ERROR_ALREADY_EXISTS);
+    const DWORD error = GetLastError();
+    // Access denied: the mutex exists, made by a copy with other rights (elevated, or
+    // another user's). Without a mutex for any other reason there is nothing to go by;
+    // running is better than refusing.
+    first_ = mutex_ == nullptr ? error != ERROR_ACCESS_DENIED : error != ERROR_ALREADY_EXISTS;
 }
 
 SingleInstance::~SingleInstance() {
@@ -36,7 +39,9 @@ void bringRunningCopyToFront() {
         if (window == nullptr) Sleep(kWindowPollMs);
     }
     if (window == nullptr) return;
-    if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+    // Only calls that do not wait for the running copy's thread, which may be busy
+    // with an update for a minute: the restore is carried out when it gets to it.
+    if (IsIconic(window)) ShowWindowAsync(window, SW_RESTORE);
     // A box the running copy shows (a confirmation, an error) is what the user
     // has to answer first.
     SetForegroundWindow(GetLastActivePopup(window));

@@ -1,4 +1,4 @@
-// One copy of the program per session: a second start hands over to the running
+// One copy of the program on the machine: a second start hands over to the running
 // copy before it touches any device, so two copies never talk to one unit.
 #pragma once
 
@@ -13,7 +13,7 @@ public:
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // False when another copy of the program runs in this session.
+    // False when another copy of the program runs, in any session.
     bool first() const { return first_; }
 
 private:
@@ -21,8 +21,9 @@ private:
     bool first_ = true;
 };
 
-// Brings the running copy's main window, or the box it shows, to the front; waits a
-// little for the window when that copy is still starting.
+// Brings the running copy's main window, or the box it shows, to the front, without
+// waiting on that copy; waits a little for the window when that copy is still
+// starting. Nothing happens when the copy runs in another session.
 void bringRunningCopyToFront();
 
 }  // namespace orvanta

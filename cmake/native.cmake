@@ -9,6 +9,7 @@ add_executable(orvanta_tests
   tests/firmware_image_file_test.cpp
   tests/link_discovery_test.cpp
   tests/link_framing_test.cpp
+  tests/link_pause_test.cpp
   tests/link_probe_test.cpp
   tests/shell_dialog_test.cpp
   tests/shell_picture_test.cpp

@@ -2,6 +2,7 @@
 // transfers handed to the emulated units, and the report trace.
 #include "emulator/emulated_bus.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -11,7 +12,6 @@ namespace {
 
 constexpr std::uint32_t kErrorInvalidFunction = 1;
 constexpr std::uint32_t kErrorFileNotFound = 2;
-constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorInvalidHandle = 6;
 
 }  // namespace
@@ -166,6 +166,11 @@ std::uint32_t EmulatedBus::openCount(const std::wstring& path) const {
     return iface == nullptr ? 0 : iface->opens;
 }
 
+std::uint32_t EmulatedBus::talkOpenCount(const std::wstring& path) const {
+    const Interface* iface = findInterface(path);
+    return iface == nullptr ? 0 : iface->talkOpens;
+}
+
 bool EmulatedBus::setTraceFile(const std::string& fileName) {
     traceFile_.close();
     traceFile_.clear();
@@ -253,7 +258,18 @@ void EmulatedBus::endEnumeration() {
     snapshot_.clear();
 }
 
-HidHandle EmulatedBus::open(const std::wstring& path) {
+bool EmulatedBus::heldForTalking(std::size_t position, const Interface& iface) const {
+    if (iface.unit && iface.unit->config().heldByOtherProgram) {
+        return true;
+    }
+    return std::ranges::any_of(handles_, [&](const auto& entry) {
+        const OpenHandle& open = entry.second;
+        return open.position == position && open.generation == iface.generation &&
+               open.access == HidAccess::talk;
+    });
+}
+
+HidHandle EmulatedBus::open(const std::wstring& path, HidAccess access) {
     plugDueUnits();
     for (std::size_t position = 0; position < interfaces_.size(); ++position) {
         Interface& iface = *interfaces_[position];
@@ -267,10 +283,16 @@ HidHandle EmulatedBus::open(const std::wstring& path) {
             fail(kErrorAccessDenied);
             return kInvalidHidHandle;
         }
+        const bool talk = access == HidAccess::talk;
+        if (talk && heldForTalking(position, iface)) {
+            fail(kErrorSharingViolation);
+            return kInvalidHidHandle;
+        }
         const HidHandle handle = nextHandle_;
         nextHandle_ += 4;
-        handles_[handle] = OpenHandle{position, iface.generation};
+        handles_[handle] = OpenHandle{position, iface.generation, access};
         ++iface.opens;
+        iface.talkOpens += talk ? 1 : 0;
         return handle;
     }
     fail(kErrorFileNotFound);
@@ -289,6 +311,15 @@ EmulatedBus::Interface* EmulatedBus::liveInterface(HidHandle handle) {
         return nullptr;
     }
     return &iface;
+}
+
+EmulatedBus::Interface* EmulatedBus::talkingInterface(HidHandle handle) {
+    Interface* iface = liveInterface(handle);
+    if (iface != nullptr && handles_[handle].access != HidAccess::talk) {
+        fail(kErrorAccessDenied);
+        return nullptr;
+    }
+    return iface;
 }
 
 bool EmulatedBus::attributes(HidHandle handle, HidAttributes& out) {
@@ -330,9 +361,9 @@ bool EmulatedBus::capabilities(HidHandle handle, HidCaps& out) {
 }
 
 IoOutcome EmulatedBus::write(HidHandle handle, const std::uint8_t* data, std::size_t length,
-                             std::uint32_t /*timeoutMs*/) {
+                             std::uint32_t timeoutMs) {
     plugDueUnits();
-    Interface* iface = liveInterface(handle);
+    Interface* iface = talkingInterface(handle);
     if (iface == nullptr) {
         traceFailure("write", IoOutcome::failed, lastError_, data, length);
         return IoOutcome::failed;
@@ -346,6 +377,9 @@ IoOutcome EmulatedBus::write(HidHandle handle, const std::uint8_t* data, std::si
     if (transfer.unplugged) {
         noteUnplug(*iface);
     }
+    if (transfer.neverEnds) {
+        clock_.sleepMs(timeoutMs);
+    }
     if (transfer.outcome != IoOutcome::done) {
         fail(transfer.lastError);
         traceFailure("write", transfer.outcome, transfer.lastError, data, length);
@@ -358,7 +392,7 @@ IoOutcome EmulatedBus::write(HidHandle handle, const std::uint8_t* data, std::si
 IoOutcome EmulatedBus::read(HidHandle handle, std::uint8_t* data, std::size_t length,
                             std::uint32_t timeoutMs) {
     plugDueUnits();
-    Interface* iface = liveInterface(handle);
+    Interface* iface = talkingInterface(handle);
     if (iface == nullptr) {
         traceFailure("read", IoOutcome::failed, lastError_);
         return IoOutcome::failed;

@@ -20,7 +20,7 @@ namespace orvanta {
 // Failures of the discovery steps for one interface, switchable at any time.
 struct InterfaceFailures {
     bool detailFails = false;       // interfaceAt() reports detailFailed
-    bool openFails = false;         // open() fails, last error 5
+    bool openFails = false;         // open() fails, last error 5, for any access
     bool attributesFail = false;    // attributes() fails, last error 31
     bool capabilitiesFail = false;  // capabilities() fails, last error 31
 };
@@ -78,8 +78,10 @@ public:
     std::vector<PresenceChange> takePresenceChanges();
 
     std::size_t openHandleCount() const { return handles_.size(); }
-    // How often open() handed out a handle to this interface.
+    // How often open() handed out a handle to this interface, for any access and
+    // for talking.
     std::uint32_t openCount(const std::wstring& path) const;
+    std::uint32_t talkOpenCount(const std::wstring& path) const;
     // Closes of handles that were not open (double closes and made-up handles).
     std::uint32_t strayCloseCount() const { return strayCloses_; }
     bool enumerationActive() const { return enumerationActive_; }
@@ -96,7 +98,11 @@ public:
     bool beginEnumeration() override;
     InterfaceLookup interfaceAt(std::uint32_t index, std::wstring& path) override;
     void endEnumeration() override;
-    HidHandle open(const std::wstring& path) override;
+    // As the HID class on Windows: a handle for talking is refused with 32
+    // (ERROR_SHARING_VIOLATION) while another one is open on the interface or while
+    // the unit's configuration says another program holds it; an identifying handle
+    // is always given, and reports cannot be written or read on it (last error 5).
+    HidHandle open(const std::wstring& path, HidAccess access) override;
     bool attributes(HidHandle handle, HidAttributes& out) override;
     bool capabilities(HidHandle handle, HidCaps& out) override;
     IoOutcome write(HidHandle handle, const std::uint8_t* data, std::size_t length,
@@ -118,16 +124,22 @@ private:
         bool present = true;
         std::uint32_t generation = 0;  // bumped by each unplug; older handles are dead
         std::uint32_t opens = 0;
+        std::uint32_t talkOpens = 0;
     };
     struct OpenHandle {
         std::size_t position = 0;  // "interface" is a macro in the Windows headers
         std::uint32_t generation = 0;
+        HidAccess access = HidAccess::identify;
     };
 
     Interface* findInterface(const std::wstring& path);
     const Interface* findInterface(const std::wstring& path) const;
     // The interface behind a live handle; null (and the last error set) otherwise.
     Interface* liveInterface(HidHandle handle);
+    // The same, for a handle that may write and read reports.
+    Interface* talkingInterface(HidHandle handle);
+    // Another program, or another handle of ours, holds the interface for talking.
+    bool heldForTalking(std::size_t position, const Interface& iface) const;
     std::wstring makePath(std::uint16_t vendorId, std::uint16_t productId) const;
     void fail(std::uint32_t error) { lastError_ = error; }
     void addTraceLine(const std::string& entry);

@@ -199,6 +199,9 @@ UnitTransfer EmulatedUnit::receiveRequest(const std::uint8_t* data, std::size_t 
     if (hits(FaultKind::writeFails) != nullptr) {
         return failedTransfer(kErrorGenFailure);
     }
+    if (hits(FaultKind::writeHangs) != nullptr) {
+        return UnitTransfer{IoOutcome::timedOut, kErrorTimeout, false, true};
+    }
     if (hits(FaultKind::noAnswer) != nullptr) {
         pending_ = Pending::noAnswer;
         return UnitTransfer{};

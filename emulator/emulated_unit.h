@@ -79,6 +79,9 @@ struct UnitConfig {
     std::uint32_t replyLatencyMs = 0;
     // Extra time the erase takes before the unit answers it.
     std::uint32_t eraseDurationMs = 0;
+    // Another program holds the unit open for talking: it can be identified but
+    // not opened for reading and writing.
+    bool heldByOtherProgram = false;
 };
 
 enum class FaultKind {
@@ -90,6 +93,8 @@ enum class FaultKind {
     noAnswer,     // not carried out and never answered: the read runs out of time
     unplug,       // the unit vanishes before this request: it and all later transfers fail
                   // with 1167 and the interface leaves the enumeration, until a replug
+    writeHangs,   // the write of the request never ends, not even when it is cancelled;
+                  // nothing is carried out. The bus gives up on it at its time limit
 };
 
 // Which exchange a fault hits. An exchange starts with each write of a request.
@@ -122,6 +127,7 @@ struct UnitTransfer {
     IoOutcome outcome = IoOutcome::done;
     std::uint32_t lastError = 0;  // meaningful when outcome is not done
     bool unplugged = false;       // the unit vanished during this transfer
+    bool neverEnds = false;       // the transfer hangs until the bus gives up on it
 };
 
 class EmulatedUnit {

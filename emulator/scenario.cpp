@@ -124,6 +124,7 @@ constexpr KindName kKindNames[] = {
     {"error_status", FaultKind::errorStatus}, {"wrong_echo", FaultKind::wrongEcho},
     {"write_fails", FaultKind::writeFails},   {"read_fails", FaultKind::readFails},
     {"no_answer", FaultKind::noAnswer},       {"unplug", FaultKind::unplug},
+    {"write_hangs", FaultKind::writeHangs},
 };
 
 bool parseFault(const std::string& text, Fault& out, std::string& why) {
@@ -241,6 +242,8 @@ bool applyKey(const std::string& key, const std::string& value, Scenario& s, std
         ok = parseField(value, u.replyLatencyMs);
     } else if (key == "erase_duration_ms") {
         ok = parseField(value, u.eraseDurationMs);
+    } else if (key == "held_by_other_program") {
+        ok = parseBool(value, u.heldByOtherProgram);
     } else if (key == "unit_present") {
         ok = parseBool(value, s.unitPresent);
     } else if (key == "other_device") {

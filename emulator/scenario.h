@@ -26,9 +26,12 @@
 //   reply_latency_ms = 0             time from each request to its reply
 //   erase_duration_ms = 0            extra time before the erase is answered
 //   unit_present = true              false: the unit is not plugged in at start
+//   held_by_other_program = false    true: its open for talking is refused with 32,
+//                                    as when another program holds it
 //   other_device = 0x046d 0xc52b     another HID device, listed before the unit
 //   fault = KIND SELECTOR [value=N] [replug_after_ms=M]
 //       KIND: error_status | wrong_echo | write_fails | read_fails | no_answer | unplug
+//             | write_hangs (the request's write never ends, even when cancelled)
 //       SELECTOR: command=NAME [occurrence=N]   NAME a CMD_ name or a code; N counts
 //                                               from 1, 0 hits every such exchange
 //               | exchange=N                    N counts all exchanges from 1

@@ -29,6 +29,12 @@ enum class InterfaceLookup {
     endOfList,     // no interface at this index
 };
 
+// What an open is for. Identifying reads ids and report lengths only: it asks for no
+// read or write access and shares the interface fully, so it takes nothing from a
+// program that holds the device. Talking reads and writes reports, on a handle
+// shared with no one.
+enum class HidAccess { identify, talk };
+
 enum class IoOutcome {
     done,      // the whole report went out or came in
     failed,    // the platform refused the transfer (last error tells why)
@@ -36,7 +42,9 @@ enum class IoOutcome {
 };
 
 // Windows error codes that the link and its fakes leave as the last error.
+inline constexpr std::uint32_t kErrorAccessDenied = 5;           // ERROR_ACCESS_DENIED
 inline constexpr std::uint32_t kErrorGenFailure = 31;            // ERROR_GEN_FAILURE
+inline constexpr std::uint32_t kErrorSharingViolation = 32;      // ERROR_SHARING_VIOLATION
 inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
 inline constexpr std::uint32_t kErrorTimeout = 1460;             // ERROR_TIMEOUT
 
@@ -50,8 +58,8 @@ public:
     virtual InterfaceLookup interfaceAt(std::uint32_t index, std::wstring& path) = 0;
     virtual void endEnumeration() = 0;
 
-    // kInvalidHidHandle when the interface cannot be opened.
-    virtual HidHandle open(const std::wstring& path) = 0;
+    // kInvalidHidHandle when the interface cannot be opened for that purpose.
+    virtual HidHandle open(const std::wstring& path, HidAccess access) = 0;
     virtual bool attributes(HidHandle handle, HidAttributes& out) = 0;
     virtual bool capabilities(HidHandle handle, HidCaps& out) = 0;
     // Writes or reads exactly `length` bytes, giving up after timeoutMs.

@@ -7,6 +7,7 @@
 #include <hidsdi.h>
 #include <hidpi.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cwchar>
 #include <vector>
@@ -14,11 +15,15 @@
 namespace orvanta {
 
 // The portable code's copies of the system's values.
-static_assert(kErrorGenFailure == ERROR_GEN_FAILURE &&
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED && kErrorGenFailure == ERROR_GEN_FAILURE &&
+              kErrorSharingViolation == ERROR_SHARING_VIOLATION &&
               kErrorDeviceNotConnected == ERROR_DEVICE_NOT_CONNECTED &&
               kErrorTimeout == ERROR_TIMEOUT);
 
 namespace {
+
+// How long a cancelled transfer is waited for before it is given up on.
+constexpr DWORD kCancelWaitMs = 3000;
 
 // A detail record larger than this is not a device path.
 constexpr DWORD kMaxDetailBytes = 64 * 1024;
@@ -40,7 +45,21 @@ void Win32HidBus::DeviceListDeleter::operator()(void* list) const {
 
 Win32HidBus::Win32HidBus() = default;
 
-Win32HidBus::~Win32HidBus() = default;
+// A transfer's memory belongs to it until the system has ended it; a transfer given up
+// on and never ended keeps it for the life of the process.
+struct Win32HidBus::Transfer {
+    OVERLAPPED overlapped{};
+    UniqueEvent event;
+    std::vector<std::uint8_t> buffer;
+
+    bool ended() const { return HasOverlappedIoCompleted(&overlapped); }
+};
+
+Win32HidBus::~Win32HidBus() {
+    releaseEndedTransfers();
+    // The system may still write into these.
+    for (std::unique_ptr<Transfer>& pending : abandoned_) static_cast<void>(pending.release());
+}
 
 void Win32HidBus::recordError(DWORD error) {
     lastError_ = error;
@@ -107,15 +126,18 @@ InterfaceLookup Win32HidBus::interfaceAt(std::uint32_t index, std::wstring& path
 
 void Win32HidBus::endEnumeration() { deviceList_.reset(); }
 
-HidHandle Win32HidBus::open(const std::wstring& path) {
-    // No sharing: every open handle of a HID interface receives every input
-    // report, so a second reader or writer (another program, or a stray copy of
-    // this one) could take a reply meant for us or put its own request between two
-    // blocks. While the link holds the unit, others can still open it without read
-    // or write access (enough to read its ids), but not to talk to it; and a unit
-    // that some other program holds for talking is not taken over.
-    HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+HidHandle Win32HidBus::open(const std::wstring& path, HidAccess access) {
+    // Identifying asks for no access and shares everything: the HID class lets such
+    // an open through whoever holds the device, and it is enough for the ids and the
+    // report lengths. Talking shares nothing: every open handle of a HID interface
+    // receives every input report, so a second reader or writer (another program,
+    // or a stray copy of this one) could take a reply meant for us or put its own
+    // request between two blocks; and a unit that some other program holds for
+    // talking is not taken over.
+    const bool talk = access == HidAccess::talk;
+    HANDLE device = CreateFileW(path.c_str(), talk ? GENERIC_READ | GENERIC_WRITE : 0,
+                                talk ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, talk ? FILE_FLAG_OVERLAPPED : 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
         recordError(GetLastError());
         return kInvalidHidHandle;
@@ -157,64 +179,85 @@ bool Win32HidBus::capabilities(HidHandle handle, HidCaps& out) {
     return true;
 }
 
-template <typename Start>
-IoOutcome Win32HidBus::transfer(HANDLE device, DWORD length, DWORD timeoutMs, Start start) {
-    UniqueEvent event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!event) {
+// Transfers given up on earlier that the system has ended since can go now.
+void Win32HidBus::releaseEndedTransfers() {
+    std::erase_if(abandoned_,
+                  [](const std::unique_ptr<Transfer>& transfer) { return transfer->ended(); });
+}
+
+IoOutcome Win32HidBus::transfer(HANDLE device, const std::uint8_t* source,
+                                std::uint8_t* destination, DWORD length, DWORD timeoutMs) {
+    releaseEndedTransfers();
+    auto pending = std::make_unique<Transfer>();
+    pending->event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!pending->event) {
         recordError(GetLastError());
         return IoOutcome::failed;
     }
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event.get();
-    DWORD transferred = 0;
-
-    if (!start(&overlapped)) {
+    pending->overlapped.hEvent = pending->event.get();
+    // The system gets a buffer of the bus's own, never the caller's, which may be gone
+    // by the time a transfer given up on ends.
+    if (source != nullptr)
+        pending->buffer.assign(source, source + length);
+    else
+        pending->buffer.resize(length);
+    OVERLAPPED* overlapped = &pending->overlapped;
+    const BOOL started =
+        source != nullptr ? WriteFile(device, pending->buffer.data(), length, nullptr, overlapped)
+                          : ReadFile(device, pending->buffer.data(), length, nullptr, overlapped);
+    if (!started) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
             recordError(error);
             return IoOutcome::failed;
         }
-        const DWORD waited = WaitForSingleObject(event.get(), timeoutMs);
+        const DWORD waited = WaitForSingleObject(pending->event.get(), timeoutMs);
         if (waited != WAIT_OBJECT_0) {
             const DWORD waitError = waited == WAIT_FAILED ? GetLastError() : ERROR_TIMEOUT;
-            // The pending transfer still owns the buffer and the OVERLAPPED: cancel
-            // it and wait until it has really ended before either goes away.
-            CancelIoEx(device, &overlapped);
-            if (GetOverlappedResult(device, &overlapped, &transferred, TRUE) &&
-                transferred == length) {
-                return IoOutcome::done;  // it completed just as it was given up
+            // It may have gone through just as it was given up on.
+            if (cancelAndWait(device, pending) && finished(device, *pending, destination)) {
+                return IoOutcome::done;
             }
             recordError(waitError);
             return waited == WAIT_TIMEOUT ? IoOutcome::timedOut : IoOutcome::failed;
         }
     }
-    if (!GetOverlappedResult(device, &overlapped, &transferred, FALSE)) {
+    return finished(device, *pending, destination) ? IoOutcome::done : IoOutcome::failed;
+}
+
+// Cancels a pending transfer and waits a while for it to end. A driver may complete a
+// cancelled request late or never; then the transfer is parked with its buffer, event
+// and OVERLAPPED, so that a late completion writes into nothing freed. False then.
+bool Win32HidBus::cancelAndWait(HANDLE device, std::unique_ptr<Transfer>& pending) {
+    CancelIoEx(device, &pending->overlapped);
+    if (WaitForSingleObject(pending->event.get(), kCancelWaitMs) == WAIT_OBJECT_0) return true;
+    abandoned_.push_back(std::move(pending));
+    return false;
+}
+
+// The result of a transfer that has ended; a read's report goes to `destination`.
+bool Win32HidBus::finished(HANDLE device, Transfer& ended, std::uint8_t* destination) {
+    DWORD transferred = 0;
+    if (!GetOverlappedResult(device, &ended.overlapped, &transferred, FALSE)) {
         recordError(GetLastError());
-        return IoOutcome::failed;
+        return false;
     }
-    if (transferred != length) {
+    if (transferred != ended.buffer.size()) {
         recordError(ERROR_GEN_FAILURE);
-        return IoOutcome::failed;
+        return false;
     }
-    return IoOutcome::done;
+    if (destination != nullptr) std::copy(ended.buffer.begin(), ended.buffer.end(), destination);
+    return true;
 }
 
 IoOutcome Win32HidBus::write(HidHandle handle, const std::uint8_t* data, std::size_t length,
                              std::uint32_t timeoutMs) {
-    HANDLE device = toHandle(handle);
-    const DWORD bytes = static_cast<DWORD>(length);
-    return transfer(device, bytes, timeoutMs, [&](OVERLAPPED* overlapped) {
-        return WriteFile(device, data, bytes, nullptr, overlapped) != FALSE;
-    });
+    return transfer(toHandle(handle), data, nullptr, static_cast<DWORD>(length), timeoutMs);
 }
 
 IoOutcome Win32HidBus::read(HidHandle handle, std::uint8_t* data, std::size_t length,
                             std::uint32_t timeoutMs) {
-    HANDLE device = toHandle(handle);
-    const DWORD bytes = static_cast<DWORD>(length);
-    return transfer(device, bytes, timeoutMs, [&](OVERLAPPED* overlapped) {
-        return ReadFile(device, data, bytes, nullptr, overlapped) != FALSE;
-    });
+    return transfer(toHandle(handle), nullptr, data, static_cast<DWORD>(length), timeoutMs);
 }
 
 void Win32HidBus::close(HidHandle handle) {

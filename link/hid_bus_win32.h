@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/system_libraries_win32.h"
 #include "link/hid_bus.h"
@@ -16,6 +17,7 @@ namespace orvanta {
 class Win32HidBus final : public HidBus {
 public:
     Win32HidBus();
+    // Transfers given up on that have still not ended are left to the process's end.
     ~Win32HidBus() override;
     Win32HidBus(const Win32HidBus&) = delete;
     Win32HidBus& operator=(const Win32HidBus&) = delete;
@@ -23,7 +25,7 @@ public:
     bool beginEnumeration() override;
     InterfaceLookup interfaceAt(std::uint32_t index, std::wstring& path) override;
     void endEnumeration() override;
-    HidHandle open(const std::wstring& path) override;
+    HidHandle open(const std::wstring& path, HidAccess access) override;
     bool attributes(HidHandle handle, HidAttributes& out) override;
     bool capabilities(HidHandle handle, HidCaps& out) override;
     IoOutcome write(HidHandle handle, const std::uint8_t* data, std::size_t length,
@@ -41,13 +43,20 @@ private:
     bool loadHid();
     // Keeps the failure for lastError() and leaves it as the thread's last error.
     void recordError(DWORD error);
-    template <typename Start>
-    IoOutcome transfer(HANDLE device, DWORD length, DWORD timeoutMs, Start start);
+    struct Transfer;
+    // A write of `source` or a read into `destination` (the other one null) of exactly
+    // `length` bytes, bounded in time.
+    IoOutcome transfer(HANDLE device, const std::uint8_t* source, std::uint8_t* destination,
+                       DWORD length, DWORD timeoutMs);
+    bool cancelAndWait(HANDLE device, std::unique_ptr<Transfer>& pending);
+    bool finished(HANDLE device, Transfer& ended, std::uint8_t* destination);
+    void releaseEndedTransfers();
 
     const SystemLibraries::Hid* hid_ = nullptr;  // hid.dll, from System32 only
     std::unique_ptr<void, DeviceListDeleter> deviceList_;
     GUID hidGuid_{};
     std::uint32_t lastError_ = 0;
+    std::vector<std::unique_ptr<Transfer>> abandoned_;
 };
 
 }  // namespace orvanta

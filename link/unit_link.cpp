@@ -11,6 +11,32 @@ bool isProgrammingUnit(const HidAttributes& attributes) {
            findUnitProduct(attributes.productId) != nullptr;
 }
 
+// The interface's ids, read on a handle that asks for no access, so that looking
+// takes nothing from a program that holds the device.
+bool identifiesAsUnit(HidBus& bus, const std::wstring& path, HidAttributes& attributes) {
+    const HidHandle handle = bus.open(path, HidAccess::identify);
+    if (handle == kInvalidHidHandle) return false;
+    const bool unit = bus.attributes(handle, attributes) && isProgrammingUnit(attributes);
+    bus.close(handle);
+    return unit;
+}
+
+bool heldElsewhere(std::uint32_t error) {
+    return error == kErrorSharingViolation || error == kErrorAccessDenied;
+}
+
+// Opens a unit for talking. `held` tells whether the last refusal came from another
+// program holding it, which may let it go in a moment.
+HidHandle openForTalking(UnitLink& link, const std::wstring& path, bool& held) {
+    for (std::uint32_t attempt = 1;; ++attempt) {
+        const HidHandle handle = link.bus.open(path, HidAccess::talk);
+        if (handle != kInvalidHidHandle) return handle;
+        held = heldElsewhere(link.bus.lastError());
+        if (!held || attempt >= kBusyOpenAttempts) return kInvalidHidHandle;
+        link.clock.sleepMs(kBusyRetryIntervalMs);
+    }
+}
+
 // Releases the interface list on every way out of the discovery loop.
 class EnumerationGuard {
 public:
@@ -87,25 +113,27 @@ LinkStatus openLink(UnitLink& link) {
     {
         EnumerationGuard guard(bus);
         std::wstring path;
+        bool unitHeldElsewhere = false;
         for (std::uint32_t index = 0;; ++index) {
             path.clear();
             const InterfaceLookup lookup = bus.interfaceAt(index, path);
             if (lookup == InterfaceLookup::endOfList) {
-                return kStatusNoUnit;
+                return unitHeldElsewhere ? kStatusUnitBusy : kStatusNoUnit;
             }
             if (lookup == InterfaceLookup::detailFailed || path.empty()) {
                 continue;
             }
-            const HidHandle handle = bus.open(path);
-            if (handle == kInvalidHidHandle) {
-                continue;
-            }
             HidAttributes attributes;
-            if (!bus.attributes(handle, attributes) || !isProgrammingUnit(attributes)) {
-                bus.close(handle);
+            if (!identifiesAsUnit(bus, path, attributes)) {
                 continue;
             }
-            // The first matching interface wins; later ones are never opened.
+            bool held = false;
+            const HidHandle handle = openForTalking(link, path, held);
+            if (handle == kInvalidHidHandle) {
+                unitHeldElsewhere = unitHeldElsewhere || held;
+                continue;
+            }
+            // The first unit that can be talked to wins; later ones are never opened.
             link.handle = handle;
             link.devicePath = std::move(path);
             link.productId = attributes.productId;

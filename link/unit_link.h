@@ -22,7 +22,14 @@ inline constexpr LinkStatus kStatusNoLink = -1;  // no link open, bad argument, 
 inline constexpr LinkStatus kStatusWriteFailed = -2;
 inline constexpr LinkStatus kStatusReadFailed = -3;
 inline constexpr LinkStatus kStatusNoUnit = -4;
+// A unit is there, but another program holds it open for talking.
+inline constexpr LinkStatus kStatusUnitBusy = -5;
 inline constexpr LinkStatus kStatusNoEcho = 1627;  // ERROR_FUNCTION_FAILED: argument not echoed
+
+// A unit that another program holds may be let go in a moment (a tool that only
+// looked at it): the open for talking is tried this often, this far apart.
+inline constexpr std::uint32_t kBusyOpenAttempts = 5;
+inline constexpr std::uint32_t kBusyRetryIntervalMs = 100;
 
 // The unit answers the erase only after it has started erasing.
 inline constexpr std::uint32_t kEraseReplyDelayMs = 1000;

@@ -95,6 +95,35 @@ TEST_F(DiscoveryTest, FirstOfTwoUnitsWinsAndTheSecondIsNeverOpened) {
     EXPECT_EQ(second.exchangeCount(), 0u);
 }
 
+// Ids are read on handles that ask for no access; only the unit is opened for talking.
+// One that another program holds is tried a few times, then passed by for a free one,
+// and without one it is reported as busy rather than as missing.
+TEST_F(DiscoveryTest, OnlyTheUnitIsOpenedForTalkingAndAHeldOneIsReportedBusy) {
+    bus.addOtherDevice(0x046D, 0xC52B);
+    UnitConfig held;
+    held.heldByOtherProgram = true;
+    bus.addUnit(held);
+
+    EXPECT_EQ(openLink(link), kStatusUnitBusy);
+    expectClosed();
+    EXPECT_EQ(bus.openCount(bus.pathAt(0)), 1u);
+    EXPECT_EQ(bus.talkOpenCount(bus.pathAt(0)), 0u);
+    EXPECT_EQ(bus.talkOpenCount(bus.pathAt(1)), 0u);
+    EXPECT_EQ(clock.sleptMs(), (kBusyOpenAttempts - 1) * kBusyRetryIntervalMs);
+    EXPECT_EQ(bus.openHandleCount(), 0u);
+
+    bus.addUnit();
+    EXPECT_EQ(openLink(link), kStatusOk);
+    EXPECT_EQ(link.devicePath, bus.pathAt(2));
+    EXPECT_EQ(bus.talkOpenCount(bus.pathAt(2)), 1u);
+    EXPECT_EQ(bus.openHandleCount(), 1u);
+
+    // While the link holds that unit, a second discovery cannot take it over.
+    UnitLink second(bus, clock);
+    EXPECT_EQ(openLink(second), kStatusUnitBusy);
+    EXPECT_FALSE(second.isOpen());
+}
+
 // Interfaces that are not the unit, or cannot be looked at, are passed by and
 // every handle opened on the way is closed again.
 struct SkipCase {

@@ -32,7 +32,7 @@ public:
         return InterfaceLookup::found;
     }
     void endEnumeration() override {}
-    HidHandle open(const std::wstring&) override { return 7; }
+    HidHandle open(const std::wstring&, HidAccess) override { return 7; }
     bool attributes(HidHandle, HidAttributes& out) override {
         out = {UNIT_VENDOR_ID, PRODUCT_ID_TUNEBOX};
         return true;

@@ -200,7 +200,7 @@ TEST_F(ProbeTest, WithoutHandleOrPathNothingIsAsked) {
     EmulatedUnit& unit = addUnit();
     EXPECT_EQ(probeUnit(link), kStatusNoLink);
 
-    link.handle = bus.open(bus.pathAt(0));
+    link.handle = bus.open(bus.pathAt(0), HidAccess::talk);
     EXPECT_EQ(probeUnit(link), kStatusNoLink);  // no path
     EXPECT_EQ(link.outputReportLength, 0u);
     EXPECT_EQ(unit.exchangeCount(), 0u);

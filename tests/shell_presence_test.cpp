@@ -122,6 +122,29 @@ TEST(DevicePresence, NoUnitAtStartUpSaysSoAndShowsTheEmptyPanel) {
                                    ShellRig::panelClosedCalls()}));
 }
 
+// A unit that another program holds is named as such, at start-up and at an arrival,
+// and is found ready once the other program has let it go and it is plugged in again.
+TEST(DevicePresence, UnitHeldByAnotherProgramHasItsOwnHint) {
+    ShellRig rig;
+    UnitConfig held;
+    held.heldByOtherProgram = true;
+    EmulatedUnit& unit = rig.bus.addUnit(held);
+    classifyUnit(rig.app, openLink(rig.app.link), ProbeVariant::startUp);
+    EXPECT_EQ(rig.ui.calls, lines({{"enable 1002 0"},
+                                   rig.hintWithInstructionsCalls(IDS_UNIT_BUSY),
+                                   ShellRig::panelClosedCalls()}));
+
+    rig.ui.calls.clear();
+    EXPECT_TRUE(rig.arrival(rig.bus.pathAt(0)));
+    EXPECT_EQ(rig.ui.calls,
+              lines({{"enable 1002 0"}, rig.hintWithInstructionsCalls(IDS_UNIT_BUSY)}));
+    EXPECT_EQ(rig.bus.openHandleCount(), 0u);
+
+    unit.config().heldByOtherProgram = false;
+    EXPECT_TRUE(rig.arrival(rig.bus.pathAt(0)));
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_READY));
+}
+
 TEST(DevicePresence, FailedProbeAtStartUpClosesWhatTheOpenLeftOpen) {
     ShellRig rig;
     EmulatedUnit& unit = rig.bus.addUnit();

@@ -52,6 +52,8 @@ TEST(VirtualUnitSession, EachFaultBecomesWhatTheDriverMustDo) {
          0, "! write failed, last error 31"},
         {"unit vanishes", "fault = unplug exchange=1", kWriteStatusNotConnected, true, false, 0,
          "! write failed, last error 1167"},
+        {"write hangs", "fault = write_hangs exchange=1", kWriteStatusDone, false, false, 0,
+         "! write timed out, last error 1460"},
     };
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -68,6 +70,7 @@ TEST(VirtualUnitSession, EachFaultBecomesWhatTheDriverMustDo) {
             EXPECT_EQ(outcome.reply[0], 0x02);
         }
         EXPECT_EQ(outcome.replyDelayMs, c.delayMs);
+        EXPECT_EQ(outcome.writeNeverEnds, c.name == std::string("write hangs"));
         ASSERT_FALSE(session.trace().empty());
         TraceLine last;
         ASSERT_TRUE(splitTraceLine(session.trace().back(), last)) << session.trace().back();

@@ -53,7 +53,7 @@ public:
         check(enumerating_);
         enumerating_ = false;
     }
-    HidHandle open(const std::wstring&) override {
+    HidHandle open(const std::wstring&, HidAccess) override {
         if (input_.byte() == 0xCC) return kInvalidHidHandle;
         ++openHandles_;
         return nextHandle_++;

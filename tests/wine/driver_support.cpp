@@ -382,13 +382,15 @@ VirtualUnitHost& virtualUnit() {
 bool usesVirtualUnit() { return virtualUnit().configured(); }
 
 bool startEmulated(Program& program, const std::wstring& exePath, const std::wstring& scenarioPath,
-                   const std::string& scenarioText) {
+                   const std::string& scenarioText,
+                   std::vector<std::pair<std::wstring, std::wstring>> environment) {
     DeleteFileW((scenarioPath + L".control").c_str());
     const bool written = writeFileWhole(scenarioPath, scenarioText);
     check(written, "scenario written: " + narrow(scenarioPath));
     if (!written) return false;
     if (usesVirtualUnit() && !virtualUnit().start(scenarioPath)) return false;
-    return program.start(exePath, {{L"ORVANTA_EMULATOR_SCENARIO", scenarioPath}});
+    environment.emplace_back(L"ORVANTA_EMULATOR_SCENARIO", scenarioPath);
+    return program.start(exePath, environment);
 }
 
 bool commandUnit(const std::wstring& scenarioPath, const std::string& command) {

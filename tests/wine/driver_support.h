@@ -103,8 +103,10 @@ bool usesVirtualUnit();
 // build reads it itself (a control file left over from an earlier run is removed
 // first); with the virtual unit, its host is started on the scenario first and the
 // unit is in place when the program starts.
+// `environment` adds variables for the program alone.
 bool startEmulated(Program& program, const std::wstring& exePath, const std::wstring& scenarioPath,
-                   const std::string& scenarioText);
+                   const std::string& scenarioText,
+                   std::vector<std::pair<std::wstring, std::wstring>> environment = {});
 // `plug`, `unplug` or, for the emulated build only, `other` or `set LINE`, and waits
 // until the unit has taken it: the emulated build acts on it on its GUI thread before
 // it answers any message again; the virtual unit's interface has appeared or gone.

@@ -6,7 +6,9 @@
 // times at. It prints figures and judges nothing.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -146,13 +148,53 @@ void timeUpdate(const ScenarioContext& context, Program& program, const char* he
     closeAndCheckExit(program, dialog);
 }
 
+// The pauses before the blocks as the trace of the emulated build shows them: from the
+// reply to one exchange to the request of the next block, on the program's own clock,
+// in whole milliseconds. The program asks for 20 ms each time.
+void printBlockPauses(const std::wstring& tracePath) {
+    std::vector<std::uint8_t> bytes;
+    if (!readFileBytes(tracePath, bytes)) {
+        std::printf("  block pauses                   no trace\n");
+        return;
+    }
+    const std::string text(bytes.begin(), bytes.end());
+    std::vector<long> pauses;
+    long lastReplyMs = -1;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        const std::size_t space = line.find(' ');
+        if (space == std::string::npos) continue;
+        const long ms = std::strtol(line.c_str(), nullptr, 10);
+        if (line.compare(space, 3, " < ") == 0) lastReplyMs = ms;
+        if (line.compare(space, 8, " > 01 1b") == 0 && lastReplyMs >= 0) {
+            pauses.push_back(ms - lastReplyMs);
+        }
+    }
+    if (pauses.empty()) return;
+    std::sort(pauses.begin(), pauses.end());
+    double sum = 0;
+    for (long pause : pauses) sum += static_cast<double>(pause);
+    const auto shorter = std::count_if(pauses.begin(), pauses.end(), [](long p) { return p < 20; });
+    std::printf(
+        "  block pauses (trace, 1 ms)     %zu: min %ld, median %ld, mean %.2f, max %ld ms; "
+        "%ld shorter than 20 ms\n",
+        pauses.size(), pauses.front(), pauses[pauses.size() / 2],
+        sum / static_cast<double>(pauses.size()), pauses.back(), static_cast<long>(shorter));
+}
+
 void benchUpdateScenario(ScenarioContext& context) {
     Program program;
+    const std::wstring tracePath = context.outputFolder + L"\\bench-update.trace";
+    DeleteFileW(tracePath.c_str());
     if (!startEmulated(program, context.program, context.outputFolder + L"\\bench-update.scenario",
-                       "")) {
+                       "trace_file = " + narrow(tracePath) + "\n")) {
         return;
     }
     timeUpdate(context, program, "emulated build under Wine");
+    printBlockPauses(tracePath);
 }
 
 // The program finds the unit on its own; tools/bench.sh has put the virtual unit there.

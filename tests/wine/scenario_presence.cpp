@@ -24,14 +24,16 @@ const std::wstring kHintMarker = L"(hint before the arrival)";
 
 // The kinds of equipment a scenario puts behind the emulated unit; refusedLengths is
 // a unit whose report lengths the program cannot use ("lengths-43-52": input 43,
-// output 52 bytes), which it treats as no unit at all.
-enum class Equipment { ready, wrongMode, notReady, incompatible, refusedLengths };
+// output 52 bytes), which it treats as no unit at all; a held unit is one that another
+// program holds open.
+enum class Equipment { ready, wrongMode, notReady, incompatible, refusedLengths, held };
 
 Equipment equipmentNamed(const std::string& name) {
     if (name.rfind("lengths-", 0) == 0) return Equipment::refusedLengths;
     if (name == "wrong-mode") return Equipment::wrongMode;
     if (name == "not-ready") return Equipment::notReady;
     if (name == "incompatible") return Equipment::incompatible;
+    if (name == "held") return Equipment::held;
     return Equipment::ready;
 }
 
@@ -54,6 +56,8 @@ std::string scenarioLines(Equipment equipment, const std::string& name = {}) {
         return "esc_state = 1\n";
     case Equipment::incompatible:
         return "esc_type_code = 0x12345678\n";
+    case Equipment::held:
+        return "held_by_other_program = true\n";
     case Equipment::ready:
         break;
     }
@@ -71,6 +75,8 @@ std::wstring refusedHint(Equipment equipment) {
         return hintWithInstructions(IDS_INCOMPATIBLE_ESC);
     case Equipment::refusedLengths:
         return hintWithInstructions(IDS_NO_UNIT);
+    case Equipment::held:
+        return hintWithInstructions(IDS_UNIT_BUSY);
     case Equipment::ready:
         break;
     }

@@ -1,7 +1,8 @@
 // The shipped program against the virtual unit in Wine's HID stack, in what only a
 // real bus can show: a unit that stops answering, met by the program's time limit
-// and the cancel of its pending read, and a second process opening the unit the
-// program holds.
+// and the cancel of its pending read; a write that never ends, not even when
+// cancelled; a second process opening the unit the program holds; and the opens of
+// the unit's interface as Wine's file trace shows them.
 #include <windows.h>
 #include <setupapi.h>
 // The header declares its functions without C linkage.
@@ -9,7 +10,9 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <cwctype>
 #include <string>
@@ -22,8 +25,9 @@ extern "C" {
 namespace orvanta::driver {
 namespace {
 
-// The program gives a read this long before it gives up on the unit.
+// The program gives a read or a write this long before it gives up on the unit.
 constexpr ULONGLONG kReadLimitMs = 10000;
+constexpr ULONGLONG kWriteLimitMs = 10000;
 // Twelve blocks and the preparation before the silent one take some 5 s more.
 constexpr std::uint32_t kSilentFailureTimeoutMs = 60000;
 
@@ -56,17 +60,24 @@ std::vector<std::wstring> hidInterfaces(const std::wstring& part) {
     return found;
 }
 
-// The unit stops answering at the twelfth block: the read's time limit runs out,
-// the pending read is cancelled, the failure names the block with -3 and the
-// system's ERROR_TIMEOUT, and the program goes on: the unit pulled and plugged in
-// again is found ready.
-void unitFallsSilentScenario(ScenarioContext& context) {
-    const std::wstring path = scenarioFile(context, "falls-silent");
+// How the unit stops at the twelfth block, and what the program must make of it.
+struct Stall {
+    const char* name;
+    const char* fault;
+    std::uint32_t linkStatus;  // the first number of the failure's code line
+    ULONGLONG limitMs;         // how long the program may take to give up, at the least
+};
+
+// The unit stops at the twelfth block: the transfer's time limit runs out, the pending
+// transfer is cancelled, the failure names the block with the link's code and the
+// system's ERROR_TIMEOUT, and the program goes on: the unit pulled and plugged in again
+// is found ready.
+void unitStallsScenario(ScenarioContext& context, const Stall& stall) {
+    const std::wstring path = scenarioFile(context, stall.name);
     Program program;
-    HWND dialog = startReady(program, context, path,
-                             "fault = no_answer command=CMD_WRITE_BLOCK occurrence=12\n");
+    HWND dialog = startReady(program, context, path, stall.fault);
     if (dialog == nullptr || !startUpdate(program, dialog)) return;
-    // The stream starts after the preparation's pauses; the silent block follows the
+    // The stream starts after the preparation's pauses; the stalled block follows the
     // progress window by a quarter of a second.
     check(
         waitFor([&] { return !topLevelWindows(program.processId(), L"msctls_progress32").empty(); },
@@ -75,26 +86,41 @@ void unitFallsSilentScenario(ScenarioContext& context) {
     const ULONGLONG streamStart = GetTickCount64();
     HWND box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
     const ULONGLONG waited = GetTickCount64() - streamStart;
-    check(box != nullptr, "failure box after the unit fell silent");
+    check(box != nullptr, "failure box after the unit stalled");
     if (box == nullptr) return;
     std::printf("     the failure came %llu ms after the stream began\n", waited);
-    check(waited >= kReadLimitMs, "the program waited out its read's time limit");
-    check(waited < kReadLimitMs + 15000, "and not much longer");
+    check(waited >= stall.limitMs, "the program waited out its transfer's time limit");
+    check(waited < stall.limitMs + 15000, "and not much longer");
     wchar_t codeLine[256] = {};
-    std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), 0xFFFFFFFDu,
+    std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), stall.linkStatus,
                   static_cast<unsigned>(ERROR_TIMEOUT));
     checkText(messageBoxText(box), catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine,
-              "failure box: the block's read ran out of time");
+              "failure box: the block's transfer ran out of time");
     if (!answerWithEnter(box)) return;
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
                              kBoxTimeoutMs),
           "failure hint");
 
-    // The cancelled read left nothing behind: the unit is found and answers again.
+    // The cancelled transfer left nothing behind: the unit is found and answers again.
     if (!commandUnit(path, "unplug") || !commandUnit(path, "plug")) return;
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
           "ready again after a plug");
-    checkKeyboardAlive(program, dialog, "after the silent unit");
+    checkKeyboardAlive(program, dialog, "after the stalled unit");
+}
+
+// The unit never answers the block: the read is cancelled and ends as it should.
+void unitFallsSilentScenario(ScenarioContext& context) {
+    unitStallsScenario(
+        context, Stall{"falls-silent", "fault = no_answer command=CMD_WRITE_BLOCK occurrence=12\n",
+                       0xFFFFFFFDu, kReadLimitMs});
+}
+
+// The block's write never ends, not even when cancelled: the program gives up on it a
+// few seconds after the cancel and reports a failed write.
+void writeHangsScenario(ScenarioContext& context) {
+    unitStallsScenario(
+        context, Stall{"write-hangs", "fault = write_hangs command=CMD_WRITE_BLOCK occurrence=12\n",
+                       0xFFFFFFFEu, kWriteLimitMs});
 }
 
 // A second process opens the unit the program holds. The program opens it without
@@ -143,7 +169,72 @@ void secondHandleScenario(ScenarioContext& context) {
     closeAndCheckExit(program, dialog);
 }
 
+// The opens of the unit's interface in Wine's file trace: access mask and sharing of
+// each NtCreateFile whose name is the unit's. Lines of other processes' traces are
+// never the unit's: only the program runs with the channel on.
+struct TracedOpen {
+    unsigned long access = 0;
+    unsigned long sharing = 0;
+};
+
+std::vector<TracedOpen> unitOpensInTrace(const std::wstring& tracePath) {
+    std::vector<std::uint8_t> bytes;
+    std::vector<TracedOpen> opens;
+    if (!readFileBytes(tracePath, bytes)) return opens;
+    std::string text(bytes.begin(), bytes.end());
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::size_t at = 0;
+    while ((at = text.find("trace:file:ntcreatefile ", at)) != std::string::npos) {
+        const std::size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end - at);
+        at = end;
+        const std::size_t access = line.find(" access=");
+        const std::size_t sharing = line.find(" sharing=");
+        if (line.find("vid_2e4a&pid_0002") == std::string::npos || access == std::string::npos ||
+            sharing == std::string::npos) {
+            continue;
+        }
+        opens.push_back(TracedOpen{std::strtoul(line.c_str() + access + 8, nullptr, 16),
+                                   std::strtoul(line.c_str() + sharing + 9, nullptr, 16)});
+    }
+    return opens;
+}
+
+// Discovery reads the unit's ids on a handle that asks for neither reading nor writing
+// and shares everything, and only then opens it for reading and writing, shared with
+// no one. The argument is the file that receives the program's standard error, where
+// Wine writes its "file" channel (ORVANTA_WINE_STDERR of tools/wine-run).
+void identifyThenOpenScenario(ScenarioContext& context) {
+    const std::wstring tracePath = windowsPath(context.argument);
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "identify-then-open", context.languageTag);
+    Program program;
+    const std::vector<std::pair<std::wstring, std::wstring>> traced = {{L"WINEDEBUG", L"+file"}};
+    if (!startEmulated(program, context.program, path, "", traced)) return;
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    closeAndCheckExit(program, dialog);
+
+    constexpr unsigned long kReadOrWrite =
+        GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA;
+    const std::vector<TracedOpen> opens = unitOpensInTrace(tracePath);
+    for (const TracedOpen& open : opens)
+        std::printf("     open of the unit: access %08lx, sharing %08lx\n", open.access,
+                    open.sharing);
+    check(opens.size() == 2,
+          "the unit's interface opened twice, counted " + std::to_string(opens.size()));
+    if (opens.size() != 2) return;
+    check((opens[0].access & kReadOrWrite) == 0, "first open: no read or write access");
+    check(opens[0].sharing == (FILE_SHARE_READ | FILE_SHARE_WRITE),
+          "first open: shared for reading and writing");
+    check((opens[1].access & (GENERIC_READ | GENERIC_WRITE)) == (GENERIC_READ | GENERIC_WRITE),
+          "second open: reading and writing");
+    check(opens[1].sharing == 0, "second open: shared with no one");
+}
+
+const RegisterScenario registeredIdentifyThenOpen("identify-then-open", identifyThenOpenScenario);
 const RegisterScenario registeredSilent("unit-falls-silent", unitFallsSilentScenario);
+const RegisterScenario registeredWriteHangs("write-hangs", writeHangsScenario);
 const RegisterScenario registeredSecondHandle("second-handle", secondHandleScenario);
 
 }  // namespace

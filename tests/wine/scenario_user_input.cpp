@@ -1,8 +1,10 @@
 // The program under a user's hands: the keyboard stays alive after "Update" is
-// disabled, a second start hands over to the running copy, and arrivals under the
-// incompatible-ESC box wait for it instead of stacking boxes.
+// disabled, a second start hands over to the running copy, even one busy with an
+// update, and arrivals under the incompatible-ESC box wait for it instead of stacking
+// boxes.
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,10 @@ namespace orvanta::driver {
 namespace {
 
 constexpr std::uint32_t kSecondCopyExitMs = 15000;
+// A second start against a busy first copy must not wait for it.
+constexpr std::uint32_t kSecondCopyBusyExitMs = 8000;
+// The erase keeps the first copy busy this long, far longer than the second copy may take.
+constexpr std::uint32_t kEraseDurationMs = 30000;
 constexpr int kArrivals = 20;
 
 // Request lines ("<time> > ...") in the trace file; -1 when it cannot be read.
@@ -97,6 +103,56 @@ void secondCopyScenario(ScenarioContext& context) {
     closeAndCheckExit(third, thirdDialog);
 }
 
+// The trace holds a line with this text.
+bool traceHolds(const std::wstring& tracePath, const std::string& text) {
+    std::vector<std::uint8_t> bytes;
+    return readFileBytes(tracePath, bytes) &&
+           std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos;
+}
+
+// A second start while the first copy is minimised and busy with its update, waiting
+// for the erase and answering no message: the second copy hands over without waiting
+// for the first one's thread and ends with 0 at once.
+void secondCopyWhileBusyScenario(ScenarioContext& context) {
+    const std::wstring path =
+        scenarioFile(context.outputFolder, "second-copy-busy", context.languageTag);
+    const std::wstring tracePath = path + L".trace";
+    DeleteFileW(tracePath.c_str());
+    Program first;
+    if (!startEmulated(first, context.program, path,
+                       "trace_file = " + narrow(tracePath) +
+                           "\nerase_duration_ms = " + std::to_string(kEraseDurationMs) + "\n")) {
+        return;
+    }
+    HWND dialog = waitForReady(first, kStartTimeoutMs);
+    if (dialog == nullptr || !clickControl(dialog, IDC_UPDATE)) return;
+    HWND box = waitForMessageBox(first, dialog, kBoxTimeoutMs);
+    check(box != nullptr, "confirmation shown after the click");
+    if (box == nullptr) return;
+    // Put aside while the box is up, then the update confirmed: it runs minimised.
+    ShowWindow(dialog, SW_MINIMIZE);
+    check(waitFor([&] { return IsIconic(dialog) != FALSE; }, kBoxTimeoutMs),
+          "the first copy minimised");
+    pressButton(box, IDOK);
+    check(waitFor([&] { return traceHolds(tracePath, "> 01 1e"); }, kBoxTimeoutMs),
+          "the update has reached the erase");
+    DWORD_PTR answer = 0;
+    check(SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer) == 0,
+          "the first copy answers no message while it waits for the erase");
+
+    const ULONGLONG started = GetTickCount64();
+    Program second;
+    check(second.start(context.program, {{L"ORVANTA_EMULATOR_SCENARIO", path}}),
+          "second copy started");
+    DWORD exitCode = 1;
+    check(second.waitForExit(kSecondCopyBusyExitMs, exitCode),
+          "second copy ends by itself while the first is busy");
+    std::printf("     the second copy ended after %llu ms\n", GetTickCount64() - started);
+    check(exitCode == 0, "second copy's exit code 0");
+    check(first.running(), "the first copy still runs its update");
+    // The first copy is ended with the scenario, in the middle of its erase wait.
+}
+
 // An incompatible ESC arrives; while its box is open twenty HID arrivals come in and
 // the user swaps the unit for one with a compatible ESC. One box at a time, and
 // after it the dialog shows what is really connected.
@@ -137,6 +193,7 @@ void arrivalsUnderBoxScenario(ScenarioContext& context) {
 
 const RegisterScenario registeredRemoval("keyboard-after-removal", keyboardAfterRemovalScenario);
 const RegisterScenario registeredSecondCopy("second-copy", secondCopyScenario);
+const RegisterScenario registeredSecondCopyBusy("second-copy-busy", secondCopyWhileBusyScenario);
 const RegisterScenario registeredArrivals("arrivals-under-box", arrivalsUnderBoxScenario);
 
 }  // namespace

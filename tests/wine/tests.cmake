@@ -8,12 +8,14 @@ foreach(lang en de)
             ${emulated_program} incompatible)
   wine_test(wine_refused_at_start_${lang}_wrong_mode ${lang} refused-at-start
             ${emulated_program} wrong-mode)
+  wine_test(wine_refused_at_start_${lang}_held ${lang} refused-at-start ${emulated_program}
+            held)
 endforeach()
 wine_test(wine_ready_en_tunepad en ready ${emulated_program} tunepad)
 wine_test(wine_refused_at_start_en_not_ready en refused-at-start ${emulated_program}
           not-ready)
 
-foreach(equipment ready wrong-mode incompatible)
+foreach(equipment ready wrong-mode incompatible held)
   string(REPLACE "-" "_" suffix ${equipment})
   wine_test(wine_arrival_en_${suffix} en arrival ${emulated_program} ${equipment})
 endforeach()
@@ -38,6 +40,7 @@ foreach(lang en de)
   wine_test(wine_keyboard_after_removal_${lang} ${lang} keyboard-after-removal ${emulated_program})
 endforeach()
 wine_test(wine_second_copy_en en second-copy ${emulated_program})
+wine_test(wine_second_copy_busy_en en second-copy-busy ${emulated_program})
 wine_test(wine_arrivals_under_box_en en arrivals-under-box ${emulated_program})
 
 # The shipped program against the virtual unit in Wine's HID stack: the same scenarios,
@@ -71,7 +74,13 @@ virtual_unit_test(real_bus_arrival_en_incompatible en arrival incompatible)
 virtual_unit_test(real_bus_update_en en update ${ORVANTA_FIRMWARE_IMAGE_FILE})
 virtual_unit_test(real_bus_update_de_unplugged_at_block_940 de update-unplugged)
 virtual_unit_test(real_bus_unit_falls_silent_en en unit-falls-silent)
+virtual_unit_test(real_bus_write_hangs_en en write-hangs)
 virtual_unit_test(real_bus_second_handle_en en second-handle)
+# Wine's file trace of the program (its standard error) shows how it opens the unit.
+set(open_trace ${virtual_unit_dir}/run/identify-then-open.stderr)
+virtual_unit_test(real_bus_identify_then_open_en en identify-then-open ${open_trace})
+set_property(TEST real_bus_identify_then_open_en APPEND PROPERTY ENVIRONMENT
+  "ORVANTA_WINE_STDERR=${open_trace}")
 
 # Keys and clicks given while the update holds the thread, and a removal it never heard.
 foreach(lang en de)

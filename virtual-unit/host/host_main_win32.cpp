@@ -370,7 +370,7 @@ DWORD Host::exchangeLoop() {
         }
         carriedGeneration = generation_;
         LeaveCriticalSection(&unitLock_);
-        if (outcome.unitVanished) continue;
+        if (outcome.unitVanished || outcome.writeNeverEnds) continue;
 
         in->ack_tag = request->tag;
         in->ack_status = outcome.writeStatus;

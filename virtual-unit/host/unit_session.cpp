@@ -28,6 +28,9 @@ std::int32_t writeStatusFor(std::uint32_t error) {
 
 UnitSession::UnitSession(const Scenario& scenario, const Clock& time) : clock_(time), bus_(clock_) {
     unit_ = &applyScenario(scenario, bus_, error_);
+    // Wine answers an open before any driver sees it, so the virtual unit cannot play a
+    // unit that another program holds; the session itself must always reach it.
+    unit_->config().heldByOtherProgram = false;
     path_ = bus_.pathAt(bus_.interfaceCount() - 1);
 }
 
@@ -37,14 +40,21 @@ UnitSession::~UnitSession() {
 
 RequestOutcome UnitSession::handleRequest(const std::uint8_t* data, std::size_t length) {
     RequestOutcome outcome;
-    if (handle_ == kInvalidHidHandle) handle_ = bus_.open(path_);
+    if (handle_ == kInvalidHidHandle) handle_ = bus_.open(path_, HidAccess::talk);
     if (handle_ == kInvalidHidHandle) {
         // The unit is not plugged in: whatever still reaches it fails as on a pulled cable.
         outcome.writeStatus = kWriteStatusNotConnected;
         outcome.unitVanished = true;
         return outcome;
     }
-    if (bus_.write(handle_, data, length, kNoTimeLimitMs) != IoOutcome::done) {
+    const IoOutcome written = bus_.write(handle_, data, length, kNoTimeLimitMs);
+    clock_.takeOwedMs();
+    if (written == IoOutcome::timedOut) {
+        // Only a hanging write runs out of time on the emulated bus.
+        outcome.writeNeverEnds = true;
+        return outcome;
+    }
+    if (written != IoOutcome::done) {
         outcome.writeStatus = writeStatusFor(bus_.lastError());
         outcome.unitVanished = !present();
         return outcome;

@@ -27,6 +27,9 @@ struct RequestOutcome {
     std::int32_t writeStatus = kWriteStatusDone;
     // The unit vanished: the device must leave the bus, which fails the write.
     bool unitVanished = false;
+    // The write is never acknowledged, so it stays pending however the program cancels
+    // it, until the device leaves the bus.
+    bool writeNeverEnds = false;
     // The input report to deliver, report id first; empty when none ever comes.
     std::vector<std::uint8_t> reply;
     std::uint32_t replyDelayMs = 0;  // from the moment the request was handled
