@@ -49,10 +49,16 @@ Win32HidBus::Win32HidBus() = default;
 // on and never ended keeps it for the life of the process.
 struct Win32HidBus::Transfer {
     OVERLAPPED overlapped{};
-    UniqueEvent event;
+    UniqueEvent event{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::vector<std::uint8_t> buffer;
 
     bool ended() const { return HasOverlappedIoCompleted(&overlapped); }
+    // Ready for the next transfer: no result, the event unsignalled.
+    void reset() {
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = event.get();
+        ResetEvent(event.get());
+    }
 };
 
 Win32HidBus::~Win32HidBus() {
@@ -142,7 +148,25 @@ HidHandle Win32HidBus::open(const std::wstring& path, HidAccess access) {
         recordError(GetLastError());
         return kInvalidHidHandle;
     }
+    if (talk && transferOf(device) == nullptr) {
+        CloseHandle(device);
+        return kInvalidHidHandle;
+    }
     return reinterpret_cast<HidHandle>(device);
+}
+
+Win32HidBus::Transfer* Win32HidBus::transferOf(HANDLE device) {
+    std::unique_ptr<Transfer>& record = transfers_[device];
+    if (!record) {
+        auto made = std::make_unique<Transfer>();
+        if (!made->event) {
+            recordError(GetLastError());
+            transfers_.erase(device);
+            return nullptr;
+        }
+        record = std::move(made);
+    }
+    return record.get();
 }
 
 bool Win32HidBus::attributes(HidHandle handle, HidAttributes& out) {
@@ -188,13 +212,9 @@ void Win32HidBus::releaseEndedTransfers() {
 IoOutcome Win32HidBus::transfer(HANDLE device, const std::uint8_t* source,
                                 std::uint8_t* destination, DWORD length, DWORD timeoutMs) {
     releaseEndedTransfers();
-    auto pending = std::make_unique<Transfer>();
-    pending->event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!pending->event) {
-        recordError(GetLastError());
-        return IoOutcome::failed;
-    }
-    pending->overlapped.hEvent = pending->event.get();
+    if (transferOf(device) == nullptr) return IoOutcome::failed;
+    std::unique_ptr<Transfer>& pending = transfers_[device];
+    pending->reset();
     // The system gets a buffer of the bus's own, never the caller's, which may be gone
     // by the time a transfer given up on ends.
     if (source != nullptr)
@@ -261,7 +281,9 @@ IoOutcome Win32HidBus::read(HidHandle handle, std::uint8_t* data, std::size_t le
 }
 
 void Win32HidBus::close(HidHandle handle) {
-    if (handle != kInvalidHidHandle && handle != 0) CloseHandle(toHandle(handle));
+    if (handle == kInvalidHidHandle || handle == 0) return;
+    CloseHandle(toHandle(handle));
+    transfers_.erase(toHandle(handle));
 }
 
 }  // namespace orvanta

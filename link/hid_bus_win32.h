@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,11 +52,16 @@ private:
     bool cancelAndWait(HANDLE device, std::unique_ptr<Transfer>& pending);
     bool finished(HANDLE device, Transfer& ended, std::uint8_t* destination);
     void releaseEndedTransfers();
+    // The transfer record of a handle opened for talking; null when none can be made.
+    Transfer* transferOf(HANDLE device);
 
     const SystemLibraries::Hid* hid_ = nullptr;  // hid.dll, from System32 only
     std::unique_ptr<void, DeviceListDeleter> deviceList_;
     GUID hidGuid_{};
     std::uint32_t lastError_ = 0;
+    // Each handle opened for talking has one transfer record, with its event, made at
+    // the open and used by every transfer on it; one given up on is replaced.
+    std::map<HANDLE, std::unique_ptr<Transfer>> transfers_;
     std::vector<std::unique_ptr<Transfer>> abandoned_;
 };
 

@@ -15,6 +15,7 @@
 #include "resources/resource_ids.h"
 #include "tests/wine/driver_support.h"
 #include "tests/wine/scenarios.h"
+#include "update/update.h"
 
 namespace orvanta::driver {
 namespace {
@@ -25,12 +26,8 @@ constexpr std::uint32_t kPollMs = 50;
 // The hint is asked for only once the stream is over; a busy program gets this long.
 constexpr std::uint32_t kAnswerMs = 20;
 
-// The least a successful run takes: the pauses of the preparation and of the stream,
-// 20 + 20 + 1000 + 4000 + 20 + 20 ms and 1880 x 20 ms.
-constexpr double kPacedSeconds = 42.68;
 // What the emulated unit takes per exchange, as a real unit on full-speed USB.
 constexpr double kReplyLatencySeconds = 0.002;
-constexpr std::size_t kBlockBytes = 48;
 // Lock, unprotect, erase, address; then protection and lock restored.
 constexpr std::size_t kExchangesBesideBlocks = 4 + 2;
 constexpr std::size_t kDefaultImageBytes = 90224;
@@ -65,13 +62,19 @@ HWND progressWindow(DWORD processId) {
     return shown.empty() ? nullptr : shown.front();
 }
 
-std::size_t exchangesOfUpdate(const ScenarioContext& context) {
+std::uint32_t blocksOfUpdate(const ScenarioContext& context) {
     std::size_t imageBytes = kDefaultImageBytes;
     std::vector<std::uint8_t> image;
     if (!context.argument.empty() && readFileBytes(windowsPath(context.argument), image)) {
         imageBytes = image.size();
     }
-    return (imageBytes + kBlockBytes - 1) / kBlockBytes + kExchangesBesideBlocks;
+    return blockCount(imageBytes);
+}
+
+// The least a successful run takes: the program's pauses and the unit's wait before
+// it answers the erase.
+double pacedSeconds(std::uint32_t blocks) {
+    return static_cast<double>(updatePausesMs(blocks) + kEraseReplyDelayMs) / 1000.0;
 }
 
 // Leaves a mark file in the output folder and waits until a watcher has taken it
@@ -88,7 +91,9 @@ void markForWatcher(const ScenarioContext& context, const wchar_t* name, const s
 // From the click on "Update" to the success hint, with the program already showing
 // the unit ready; the figures are printed under `heading`.
 void timeUpdate(const ScenarioContext& context, Program& program, const char* heading) {
-    const std::size_t exchanges = exchangesOfUpdate(context);
+    const std::uint32_t blocks = blocksOfUpdate(context);
+    const std::size_t exchanges = blocks + kExchangesBesideBlocks;
+    const double paced = pacedSeconds(blocks);
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
     if (dialog == nullptr) return;
     const std::wstring ready = catalogueString(IDS_READY);
@@ -125,17 +130,17 @@ void timeUpdate(const ScenarioContext& context, Program& program, const char* he
                             kStreamTimeoutMs, kPollMs);
         const double wall = secondsNow() - start;
         const double cpu = processorSeconds(process) - cpuStart;
-        char figures[96];
-        std::snprintf(figures, sizeof figures, "wall_s = %.6f\nexchanges = %zu\n", wall, exchanges);
+        char figures[128];
+        std::snprintf(figures, sizeof figures, "wall_s = %.6f\nexchanges = %zu\npaced_s = %.3f\n",
+                      wall, exchanges, paced);
         markForWatcher(context, L"bench-update.end", figures);
         check(done, "update succeeded");
 
-        const double pacedWithLatency = kPacedSeconds + exchanges * kReplyLatencySeconds;
+        const double pacedWithLatency = paced + exchanges * kReplyLatencySeconds;
         std::printf("%s, confirmation to success hint\n", heading);
         std::printf("  wall time                      %8.3f s\n", wall);
-        std::printf("  ratio to %.2f s                %8.4f\n", kPacedSeconds,
-                    wall / kPacedSeconds);
-        std::printf("  ratio to %.2f s + %zu x 2 ms  %8.4f  (%.3f s)\n", kPacedSeconds, exchanges,
+        std::printf("  ratio to %.2f s                %8.4f\n", paced, wall / paced);
+        std::printf("  ratio to %.2f s + %zu x 2 ms  %8.4f  (%.3f s)\n", paced, exchanges,
                     wall / pacedWithLatency, pacedWithLatency);
         if (cpu >= 0.0) {
             std::printf("  program CPU (GetProcessTimes)  %8.3f s = %.1f %% of wall time\n", cpu,

@@ -22,7 +22,9 @@
  *
  * Removal: hidclass keeps one READ_REPORT pending at the child and waits for its reader
  * thread when the device goes, so the child completes its pending reads on
- * SURPRISE_REMOVAL and REMOVE, and fails reads and writes from then on. */
+ * SURPRISE_REMOVAL and REMOVE, and fails reads and writes from then on.
+ *
+ * WDM rather than KMDF: Wine 8.0 ships no KMDF runtime (wdf01000.sys) to load one with. */
 #include <ntddk.h>
 
 #include "../protocol.h"
@@ -440,11 +442,35 @@ static void child_gone(struct child_ext* child) {
     complete_list(&done);
 }
 
+/* IRP_MN_REMOVE_DEVICE: the child leaves the bus's records and is deleted; a child
+ * plugged in meanwhile is reported now. */
+static NTSTATUS child_removed(DEVICE_OBJECT* device, IRP* irp) {
+    struct child_ext* child = device->DeviceExtension;
+    BOOLEAN report_next = FALSE;
+    KIRQL irql;
+    child_gone(child);
+    KeAcquireSpinLock(&bus.lock, &irql);
+    if (bus.leaving == device) {
+        bus.leaving = NULL;
+        /* A child plugged in meanwhile waited for this one to go, so that its
+         * interface is not registered while the old one is being removed. */
+        report_next = bus.child != NULL;
+    } else if (bus.child == device) {
+        /* Removed while still plugged (the bus itself is going). */
+        child->unplugged = TRUE;
+        bus.child = NULL;
+    }
+    KeReleaseSpinLock(&bus.lock, irql);
+    complete(irp, STATUS_SUCCESS, 0);
+    IoDeleteDevice(device);
+    if (report_next) invalidate_bus();
+    return STATUS_SUCCESS;
+}
+
 static NTSTATUS child_pnp(DEVICE_OBJECT* device, IRP* irp) {
     struct child_ext* child = device->DeviceExtension;
     IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
     NTSTATUS status = irp->IoStatus.Status;
-    KIRQL irql;
 
     switch (stack->MinorFunction) {
     case IRP_MN_QUERY_ID: {
@@ -479,26 +505,8 @@ static NTSTATUS child_pnp(DEVICE_OBJECT* device, IRP* irp) {
         child_gone(child);
         status = STATUS_SUCCESS;
         break;
-    case IRP_MN_REMOVE_DEVICE: {
-        BOOLEAN report_next = FALSE;
-        child_gone(child);
-        KeAcquireSpinLock(&bus.lock, &irql);
-        if (bus.leaving == device) {
-            bus.leaving = NULL;
-            /* A child plugged in meanwhile waited for this one to go, so that its
-             * interface is not registered while the old one is being removed. */
-            report_next = bus.child != NULL;
-        } else if (bus.child == device) {
-            /* Removed while still plugged (the bus itself is going). */
-            child->unplugged = TRUE;
-            bus.child = NULL;
-        }
-        KeReleaseSpinLock(&bus.lock, irql);
-        complete(irp, STATUS_SUCCESS, 0);
-        IoDeleteDevice(device);
-        if (report_next) invalidate_bus();
-        return STATUS_SUCCESS;
-    }
+    case IRP_MN_REMOVE_DEVICE:
+        return child_removed(device, irp);
     default:
         /* Leave the status and whatever a driver above filled in, as for the bus
          * relations that hidclass reports through this device. */
@@ -667,14 +675,83 @@ static NTSTATUS unplug(void) {
     return STATUS_SUCCESS;
 }
 
-/* Returns STATUS_PENDING when the request waits for an output report (it is then
- * completed later); otherwise the caller completes it with the status and `information`. */
+/* Under the lock: finishes the child's write that the host acknowledges, with the
+ * host's status; a write is finished either way, and "pending" from the host means
+ * failed. */
+static void acknowledge_write(struct child_ext* child, const struct vunit_xfer* in,
+                              LIST_ENTRY* done) {
+    LIST_ENTRY* entry;
+    for (entry = child->writes.Flink; entry != &child->writes; entry = entry->Flink) {
+        IRP* acked = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+        const HID_XFER_PACKET* packet = acked->UserBuffer;
+        if ((uint32_t)(ULONG_PTR)WRITE_TAG(acked) != in->ack_tag) continue;
+        RemoveEntryList(entry);
+        acked->IoStatus.Status =
+            in->ack_status == STATUS_PENDING ? STATUS_UNSUCCESSFUL : in->ack_status;
+        acked->IoStatus.Information = 0;
+        if (in->ack_status == STATUS_SUCCESS)
+            acked->IoStatus.Information =
+                packet->reportBufferLen + (WRITE_IS_WRITE_REPORT(acked) ? 1 : 0);
+        InsertTailList(done, entry);
+        return;
+    }
+}
+
+/* Under the lock: hands an input report to hidclass's pending read, or keeps it until
+ * the next read comes. A report for a child that is gone is lost, as on a pulled
+ * cable. */
+static void deliver_input(struct child_ext* child, const struct vunit_xfer* in,
+                          LIST_ENTRY* done) {
+    ULONG slot;
+    if (child->removed) return;
+    if (!IsListEmpty(&child->reads)) {
+        IRP* reader = CONTAINING_RECORD(RemoveHeadList(&child->reads), IRP, Tail.Overlay.ListEntry);
+        RtlCopyMemory(reader->UserBuffer, in->input, in->input_length);
+        reader->IoStatus.Status = STATUS_SUCCESS;
+        reader->IoStatus.Information = in->input_length;
+        InsertTailList(done, &reader->Tail.Overlay.ListEntry);
+        return;
+    }
+    if (child->input_count == INPUT_QUEUE_DEPTH) {
+        /* The oldest report gives way, as in hidclass's own ring. */
+        child->input_first = (child->input_first + 1) % INPUT_QUEUE_DEPTH;
+        child->input_count--;
+    }
+    slot = (child->input_first + child->input_count) % INPUT_QUEUE_DEPTH;
+    RtlCopyMemory(child->inputs[slot], in->input, in->input_length);
+    child->input_count++;
+}
+
+/* Under the lock, which it releases: hands the host the next output report, or keeps
+ * its request waiting for one (STATUS_PENDING; it is completed later). */
+static NTSTATUS wait_for_output(IRP* irp, KIRQL irql, ULONG_PTR* information) {
+    IRP* write = next_unfetched_write();
+    if (write) {
+        *information = hand_over(write, irp);
+        KeReleaseSpinLock(&bus.lock, irql);
+        return STATUS_SUCCESS;
+    }
+    IoMarkIrpPending(irp);
+    IoSetCancelRoutine(irp, cancel_waiter);
+    if (irp->Cancel && IoSetCancelRoutine(irp, NULL)) {
+        KeReleaseSpinLock(&bus.lock, irql);
+        complete(irp, STATUS_CANCELLED, 0);
+        return STATUS_PENDING;
+    }
+    InsertTailList(&bus.waiters, &irp->Tail.Overlay.ListEntry);
+    KeReleaseSpinLock(&bus.lock, irql);
+    return STATUS_PENDING;
+}
+
+/* The host's one request: acknowledge a write, deliver an input report, wait for the
+ * next output report, each when its flag asks. Returns STATUS_PENDING when the request
+ * waits (it is then completed later); otherwise the caller completes it with the
+ * status and `information`. */
 static NTSTATUS xfer(IRP* irp, ULONG in_length, ULONG out_length, ULONG_PTR* information) {
     const struct vunit_xfer* in = irp->AssociatedIrp.SystemBuffer;
-    const BOOLEAN wait = (in_length >= VUNIT_XFER_HEADER_BYTES) && (in->flags & VUNIT_XFER_WAIT);
+    NTSTATUS status = STATUS_SUCCESS;
     uint32_t flags;
     LIST_ENTRY done;
-    IRP* write;
     KIRQL irql;
     struct child_ext* child;
 
@@ -683,7 +760,8 @@ static NTSTATUS xfer(IRP* irp, ULONG in_length, ULONG out_length, ULONG_PTR* inf
     if ((flags & VUNIT_XFER_INPUT) && (in->input_length > VUNIT_MAX_REPORT_BYTES ||
                                        in_length < VUNIT_XFER_HEADER_BYTES + in->input_length))
         return STATUS_INVALID_PARAMETER;
-    if (wait && out_length < sizeof(struct vunit_request)) return STATUS_BUFFER_TOO_SMALL;
+    if ((flags & VUNIT_XFER_WAIT) && out_length < sizeof(struct vunit_request))
+        return STATUS_BUFFER_TOO_SMALL;
 
     InitializeListHead(&done);
     KeAcquireSpinLock(&bus.lock, &irql);
@@ -692,73 +770,14 @@ static NTSTATUS xfer(IRP* irp, ULONG in_length, ULONG out_length, ULONG_PTR* inf
         KeReleaseSpinLock(&bus.lock, irql);
         return STATUS_INVALID_PARAMETER;
     }
-
-    if ((flags & VUNIT_XFER_ACK) && child) {
-        LIST_ENTRY* entry;
-        for (entry = child->writes.Flink; entry != &child->writes; entry = entry->Flink) {
-            IRP* acked = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
-            const HID_XFER_PACKET* packet = acked->UserBuffer;
-            if ((uint32_t)(ULONG_PTR)WRITE_TAG(acked) != in->ack_tag) continue;
-            RemoveEntryList(entry);
-            /* A write is finished either way; "pending" from the host means failed. */
-            acked->IoStatus.Status =
-                in->ack_status == STATUS_PENDING ? STATUS_UNSUCCESSFUL : in->ack_status;
-            acked->IoStatus.Information = 0;
-            if (in->ack_status == STATUS_SUCCESS)
-                acked->IoStatus.Information =
-                    packet->reportBufferLen + (WRITE_IS_WRITE_REPORT(acked) ? 1 : 0);
-            InsertTailList(&done, entry);
-            break;
-        }
-    }
-
-    /* An input report for a child that is gone is lost, as on a pulled cable. */
-    if ((flags & VUNIT_XFER_INPUT) && child && !child->removed) {
-        if (!IsListEmpty(&child->reads)) {
-            IRP* reader =
-                CONTAINING_RECORD(RemoveHeadList(&child->reads), IRP, Tail.Overlay.ListEntry);
-            RtlCopyMemory(reader->UserBuffer, in->input, in->input_length);
-            reader->IoStatus.Status = STATUS_SUCCESS;
-            reader->IoStatus.Information = in->input_length;
-            InsertTailList(&done, &reader->Tail.Overlay.ListEntry);
-        } else {
-            ULONG slot;
-            if (child->input_count == INPUT_QUEUE_DEPTH) {
-                /* The oldest report gives way, as in hidclass's own ring. */
-                child->input_first = (child->input_first + 1) % INPUT_QUEUE_DEPTH;
-                child->input_count--;
-            }
-            slot = (child->input_first + child->input_count) % INPUT_QUEUE_DEPTH;
-            RtlCopyMemory(child->inputs[slot], in->input, in->input_length);
-            child->input_count++;
-        }
-    }
-
-    if (!wait) {
+    if ((flags & VUNIT_XFER_ACK) && child) acknowledge_write(child, in, &done);
+    if ((flags & VUNIT_XFER_INPUT) && child) deliver_input(child, in, &done);
+    if (flags & VUNIT_XFER_WAIT)
+        status = wait_for_output(irp, irql, information);
+    else
         KeReleaseSpinLock(&bus.lock, irql);
-        complete_list(&done);
-        return STATUS_SUCCESS;
-    }
-
-    write = next_unfetched_write();
-    if (write) {
-        *information = hand_over(write, irp);
-        KeReleaseSpinLock(&bus.lock, irql);
-        complete_list(&done);
-        return STATUS_SUCCESS;
-    }
-    IoMarkIrpPending(irp);
-    IoSetCancelRoutine(irp, cancel_waiter);
-    if (irp->Cancel && IoSetCancelRoutine(irp, NULL)) {
-        KeReleaseSpinLock(&bus.lock, irql);
-        complete_list(&done);
-        complete(irp, STATUS_CANCELLED, 0);
-        return STATUS_PENDING;
-    }
-    InsertTailList(&bus.waiters, &irp->Tail.Overlay.ListEntry);
-    KeReleaseSpinLock(&bus.lock, irql);
     complete_list(&done);
-    return STATUS_PENDING;
+    return status;
 }
 
 /* Under the lock: moves the waiters of one file (or all) to `done`, cancelled. */
