@@ -114,6 +114,18 @@ void refuseUnit(App& app, const Refusal& refusal) {
     if (refusal.refreshVersionPanel) refreshVersionPanel(app.dialog, app.link);
 }
 
+// The equipment is ready: the hint says so, the panel shows it and "Update" comes on.
+void acceptUnit(App& app, ProbeVariant variant) {
+    setHintText(app.dialog, app.resources.loadString(IDS_READY), false);
+    if (variant == ProbeVariant::startUp) {
+        app.dialog.enableControl(IDC_UPDATE, true);
+        refreshVersionPanel(app.dialog, app.link);
+    } else {
+        refreshVersionPanel(app.dialog, app.link);
+        app.dialog.enableControl(IDC_UPDATE, true);
+    }
+}
+
 }  // namespace
 
 void setHintText(Dialog& dialog, const std::wstring& text, bool append) {
@@ -163,15 +175,7 @@ void classifyUnit(App& app, LinkStatus status, ProbeVariant variant) {
                                 .refreshVersionPanel = startUp});
         return;
     }
-
-    setHintText(app.dialog, app.resources.loadString(IDS_READY), false);
-    if (startUp) {
-        app.dialog.enableControl(IDC_UPDATE, true);
-        refreshVersionPanel(app.dialog, link);
-    } else {
-        refreshVersionPanel(app.dialog, link);
-        app.dialog.enableControl(IDC_UPDATE, true);
-    }
+    acceptUnit(app, variant);
 }
 
 bool handleDeviceChange(App& app, DeviceEvent event, const DeviceBroadcast* broadcast) {

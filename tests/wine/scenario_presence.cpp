@@ -193,6 +193,7 @@ void readyScenario(ScenarioContext& context) {
                             widen(context.languageTag) + L".bmp");
     closeAndCheckExit(program, dialog);
 }
+const RegisterScenario registeredReady("ready", readyScenario);
 
 // A unit that cannot be updated, found at start-up.
 void refusedAtStartScenario(ScenarioContext& context) {
@@ -238,6 +239,7 @@ void refusedAtStartScenario(ScenarioContext& context) {
                               widen(context.languageTag) + L".bmp");
     closeAndCheckExit(program, dialog);
 }
+const RegisterScenario registeredRefused("refused-at-start", refusedAtStartScenario);
 
 // No unit at start, then the unit is plugged in; an incompatible one is announced on
 // every arrival.
@@ -282,6 +284,7 @@ void arrivalScenario(ScenarioContext& context) {
                               widen(context.languageTag) + L".bmp");
     closeAndCheckExit(program, dialog);
 }
+const RegisterScenario registeredArrival("arrival", arrivalScenario);
 
 // A ready unit pulled out, then plugged in again.
 void removalScenario(ScenarioContext& context) {
@@ -308,6 +311,7 @@ void removalScenario(ScenarioContext& context) {
     checkReady(dialog, L"TUNE-BOX");
     closeAndCheckExit(program, dialog);
 }
+const RegisterScenario registeredRemoval("removal", removalScenario);
 
 // Another HID device arrives: a unit whose link is closed is probed again, an open
 // link and a bus without a unit are left alone.
@@ -347,11 +351,6 @@ void otherDeviceScenario(ScenarioContext& context) {
     }
     closeAndCheckExit(program, dialog);
 }
-
-const RegisterScenario registeredReady("ready", readyScenario);
-const RegisterScenario registeredRefused("refused-at-start", refusedAtStartScenario);
-const RegisterScenario registeredArrival("arrival", arrivalScenario);
-const RegisterScenario registeredRemoval("removal", removalScenario);
 const RegisterScenario registeredOther("other-device", otherDeviceScenario);
 
 }  // namespace

@@ -114,6 +114,7 @@ void unitFallsSilentScenario(ScenarioContext& context) {
         context, Stall{"falls-silent", "fault = no_answer command=CMD_WRITE_BLOCK occurrence=12\n",
                        0xFFFFFFFDu, kReadLimitMs});
 }
+const RegisterScenario registeredSilent("unit-falls-silent", unitFallsSilentScenario);
 
 // The block's write never ends, not even when cancelled: the program gives up on it a
 // few seconds after the cancel and reports a failed write.
@@ -122,6 +123,7 @@ void writeHangsScenario(ScenarioContext& context) {
         context, Stall{"write-hangs", "fault = write_hangs command=CMD_WRITE_BLOCK occurrence=12\n",
                        0xFFFFFFFEu, kWriteLimitMs});
 }
+const RegisterScenario registeredWriteHangs("write-hangs", writeHangsScenario);
 
 // A second process opens the unit the program holds. The program opens it without
 // sharing, so that no other reader takes its replies and no other writer slips
@@ -168,6 +170,7 @@ void secondHandleScenario(ScenarioContext& context) {
     if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
     closeAndCheckExit(program, dialog);
 }
+const RegisterScenario registeredSecondHandle("second-handle", secondHandleScenario);
 
 // The opens of the unit's interface in Wine's file trace: access mask and sharing of
 // each NtCreateFile whose name is the unit's. Lines of other processes' traces are
@@ -231,11 +234,7 @@ void identifyThenOpenScenario(ScenarioContext& context) {
           "second open: reading and writing");
     check(opens[1].sharing == 0, "second open: shared with no one");
 }
-
 const RegisterScenario registeredIdentifyThenOpen("identify-then-open", identifyThenOpenScenario);
-const RegisterScenario registeredSilent("unit-falls-silent", unitFallsSilentScenario);
-const RegisterScenario registeredWriteHangs("write-hangs", writeHangsScenario);
-const RegisterScenario registeredSecondHandle("second-handle", secondHandleScenario);
 
 }  // namespace
 }  // namespace orvanta::driver

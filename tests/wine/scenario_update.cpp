@@ -355,6 +355,8 @@ void updateScenario(ScenarioContext& context) { runUpdate(context, "update", 0x0
 void updateOlderOrSameScenario(ScenarioContext& context) {
     runUpdate(context, "update-older-or-same", 0x0100);
 }
+const RegisterScenario registeredOlderOrSame("update-older-or-same", updateOlderOrSameScenario);
+const RegisterScenario registeredUpdate("update", updateScenario);
 
 // The unit is pulled out at the 940th block, half way through the stream.
 void updateUnpluggedScenario(ScenarioContext& context) {
@@ -411,6 +413,7 @@ void updateUnpluggedScenario(ScenarioContext& context) {
     check(findMessageBox(program.processId(), dialog) == nullptr, "no further box");
     checkKeyboardAlive(program, dialog, "after the failure box");
 }
+const RegisterScenario registeredUnplugged("update-unplugged", updateUnpluggedScenario);
 
 // The unit vanishes at the lock request and is plugged in again by the emulated
 // system a few seconds later: the failure is reported, then the return is announced
@@ -441,10 +444,6 @@ void updateReplugScenario(ScenarioContext& context) {
     checkText(controlText(dialog, IDC_VALUE_ESC), L"0.9", "installed version shown again");
     closeAndCheckExit(program, dialog);
 }
-
-const RegisterScenario registeredUpdate("update", updateScenario);
-const RegisterScenario registeredOlderOrSame("update-older-or-same", updateOlderOrSameScenario);
-const RegisterScenario registeredUnplugged("update-unplugged", updateUnpluggedScenario);
 const RegisterScenario registeredReplugged("update-replugged", updateReplugScenario);
 
 }  // namespace

@@ -64,6 +64,7 @@ void keyboardAfterRemovalScenario(ScenarioContext& context) {
           "ready again after the plug");
     checkKeyboardAlive(program, dialog, "after a removal and a plug");
 }
+const RegisterScenario registeredRemoval("keyboard-after-removal", keyboardAfterRemovalScenario);
 
 // A second start while the first copy runs: it ends at once, brings the first copy
 // to the front and never talks to the unit. Once the first copy has ended, a start
@@ -102,6 +103,7 @@ void secondCopyScenario(ScenarioContext& context) {
     check(requestsInTrace(tracePath) == 2 * probeRequests, "a later start probes the unit");
     closeAndCheckExit(third, thirdDialog);
 }
+const RegisterScenario registeredSecondCopy("second-copy", secondCopyScenario);
 
 // The trace holds a line with this text.
 bool traceHolds(const std::wstring& tracePath, const std::string& text) {
@@ -152,6 +154,7 @@ void secondCopyWhileBusyScenario(ScenarioContext& context) {
     check(first.running(), "the first copy still runs its update");
     // The first copy is ended with the scenario, in the middle of its erase wait.
 }
+const RegisterScenario registeredSecondCopyBusy("second-copy-busy", secondCopyWhileBusyScenario);
 
 // An incompatible ESC arrives; while its box is open twenty HID arrivals come in and
 // the user swaps the unit for one with a compatible ESC. One box at a time, and
@@ -190,10 +193,6 @@ void arrivalsUnderBoxScenario(ScenarioContext& context) {
     check(findMessageBox(program.processId(), dialog) == nullptr, "no further box");
     checkKeyboardAlive(program, dialog, "after the box");
 }
-
-const RegisterScenario registeredRemoval("keyboard-after-removal", keyboardAfterRemovalScenario);
-const RegisterScenario registeredSecondCopy("second-copy", secondCopyScenario);
-const RegisterScenario registeredSecondCopyBusy("second-copy-busy", secondCopyWhileBusyScenario);
 const RegisterScenario registeredArrivals("arrivals-under-box", arrivalsUnderBoxScenario);
 
 }  // namespace
