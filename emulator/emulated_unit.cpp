@@ -144,7 +144,7 @@ std::uint16_t EmulatedUnit::installedFirmwareVersion() const {
         return config_.escFirmwareVersion;
     }
     if (flash_.size() < kImageVersionAt + 2) {
-        return 0xFFFF;
+        return kNoEscFirmwareVersion;
     }
     return readLe16(flash_, kImageVersionAt);
 }
