@@ -467,6 +467,14 @@ bool startUpdate(const Program& program, HWND dialog) {
     return answerWithEnter(box);
 }
 
+bool waitForStream(const Program& program) {
+    const bool streaming =
+        waitFor([&] { return !topLevelWindows(program.processId(), L"msctls_progress32").empty(); },
+                kProgressTimeoutMs, 10);
+    check(streaming, "the stream runs");
+    return streaming;
+}
+
 void closeAndCheckExit(Program& program, HWND mainDialog) {
     pressButton(mainDialog, IDC_CLOSE);
     DWORD exitCode = 1;

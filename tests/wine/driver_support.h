@@ -133,6 +133,9 @@ void waitBoxGone(HWND box);
 bool answerWithEnter(HWND box);
 // Clicks "Update" with the mouse and answers the first confirmation with Enter.
 bool startUpdate(const Program& program, HWND dialog);
+// Waits for the progress window, that is for the stream to run; false when it does
+// not come in time.
+bool waitForStream(const Program& program);
 // Presses "Close" and checks that the process ends with exit code 0.
 void closeAndCheckExit(Program& program, HWND mainDialog);
 

@@ -18,16 +18,6 @@ namespace {
 
 constexpr std::uint32_t kIdleTimeoutMs = 10000;
 
-// Waits for the progress window, that is for the stream to run; false when it does
-// not come in time.
-bool waitForStream(const Program& program) {
-    const bool streaming =
-        waitFor([&] { return !topLevelWindows(program.processId(), L"msctls_progress32").empty(); },
-                kProgressTimeoutMs, 10);
-    check(streaming, "the stream runs");
-    return streaming;
-}
-
 // The program has taken every message and input waiting for it and sits in its
 // message loop again.
 void waitUntilIdle(const Program& program) {

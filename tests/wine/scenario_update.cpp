@@ -287,8 +287,9 @@ void checkTrace(const std::wstring& tracePath, const std::vector<std::uint8_t>& 
     checkRequests(update, image);
 }
 
-// A whole update, in real time. With an installed version of 1.0 or more the second
-// confirmation is answered Yes; below it there must be none.
+// A whole update, in real time, with an impatient user's keys and click during the
+// stream. With an installed version of 1.0 or more the second confirmation is answered
+// Yes; below it there must be none.
 void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t installedVersion) {
     const bool secondBox = installedVersion >= 0x0100 && installedVersion != 0xFFFF;
     std::vector<std::uint8_t> image;
@@ -328,6 +329,10 @@ void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t 
         pressButton(box, IDYES);
         waitBoxGone(box);
     }
+    // Keys and a click on "Close" during the stream must not end the program after it.
+    if (!waitForStream(program)) return;
+    for (WORD key : {VK_RETURN, VK_ESCAPE}) pressKey(key);
+    clickControlWhereItIs(dialog, IDC_CLOSE);
     const ProgressSeen seen = followStream(program, dialog);
     check(!seen.boxBeforeStream, "no further box before the stream");
     checkProgressWindow(seen, dialog, 90, 100);
