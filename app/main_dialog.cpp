@@ -75,23 +75,23 @@ void closeDialog(App& app) {
 
 int ShellUpdateDialog::messageBox(const std::wstring& text, const std::wstring& caption,
                                   std::uint32_t style) {
-    return dialog_.messageBox(text, caption, style);
+    return app_.dialog.messageBox(text, caption, style);
 }
 
-void ShellUpdateDialog::disableUpdate() { dialog_.enableControl(IDC_UPDATE, false); }
+void ShellUpdateDialog::disableUpdate() { app_.dialog.enableControl(IDC_UPDATE, false); }
 
 void ShellUpdateDialog::refreshVersionPanel(const UnitLinkState& link) {
-    orvanta::refreshVersionPanel(dialog_, link);
+    orvanta::refreshVersionPanel(app_.dialog, link);
 }
 
-void ShellUpdateDialog::setHint(const std::wstring& text) { setHintText(dialog_, text, false); }
+void ShellUpdateDialog::setHint(const std::wstring& text) { setHintText(app_.dialog, text, false); }
 
 void ShellUpdateDialog::runEnded() {
     // Dropping the input may hand the dialog a notification the system is still
     // waiting to deliver; it is only noted, so nothing changes the link under the
     // update before it has shown its outcome.
     app_.deviceChangesHeld = true;
-    dialog_.discardUserInput();
+    app_.dialog.discardUserInput();
     app_.deviceChangesHeld = false;
     deviceChangeMissed_ = app_.deviceChangeNoted || linkDeviceGone(app_.link);
     app_.deviceChangeNoted = false;

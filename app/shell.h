@@ -56,7 +56,7 @@ void closeDialog(App& app);
 // "Update".
 class ShellUpdateDialog final : public UpdateDialog {
 public:
-    explicit ShellUpdateDialog(App& app) : app_(app), dialog_(app.dialog) {}
+    explicit ShellUpdateDialog(App& app) : app_(app) {}
 
     int messageBox(const std::wstring& text, const std::wstring& caption,
                    std::uint32_t style) override;
@@ -71,7 +71,6 @@ public:
 
 private:
     App& app_;
-    Dialog& dialog_;
     bool deviceChangeMissed_ = false;
 };
 

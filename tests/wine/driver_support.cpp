@@ -467,10 +467,14 @@ bool startUpdate(const Program& program, HWND dialog) {
     return answerWithEnter(box);
 }
 
+HWND findProgressWindow(DWORD processId) {
+    const std::vector<HWND> windows = topLevelWindows(processId, L"msctls_progress32");
+    return windows.empty() ? nullptr : windows.front();
+}
+
 bool waitForStream(const Program& program) {
-    const bool streaming =
-        waitFor([&] { return !topLevelWindows(program.processId(), L"msctls_progress32").empty(); },
-                kProgressTimeoutMs, 10);
+    const bool streaming = waitFor(
+        [&] { return findProgressWindow(program.processId()) != nullptr; }, kProgressTimeoutMs, 10);
     check(streaming, "the stream runs");
     return streaming;
 }

@@ -133,6 +133,8 @@ void waitBoxGone(HWND box);
 bool answerWithEnter(HWND box);
 // Clicks "Update" with the mouse and answers the first confirmation with Enter.
 bool startUpdate(const Program& program, HWND dialog);
+// The program's progress window, or null while it shows none.
+HWND findProgressWindow(DWORD processId);
 // Waits for the progress window, that is for the stream to run; false when it does
 // not come in time.
 bool waitForStream(const Program& program);

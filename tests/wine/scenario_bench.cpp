@@ -56,12 +56,6 @@ double processorSeconds(HANDLE process) {
     return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;  // 100 ns ticks
 }
 
-// The program's progress window, or null while it shows none.
-HWND progressWindow(DWORD processId) {
-    const std::vector<HWND> shown = topLevelWindows(processId, L"msctls_progress32");
-    return shown.empty() ? nullptr : shown.front();
-}
-
 std::uint32_t blocksOfUpdate(const ScenarioContext& context) {
     std::size_t imageBytes = kDefaultImageBytes;
     std::vector<std::uint8_t> image;
@@ -117,7 +111,7 @@ void timeUpdate(const ScenarioContext& context, Program& program, const char* he
         // of the desktop asks the Wine server several times per window, and the
         // stream needs that server for every exchange.
         const bool streamed =
-            waitFor([&] { return (progress = progressWindow(program.processId())) != nullptr; },
+            waitFor([&] { return (progress = findProgressWindow(program.processId())) != nullptr; },
                     kProgressTimeoutMs, kPollMs) &&
             waitFor([&] { return !IsWindowVisible(progress); }, kStreamTimeoutMs, kPollMs);
         std::wstring hint;

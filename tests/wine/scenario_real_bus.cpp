@@ -79,10 +79,7 @@ void unitStallsScenario(ScenarioContext& context, const Stall& stall) {
     if (dialog == nullptr || !startUpdate(program, dialog)) return;
     // The stream starts after the preparation's pauses; the stalled block follows the
     // progress window by a quarter of a second.
-    check(
-        waitFor([&] { return !topLevelWindows(program.processId(), L"msctls_progress32").empty(); },
-                kBoxTimeoutMs, 10),
-        "progress window shown");
+    if (!waitForStream(program)) return;
     const ULONGLONG streamStart = GetTickCount64();
     HWND box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
     const ULONGLONG waited = GetTickCount64() - streamStart;

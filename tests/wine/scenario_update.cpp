@@ -33,11 +33,6 @@ constexpr std::size_t kBlocks = blockCount(kImageBytes);
 constexpr std::uint32_t kReplugAfterMs = 5000;
 constexpr std::uint32_t kReplugTimeoutMs = 30000;
 
-HWND findProgressWindow(DWORD processId) {
-    const std::vector<HWND> windows = topLevelWindows(processId, L"msctls_progress32");
-    return windows.empty() ? nullptr : windows.front();
-}
-
 // How much of the bar is filled, in percent of its width, read from the screen. The
 // program dispatches no message from the first command to the end of the stream,
 // so a PBM_GETPOS sent to the bar would only be answered after the window is gone.
