@@ -181,7 +181,7 @@ void classifyUnit(App& app, LinkStatus status, ProbeVariant variant) {
 bool handleDeviceChange(App& app, DeviceEvent event, const DeviceBroadcast* broadcast) {
     if (event == DeviceEvent::other) return false;
     if (broadcast == nullptr || !broadcast->deviceInterface) return true;
-    if (app.deviceChangesHeld) {
+    if (app.inputBeingDropped) {
         app.deviceChangeNoted = true;
         return true;
     }

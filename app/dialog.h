@@ -22,9 +22,13 @@ public:
     // Modal box owned by the main window; returns the button pressed.
     virtual int messageBox(const std::wstring& text, const std::wstring& caption,
                            std::uint32_t style) = 0;
-    // Removes the keys and mouse clicks waiting in the thread's input, on the client
-    // area and the frame alike, without acting on any of them.
+    // Removes the keys, mouse clicks, touches and close requests waiting in the
+    // thread's queue, on the client area and the frame alike, without acting on any
+    // of them; a key held down meanwhile is ignored until it is released.
     virtual void discardUserInput() = 0;
+    // The reason the system gives at log-off or restart for not ending the program.
+    virtual void holdShutdown(const std::wstring& reason) = 0;
+    virtual void releaseShutdown() = 0;
 
     // HID interface arrival and removal notifications for the main window.
     virtual bool registerDeviceNotification() = 0;

@@ -74,19 +74,99 @@ int Win32Dialog::messageBox(const std::wstring& text, const std::wstring& captio
     return MessageBoxW(mainWindow_, text.c_str(), caption.c_str(), style);
 }
 
-void Win32Dialog::discardUserInput() {
-    // Each range is emptied on its own: keys (system keys such as Alt+F4 and the
-    // characters made from keys included), mouse messages on the client area, and
-    // mouse messages on the frame (the close box, the caption).
-    constexpr UINT kRanges[][2] = {{WM_KEYFIRST, WM_KEYLAST},
-                                   {WM_MOUSEFIRST, WM_MOUSELAST},
-                                   {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK}};
+namespace {
+
+// The one dialog whose held keys the thread's message filter drops.
+Win32Dialog* filteringDialog = nullptr;
+
+// What the queue may hold of the user's while the update ran: keys (system keys such
+// as Alt+F4 and the characters made from keys included), mouse messages on the client
+// area and on the frame (the close box, the caption), touch and pen, and the request
+// to close that a task manager's "End task" posts.
+constexpr UINT kDroppedRanges[][2] = {{WM_KEYFIRST, WM_KEYLAST},
+                                      {WM_MOUSEFIRST, WM_MOUSELAST},
+                                      {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK},
+                                      {WM_NCPOINTERUPDATE, WM_POINTERROUTEDRELEASED},
+                                      {WM_CLOSE, WM_CLOSE}};
+// Bounds the passes should input keep coming faster than a pass takes.
+constexpr int kMaxDropPasses = 64;
+
+// One pass over every range; true when it removed anything. System commands are all
+// taken out; those other than a close (the taskbar's "Close window") are kept.
+bool dropQueuedInputOnce(std::vector<MSG>& keptCommands) {
+    bool removed = false;
     MSG message;
-    for (const auto& range : kRanges) {
-        while (PeekMessageW(&message, nullptr, range[0], range[1], PM_REMOVE | PM_QS_INPUT)) {
+    for (const auto& range : kDroppedRanges) {
+        // No PM_QS_* flag: with one, PeekMessage may answer FALSE once it has
+        // dispatched a message sent by another thread, with input still queued.
+        while (PeekMessageW(&message, nullptr, range[0], range[1], PM_REMOVE)) removed = true;
+    }
+    while (PeekMessageW(&message, nullptr, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_REMOVE)) {
+        removed = true;
+        if ((message.wParam & 0xFFF0) != SC_CLOSE) keptCommands.push_back(message);
+    }
+    return removed;
+}
+
+KeyTransition transitionOf(const MSG& message) {
+    if (message.message == WM_KEYUP || message.message == WM_SYSKEYUP) {
+        return KeyTransition::released;
+    }
+    // Bit 30: the key was already down before this message.
+    return (message.lParam & (LPARAM{1} << 30)) != 0 ? KeyTransition::repeated
+                                                     : KeyTransition::pressed;
+}
+
+}  // namespace
+
+Win32Dialog::~Win32Dialog() {
+    if (keyFilter_ != nullptr) UnhookWindowsHookEx(keyFilter_);
+    if (filteringDialog == this) filteringDialog = nullptr;
+}
+
+void Win32Dialog::discardUserInput() {
+    // Passes until one removes nothing: a message sent by another thread, dispatched
+    // inside PeekMessage, may come between input that is still queued.
+    std::vector<MSG> keptCommands;
+    for (int pass = 0; pass < kMaxDropPasses && dropQueuedInputOnce(keptCommands); ++pass) {
+    }
+    for (const MSG& command : keptCommands) {
+        PostMessageW(command.hwnd, command.message, command.wParam, command.lParam);
+    }
+    holdKeysThatAreDown();
+}
+
+void Win32Dialog::holdKeysThatAreDown() {
+    // The state of the keys now, not as the thread last saw it: the messages that
+    // would have told it are gone. Mouse buttons (1, 2, 4 to 6) are not keys.
+    for (int key = VK_BACK; key <= 0xFE; ++key) {
+        if ((GetAsyncKeyState(key) & 0x8000) != 0) heldKeys_.hold(static_cast<std::uint8_t>(key));
+    }
+    if (!heldKeys_.any() || keyFilter_ != nullptr) return;
+    filteringDialog = this;
+    keyFilter_ = SetWindowsHookExW(WH_MSGFILTER, filterHeldKeys, nullptr, GetCurrentThreadId());
+}
+
+LRESULT CALLBACK Win32Dialog::filterHeldKeys(int code, WPARAM wParam, LPARAM lParam) {
+    if (code >= 0 && filteringDialog != nullptr) {
+        const MSG& message = *reinterpret_cast<const MSG*>(lParam);
+        const bool keyMessage = message.message == WM_KEYDOWN || message.message == WM_KEYUP ||
+                                message.message == WM_SYSKEYDOWN || message.message == WM_SYSKEYUP;
+        if (keyMessage && filteringDialog->heldKeys_.swallows(
+                              static_cast<std::uint8_t>(message.wParam), transitionOf(message))) {
+            return 1;
         }
     }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
+
+void Win32Dialog::holdShutdown(const std::wstring& reason) {
+    // Its result is of no use: where the call is not implemented, the program merely
+    // goes unnamed at log-off, as it did before. The reason is never read back.
+    ShutdownBlockReasonCreate(mainWindow_, reason.c_str());
+}
+
+void Win32Dialog::releaseShutdown() { ShutdownBlockReasonDestroy(mainWindow_); }
 
 bool Win32Dialog::registerDeviceNotification() {
     DEV_BROADCAST_DEVICEINTERFACE_W filter = {};

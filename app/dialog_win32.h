@@ -5,13 +5,14 @@
 #include <windows.h>
 
 #include "app/dialog.h"
+#include "app/held_keys.h"
 
 namespace orvanta {
 
 class Win32Dialog final : public Dialog {
 public:
     explicit Win32Dialog(HINSTANCE moduleInstance) : moduleInstance_(moduleInstance) {}
-    ~Win32Dialog() override = default;
+    ~Win32Dialog() override;
     Win32Dialog(const Win32Dialog&) = delete;
     Win32Dialog& operator=(const Win32Dialog&) = delete;
 
@@ -30,14 +31,23 @@ public:
     int messageBox(const std::wstring& text, const std::wstring& caption,
                    std::uint32_t style) override;
     void discardUserInput() override;
+    void holdShutdown(const std::wstring& reason) override;
+    void releaseShutdown() override;
     bool registerDeviceNotification() override;
     void unregisterDeviceNotification() override;
     void endDialog(std::intptr_t result) override;
 
 private:
+    static LRESULT CALLBACK filterHeldKeys(int code, WPARAM wParam, LPARAM lParam);
+    void holdKeysThatAreDown();
+
     HINSTANCE moduleInstance_;
     HWND mainWindow_ = nullptr;
     HDEVNOTIFY deviceNotification_ = nullptr;
+    HeldKeys heldKeys_;
+    // Sees every message of the dialog's and the message boxes' modal loops before
+    // they act on it; set at the first end of an update.
+    HHOOK keyFilter_ = nullptr;
 };
 
 // Paints the product picture on the main dialog (WM_PAINT).

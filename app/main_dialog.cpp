@@ -86,13 +86,19 @@ void ShellUpdateDialog::refreshVersionPanel(const UnitLinkState& link) {
 
 void ShellUpdateDialog::setHint(const std::wstring& text) { setHintText(app_.dialog, text, false); }
 
+void ShellUpdateDialog::holdShutdown(const std::wstring& reason) {
+    app_.dialog.holdShutdown(reason);
+}
+
+void ShellUpdateDialog::releaseShutdown() { app_.dialog.releaseShutdown(); }
+
 void ShellUpdateDialog::runEnded() {
     // Dropping the input may hand the dialog a notification the system is still
     // waiting to deliver; it is only noted, so nothing changes the link under the
     // update before it has shown its outcome.
-    app_.deviceChangesHeld = true;
+    app_.inputBeingDropped = true;
     app_.dialog.discardUserInput();
-    app_.deviceChangesHeld = false;
+    app_.inputBeingDropped = false;
     deviceChangeMissed_ = app_.deviceChangeNoted || linkDeviceGone(app_.link);
     app_.deviceChangeNoted = false;
 }

@@ -84,6 +84,13 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return FALSE;
         }
         return FALSE;
+    case WM_CLOSE:
+    case WM_SYSCOMMAND:
+        // A request to close sent while the end of an update drops what came during
+        // its run (a task manager's "End task", the taskbar's "Close window") waited
+        // as long as the input; it goes with it, so the outcome is seen.
+        if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) != SC_CLOSE) return FALSE;
+        return program.app.inputBeingDropped ? TRUE : FALSE;
     case WM_CTLCOLORSTATIC:
         return colourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DEVICECHANGE: {
@@ -110,7 +117,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     // the first copy's blocks.
     const SingleInstance onlyCopy;
     if (!onlyCopy.first()) {
-        bringRunningCopyToFront();
+        if (!bringRunningCopyToFront()) {
+            Win32ProgramResources resources(instance);
+            MessageBoxW(nullptr, resources.loadString(IDS_ALREADY_RUNNING).c_str(),
+                        composeWindowTitle().c_str(), MB_OK | MB_ICONINFORMATION);
+        }
         return 0;
     }
     // The update holds the GUI thread for the whole stream; without this the

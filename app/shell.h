@@ -30,9 +30,9 @@ struct App {
     bool presenceBoxOpen = false;
     bool arrivalHeldBack = false;
     // While the end of an update drops the input given during its run, a device
-    // change that the system delivers meanwhile is only noted: the update's end
-    // looks at the devices itself.
-    bool deviceChangesHeld = false;
+    // change that the system delivers meanwhile is only noted (the update's end
+    // looks at the devices itself), and a request to close is ignored.
+    bool inputBeingDropped = false;
     bool deviceChangeNoted = false;
 };
 
@@ -63,6 +63,8 @@ public:
     void disableUpdate() override;
     void refreshVersionPanel(const UnitLinkState& link) override;
     void setHint(const std::wstring& text) override;
+    void holdShutdown(const std::wstring& reason) override;
+    void releaseShutdown() override;
     void runEnded() override;
 
     // The run's end found the link's device gone, or a device change came while the

@@ -11,8 +11,9 @@ namespace {
 // "Global\": the programming unit is one for the whole machine, so a copy in another
 // user's session must keep this one off it as well.
 constexpr wchar_t kMutexName[] = L"Global\\VARIDYNE-ORVANTA-210-HV-FW-Updater";
-// A copy that is still starting may not have its window yet.
-constexpr DWORD kWindowWaitMs = 5000;
+// A copy that is still starting may not have its window yet; it names its window
+// before its first probe, a moment after it took the mutex.
+constexpr DWORD kWindowWaitMs = 2000;
 constexpr DWORD kWindowPollMs = 50;
 constexpr wchar_t kDialogClass[] = L"#32770";
 
@@ -31,20 +32,21 @@ SingleInstance::~SingleInstance() {
     if (mutex_ != nullptr) CloseHandle(mutex_);
 }
 
-void bringRunningCopyToFront() {
+bool bringRunningCopyToFront() {
     const std::wstring title = composeWindowTitle();
     HWND window = nullptr;
     for (DWORD waited = 0; window == nullptr && waited <= kWindowWaitMs; waited += kWindowPollMs) {
         window = FindWindowW(kDialogClass, title.c_str());
         if (window == nullptr) Sleep(kWindowPollMs);
     }
-    if (window == nullptr) return;
+    if (window == nullptr) return false;
     // Only calls that do not wait for the running copy's thread, which may be busy
     // with an update for a minute: the restore is carried out when it gets to it.
     if (IsIconic(window)) ShowWindowAsync(window, SW_RESTORE);
     // A box the running copy shows (a confirmation, an error) is what the user
     // has to answer first.
     SetForegroundWindow(GetLastActivePopup(window));
+    return true;
 }
 
 }  // namespace orvanta

@@ -23,7 +23,8 @@ private:
 
 // Brings the running copy's main window, or the box it shows, to the front, without
 // waiting on that copy; waits a little for the window when that copy is still
-// starting. Nothing happens when the copy runs in another session.
-void bringRunningCopyToFront();
+// starting. False when there is no window to bring: the copy runs for another user,
+// or on another desktop.
+bool bringRunningCopyToFront();
 
 }  // namespace orvanta

@@ -57,7 +57,9 @@ TEST(Catalogue, HoldsEveryShownMessageInBothLanguages) {
                                    IDS_LABEL_ESC_BOOTLOADER,
                                    IDS_LABEL_ESC,
                                    IDS_IMAGE_DAMAGED,
-                                   IDS_UNIT_BUSY};
+                                   IDS_UNIT_BUSY,
+                                   IDS_SHUTDOWN_REASON,
+                                   IDS_ALREADY_RUNNING};
     for (std::uint32_t id : shown) {
         for (Language language : kLanguages) {
             const wchar_t* found = catalogueText(id, language);
@@ -85,7 +87,7 @@ TEST(Catalogue, EntriesAscendAndBothLanguagesShareTheIds) {
 
 TEST(Catalogue, UnknownIdsYieldNothing) {
     // Control ids that are no message ids, and the neighbours of real ones.
-    for (std::uint32_t id : {0u, 2u, 1002u, 40004u, 40003u, 40044u, 0x10000u + IDS_READY}) {
+    for (std::uint32_t id : {0u, 2u, 1002u, 40004u, 40003u, 40046u, 0x10000u + IDS_READY}) {
         EXPECT_EQ(catalogueText(id, Language::english), nullptr) << id;
         EXPECT_EQ(catalogueText(id, Language::german), nullptr) << id;
     }

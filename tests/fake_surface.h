@@ -160,6 +160,10 @@ public:
         calls.push_back("discard input");
         whileDiscarding();
     }
+    void holdShutdown(const std::wstring& reason) override {
+        calls.push_back("hold shutdown " + utf8(reason));
+    }
+    void releaseShutdown() override { calls.push_back("release shutdown"); }
     bool registerDeviceNotification() override {
         calls.push_back(registrationSucceeds ? "register" : "register failed");
         return registrationSucceeds;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/held_keys.h"
 #include "app/shell.h"
 #include "resources/resource_ids.h"
 #include "resources/text_format.h"
@@ -145,6 +146,34 @@ TEST(MainDialog, CloseReleasesTheRegistrationAndTheLinkBeforeEnding) {
     EXPECT_EQ(rig.bus.openHandleCount(), 0u);
     EXPECT_FALSE(rig.app.deviceNotificationRegistered);
     EXPECT_EQ(rig.bus.strayCloseCount(), 0u);
+}
+
+// A key down when an update's run ended: its repeats and its release are dropped, and
+// it acts again once released, or once pressed anew where its release went elsewhere.
+TEST(HeldKeys, OnlyAHeldKeyIsSwallowedAndOnlyUntilItIsUp) {
+    constexpr std::uint8_t kEnter = 0x0D;
+    constexpr std::uint8_t kSpace = 0x20;
+    constexpr auto pressed = KeyTransition::pressed;
+    constexpr auto repeated = KeyTransition::repeated;
+    constexpr auto released = KeyTransition::released;
+    struct Step {
+        std::uint8_t key;
+        KeyTransition transition;
+        bool swallowed;
+    };
+    const std::vector<std::vector<Step>> sequences = {
+        {{kEnter, repeated, true}, {kEnter, repeated, true}, {kEnter, released, true},
+         {kEnter, pressed, false}, {kEnter, repeated, false}, {kEnter, released, false}},
+        {{kEnter, pressed, false}, {kEnter, repeated, false}},
+        {{kSpace, pressed, false}, {kSpace, released, false}, {kEnter, repeated, true}},
+    };
+    for (std::size_t i = 0; i < sequences.size(); ++i) {
+        HeldKeys held;
+        held.hold(kEnter);
+        for (const Step& step : sequences[i]) {
+            EXPECT_EQ(held.swallows(step.key, step.transition), step.swallowed) << "sequence " << i;
+        }
+    }
 }
 
 }  // namespace

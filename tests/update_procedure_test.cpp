@@ -91,6 +91,10 @@ protected:
         return rig.boxCall(IDS_OLDER_OR_SAME_CAPTION, rig.ui.text(IDS_OLDER_OR_SAME),
                            kMbIconWarning | kMbYesNo);
     }
+    // What a log-off or restart names while the unit's part runs.
+    std::string shutdownHeld() const {
+        return "hold shutdown " + test::utf8(rig.ui.text(IDS_SHUTDOWN_REASON));
+    }
     std::string failureBox(std::uint32_t messageId, const std::wstring& codeLine) const {
         std::wstring body = rig.ui.text(messageId);
         if (!codeLine.empty()) body += L"\r\n" + codeLine;
@@ -103,6 +107,14 @@ protected:
 TEST_F(UpdateRun, SuccessfulRunOnTheWire) {
     const EmulatedUnit& unit = readyUnit();
     const std::vector<std::uint8_t>& image = firmwareImage();
+    // The embedded image is read whole before the erase: the stream sends the bytes
+    // as they were then, whatever becomes of the program's file afterwards.
+    std::vector<std::uint8_t> embedded = image;
+    rig.ui.image = ImageView{embedded.data(), embedded.size()};
+    rig.clock.mark = [&embedded] {
+        std::fill(embedded.begin(), embedded.end(), std::uint8_t{0});
+        return std::uint64_t{0};
+    };
 
     rig.update();
 
@@ -140,12 +152,12 @@ TEST_F(UpdateRun, SuccessfulRunOnTheScreen) {
     rig.update();
 
     EXPECT_EQ(uiCallsWithoutPositions(),
-              lines({{confirmBox(), "timing 1", "image",
+              lines({{confirmBox(), shutdownHeld(), "timing 1", "image",
                       "create " + test::utf8(rig.ui.text(IDS_PROGRESS_TITLE)) + " 200,275 400x50",
                       "raise main", "raise progress",
                       // The one raise, after the first block, with the dialog in front.
                       "raise main", "raise progress", "show main", "show progress",
-                      "destroy progress", "timing 0",
+                      "destroy progress", "timing 0", "release shutdown",
                       // What the user gave during the stream goes before the outcome shows.
                       "discard input", "enable 1002 0"},
                      ShellRig::panelOpenCalls("1.5", "1.2", "1.0", "TUNE-BOX"),
@@ -441,7 +453,8 @@ TEST_P(DamagedImage, EndsBeforeAnythingIsSentAndKeepsTheLink) {
 
     EXPECT_EQ(rig.ui.calls,
               (std::vector<std::string>{
-                  confirmBox(), "timing 1", "image", "timing 0", "discard input",
+                  confirmBox(), shutdownHeld(), "timing 1", "image", "timing 0",
+                  "release shutdown", "discard input",
                   rig.boxCall(IDS_UPDATE_FAILED_CAPTION,
                               L"The firmware image inside this updater is missing or damaged. "
                               L"Nothing was sent to the ESC. Please download the updater again.",
@@ -523,7 +536,11 @@ TEST_P(FailingStep, ReportsTheStepAndSendsNothingMore) {
     const bool destroyed =
         std::find(beforeBox.begin(), beforeBox.end(), "destroy progress") != beforeBox.end();
     EXPECT_EQ(destroyed, c.streamed);
-    // Keys pressed during the run would otherwise answer the box unseen.
+    // The reason not to shut down goes with the run, before anything is shown; keys
+    // pressed during the run would otherwise answer the box unseen.
+    const auto released = std::find(beforeBox.begin(), beforeBox.end(), "release shutdown");
+    ASSERT_LT(released + 1, beforeBox.end());
+    EXPECT_EQ(released[1], "discard input");
     EXPECT_EQ(std::count(beforeBox.begin(), beforeBox.end(), "discard input"), 1);
     EXPECT_EQ(rig.ui.callsStartingWith("create ").size(), c.streamed ? 1u : 0u);
     if (c.fault.command == CMD_ERASE_FIRMWARE) {

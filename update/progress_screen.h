@@ -22,6 +22,8 @@ public:
     virtual ~ProgressScreen() = default;
 
     virtual WindowId mainWindow() = 0;
+    // The window's rectangle on the screen; for a minimised window, the one it has
+    // once restored, so that what is centred on it is seen.
     virtual ScreenRect windowRect(WindowId window) = 0;
     // Creates the owned, visible, smooth progress bar window; 0 when that fails.
     virtual WindowId createProgressWindow(const std::wstring& title, std::int32_t x, std::int32_t y,

@@ -8,6 +8,24 @@ namespace {
 
 HWND asWindow(WindowId window) { return reinterpret_cast<HWND>(window); }
 
+// Where a minimised window stands once restored, on the screen. A minimised window's
+// own rectangle lies off the screen on Windows (about -32000, -32000), and a window
+// centred on it would not be seen. The placement is in workspace coordinates, which
+// leave out a taskbar at the top or the left of the window's monitor.
+RECT restoredRect(HWND window, const RECT& current) {
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof(placement);
+    if (!GetWindowPlacement(window, &placement)) return current;
+    RECT rect = placement.rcNormalPosition;
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    if (GetMonitorInfoW(MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        OffsetRect(&rect, monitor.rcWork.left - monitor.rcMonitor.left,
+                   monitor.rcWork.top - monitor.rcMonitor.top);
+    }
+    return rect;
+}
+
 }  // namespace
 
 WindowId Win32ProgressScreen::mainWindow() { return reinterpret_cast<WindowId>(mainWindow_); }
@@ -15,6 +33,7 @@ WindowId Win32ProgressScreen::mainWindow() { return reinterpret_cast<WindowId>(m
 ScreenRect Win32ProgressScreen::windowRect(WindowId window) {
     RECT rect = {};
     GetWindowRect(asWindow(window), &rect);
+    if (IsIconic(asWindow(window))) rect = restoredRect(asWindow(window), rect);
     return ScreenRect{rect.left, rect.top, rect.right, rect.bottom};
 }
 

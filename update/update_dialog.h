@@ -33,9 +33,15 @@ public:
     virtual void refreshVersionPanel(const UnitLinkState& link) = 0;
     // The hint panel's text becomes `text` alone.
     virtual void setHint(const std::wstring& text) = 0;
+    // From the consent to the end of the unit's part, the system is told why the
+    // program must not be ended: a log-off or restart then names the reason instead
+    // of offering to end a program that merely seems not to respond.
+    virtual void holdShutdown(const std::wstring& reason) = 0;
+    virtual void releaseShutdown() = 0;
     // The update's work on the unit is over and nothing of its outcome is shown yet.
     // The thread took no input while it ran: what the user typed or clicked meanwhile
-    // is dropped here, so that none of it answers the box or the hint that follows.
+    // is dropped here, close requests included, so that none of it answers the box or
+    // the hint that follows; a key still held down acts only once pressed anew.
     virtual void runEnded() = 0;
 };
 

@@ -144,12 +144,23 @@ void restoreProtection(UnitLink& link) {
     setSystemLock(link, false);
 }
 
+// The image the stream reads: a copy in the process's own memory, taken and checked
+// before the erase. The embedded image is paged in from the program's file, which
+// may sit on a share or a stick that goes away during the stream; a copy that was
+// read whole cannot fail later, and the bytes checked are the bytes sent.
+std::vector<std::uint8_t> copyOfImage(ProgramResources& resources) {
+    const ImageView embedded = resources.firmwareImage();
+    if (embedded.data == nullptr) return {};
+    return std::vector<std::uint8_t>(embedded.data, embedded.data + embedded.length);
+}
+
 // The unit's part of the update, paced with a fine timer. The image is checked
 // before the first command: once the old firmware is erased, a missing or damaged
 // image would leave the ESC with nothing or with garbage.
 RunResult runOnUnit(UnitLink& link, ProgramResources& resources, ProgressScreen& screen) {
     PreciseTiming timing(link.clock);
-    const ImageView image = resources.firmwareImage();
+    const std::vector<std::uint8_t> copy = copyOfImage(resources);
+    const ImageView image{copy.empty() ? nullptr : copy.data(), copy.size()};
     if (!firmwareImageIntact(image)) return RunResult{RunEnd::imageRefused};
     const ImageBlocks blocks(image);
 
@@ -220,7 +231,9 @@ bool runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& r
         return false;
     }
     if (!userConsents(link, dialog, resources)) return false;
+    dialog.holdShutdown(resources.loadString(IDS_SHUTDOWN_REASON));
     const RunResult result = runOnUnit(link, resources, screen);
+    dialog.releaseShutdown();
     dialog.runEnded();
     return showOutcome(link, dialog, resources, result);
 }
