@@ -3,6 +3,7 @@
 
 #include <dbt.h>
 
+#include <bitset>
 #include <vector>
 
 #include "app/shell.h"
@@ -91,30 +92,31 @@ constexpr UINT kDroppedRanges[][2] = {{WM_KEYFIRST, WM_KEYLAST},
 // Bounds the passes should input keep coming faster than a pass takes.
 constexpr int kMaxDropPasses = 64;
 
+// What the dropped messages said of each key: down when its last one was a key-down.
+void noteKey(const MSG& message, std::bitset<256>& keysDown) {
+    const auto key = static_cast<std::uint8_t>(message.wParam);
+    if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) keysDown.set(key);
+    if (message.message == WM_KEYUP || message.message == WM_SYSKEYUP) keysDown.reset(key);
+}
+
 // One pass over every range; true when it removed anything. System commands are all
 // taken out; those other than a close (the taskbar's "Close window") are kept.
-bool dropQueuedInputOnce(std::vector<MSG>& keptCommands) {
+bool dropQueuedInputOnce(std::vector<MSG>& keptCommands, std::bitset<256>& keysDown) {
     bool removed = false;
     MSG message;
     for (const auto& range : kDroppedRanges) {
         // No PM_QS_* flag: with one, PeekMessage may answer FALSE once it has
         // dispatched a message sent by another thread, with input still queued.
-        while (PeekMessageW(&message, nullptr, range[0], range[1], PM_REMOVE)) removed = true;
+        while (PeekMessageW(&message, nullptr, range[0], range[1], PM_REMOVE)) {
+            removed = true;
+            noteKey(message, keysDown);
+        }
     }
     while (PeekMessageW(&message, nullptr, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_REMOVE)) {
         removed = true;
         if ((message.wParam & 0xFFF0) != SC_CLOSE) keptCommands.push_back(message);
     }
     return removed;
-}
-
-KeyTransition transitionOf(const MSG& message) {
-    if (message.message == WM_KEYUP || message.message == WM_SYSKEYUP) {
-        return KeyTransition::released;
-    }
-    // Bit 30: the key was already down before this message.
-    return (message.lParam & (LPARAM{1} << 30)) != 0 ? KeyTransition::repeated
-                                                     : KeyTransition::pressed;
 }
 
 }  // namespace
@@ -128,32 +130,42 @@ void Win32Dialog::discardUserInput() {
     // Passes until one removes nothing: a message sent by another thread, dispatched
     // inside PeekMessage, may come between input that is still queued.
     std::vector<MSG> keptCommands;
-    for (int pass = 0; pass < kMaxDropPasses && dropQueuedInputOnce(keptCommands); ++pass) {
+    std::bitset<256> keysDown;
+    for (int pass = 0; pass < kMaxDropPasses && dropQueuedInputOnce(keptCommands, keysDown);
+         ++pass) {
     }
     for (const MSG& command : keptCommands) {
         PostMessageW(command.hwnd, command.message, command.wParam, command.lParam);
     }
-    holdKeysThatAreDown();
+    holdKeysThatAreDown(keysDown);
 }
 
-void Win32Dialog::holdKeysThatAreDown() {
-    // The state of the keys now, not as the thread last saw it: the messages that
-    // would have told it are gone. Mouse buttons (1, 2, 4 to 6) are not keys.
+void Win32Dialog::holdKeysThatAreDown(const std::bitset<256>& downInQueue) {
+    // A key is down when the system says so, or when the last of its messages that
+    // were dropped was a key-down: where the system takes the keys' state afresh at a
+    // change of focus (Wine does), only the queue may still tell. Mouse buttons (1,
+    // 2, 4 to 6) are not keys.
     for (int key = VK_BACK; key <= 0xFE; ++key) {
-        if ((GetAsyncKeyState(key) & 0x8000) != 0) heldKeys_.hold(static_cast<std::uint8_t>(key));
+        if (downInQueue.test(static_cast<std::size_t>(key)) || (GetAsyncKeyState(key) & 0x8000) != 0) {
+            heldKeys_.hold(static_cast<std::uint8_t>(key));
+        }
     }
     if (!heldKeys_.any() || keyFilter_ != nullptr) return;
     filteringDialog = this;
     keyFilter_ = SetWindowsHookExW(WH_MSGFILTER, filterHeldKeys, nullptr, GetCurrentThreadId());
 }
 
+void Win32Dialog::activated() {
+    heldKeys_.forgetReleased([](std::uint8_t key) { return (GetAsyncKeyState(key) & 0x8000) != 0; });
+}
+
 LRESULT CALLBACK Win32Dialog::filterHeldKeys(int code, WPARAM wParam, LPARAM lParam) {
     if (code >= 0 && filteringDialog != nullptr) {
         const MSG& message = *reinterpret_cast<const MSG*>(lParam);
-        const bool keyMessage = message.message == WM_KEYDOWN || message.message == WM_KEYUP ||
-                                message.message == WM_SYSKEYDOWN || message.message == WM_SYSKEYUP;
-        if (keyMessage && filteringDialog->heldKeys_.swallows(
-                              static_cast<std::uint8_t>(message.wParam), transitionOf(message))) {
+        const bool keyUp = message.message == WM_KEYUP || message.message == WM_SYSKEYUP;
+        const bool keyDown = message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN;
+        if ((keyUp || keyDown) &&
+            filteringDialog->heldKeys_.swallows(static_cast<std::uint8_t>(message.wParam), keyUp)) {
             return 1;
         }
     }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <bitset>
+
 #include "app/dialog.h"
 #include "app/held_keys.h"
 
@@ -19,6 +21,9 @@ public:
     void attach(HWND mainWindow) { mainWindow_ = mainWindow; }
     HWND window() const { return mainWindow_; }
     HINSTANCE instance() const { return moduleInstance_; }
+    // The program has the keyboard again (WM_ACTIVATEAPP): a held key released while
+    // it had not is let go.
+    void activated();
 
     // The button-face brush behind the red texts.
     static HBRUSH buttonFaceBrush();
@@ -39,7 +44,7 @@ public:
 
 private:
     static LRESULT CALLBACK filterHeldKeys(int code, WPARAM wParam, LPARAM lParam);
-    void holdKeysThatAreDown();
+    void holdKeysThatAreDown(const std::bitset<256>& downInQueue);
 
     HINSTANCE moduleInstance_;
     HWND mainWindow_ = nullptr;

@@ -3,19 +3,16 @@
 
 namespace orvanta {
 
-bool HeldKeys::swallows(std::uint8_t key, KeyTransition transition) {
+bool HeldKeys::swallows(std::uint8_t key, bool keyUp) {
     if (!held_.test(key)) return false;
-    switch (transition) {
-    case KeyTransition::repeated:
-        return true;
-    case KeyTransition::released:
-        held_.reset(key);
-        return true;
-    case KeyTransition::pressed:
-        held_.reset(key);
-        return false;
+    if (keyUp) held_.reset(key);
+    return true;
+}
+
+void HeldKeys::forgetReleased(const std::function<bool(std::uint8_t)>& isDown) {
+    for (std::size_t key = 0; key < held_.size(); ++key) {
+        if (held_.test(key) && !isDown(static_cast<std::uint8_t>(key))) held_.reset(key);
     }
-    return false;
 }
 
 }  // namespace orvanta

@@ -5,24 +5,23 @@
 
 #include <bitset>
 #include <cstdint>
+#include <functional>
 
 namespace orvanta {
-
-// What a key message says happened to its key.
-enum class KeyTransition {
-    pressed,   // down, and up before it: a new press
-    repeated,  // down while already down: the keyboard's auto-repeat
-    released,
-};
 
 class HeldKeys {
 public:
     void hold(std::uint8_t key) { held_.set(key); }
     bool any() const { return held_.any(); }
-    // True when the message must be dropped: a held key is ignored, its repeats and
-    // its release included, until it has been released. A new press means its
-    // release went elsewhere (to another program): from then on it acts again.
-    bool swallows(std::uint8_t key, KeyTransition transition);
+    // True when the message must be dropped: a held key does nothing, its repeats
+    // and its release included, until it has been released. Whether a key-down is
+    // a repeat is not asked: where the system takes the keys' state afresh at a
+    // change of focus (Wine does), repeats come as new presses.
+    bool swallows(std::uint8_t key, bool keyUp);
+    // A key released while another program had the keyboard sends this program no
+    // release: at its next activation, every held key that `isDown` says is up is
+    // let go.
+    void forgetReleased(const std::function<bool(std::uint8_t)>& isDown);
 
 private:
     std::bitset<256> held_;

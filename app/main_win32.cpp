@@ -84,6 +84,9 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return FALSE;
         }
         return FALSE;
+    case WM_ACTIVATEAPP:
+        if (wParam != FALSE) program.dialog.activated();
+        return FALSE;
     case WM_CLOSE:
     case WM_SYSCOMMAND:
         // A request to close sent while the end of an update drops what came during

@@ -613,15 +613,48 @@ bool clickControlWhereItIs(HWND dialog, int id) {
     return there;
 }
 
+namespace {
+
+INPUT keyInput(WORD virtualKey, bool up) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = virtualKey;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return input;
+}
+
+// A keyboard's auto-repeat rate: some 30 downs a second.
+constexpr std::uint32_t kKeyRepeatMs = 33;
+
+}  // namespace
+
 void pressKey(WORD virtualKey) {
-    INPUT inputs[2] = {};
-    for (INPUT& input : inputs) {
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = virtualKey;
-        input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC));
-    }
-    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    INPUT inputs[2] = {keyInput(virtualKey, false), keyInput(virtualKey, true)};
     sendInputs(inputs, 2);
+}
+
+bool holdKeyUntil(WORD virtualKey, const std::function<bool()>& until, std::uint32_t timeoutMs,
+                  std::uint32_t heldAfterMs) {
+    INPUT down = keyInput(virtualKey, false);
+    sendInputs(&down, 1);
+    const bool reached = waitFor(
+        [&] {
+            if (until()) return true;
+            sendInputs(&down, 1);
+            return false;
+        },
+        timeoutMs, kKeyRepeatMs);
+    for (std::uint32_t held = 0; held < heldAfterMs; held += kKeyRepeatMs) {
+        Sleep(kKeyRepeatMs);  // the keyboard's pace, not a wait for the program
+        sendInputs(&down, 1);
+    }
+    return reached;
+}
+
+void releaseKey(WORD virtualKey) {
+    INPUT up = keyInput(virtualKey, true);
+    sendInputs(&up, 1);
 }
 
 HWND focusOf(HWND window) {

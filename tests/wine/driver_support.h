@@ -174,6 +174,12 @@ bool clickControl(HWND dialog, int id);
 bool clickControlWhereItIs(HWND dialog, int id);
 // Presses and releases a key (SendInput) on whatever window has the keyboard focus.
 void pressKey(WORD virtualKey);
+// Holds a key down as a person would: a press, then the keyboard's auto-repeat (a
+// down every 33 ms) until `until` holds or timeoutMs runs out, and heldAfterMs
+// longer. The key stays down until releaseKey; false when `until` never held.
+bool holdKeyUntil(WORD virtualKey, const std::function<bool()>& until, std::uint32_t timeoutMs,
+                  std::uint32_t heldAfterMs);
+void releaseKey(WORD virtualKey);
 // The window that has the keyboard focus in the thread that owns `window`; null when
 // that thread has none.
 HWND focusOf(HWND window);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ namespace orvanta::driver {
 namespace {
 
 constexpr std::uint32_t kIdleTimeoutMs = 10000;
+// How long a key stays held once what follows the run is shown: some 20 repeats.
+constexpr std::uint32_t kHeldAfterMs = 660;
 
 // The program has taken every message and input waiting for it and sits in its
 // message loop again.
@@ -24,8 +27,38 @@ void waitUntilIdle(const Program& program) {
     check(WaitForInputIdle(program.process(), kIdleTimeoutMs) == 0, "the program is idle again");
 }
 
-// Enter, Enter and Space while the stream runs and the unit then refuses block 300:
-// the failure box appears and stays until it is answered.
+// The requests to close that the taskbar's "Close window" and a task manager's "End
+// task" post to the window.
+void postCloseRequests(HWND dialog) {
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+}
+
+// What Wine's stubs printed of the reason the program gave the system not to shut
+// down: one for its dialog with the catalogue's text, and its release after it.
+void checkShutdownReason(const std::wstring& stderrPath, HWND dialog) {
+    std::vector<std::uint8_t> bytes;
+    check(readFileBytes(stderrPath, bytes), "Wine's messages were written");
+    const std::string text(bytes.begin(), bytes.end());
+    char window[32] = {};
+    // As Wine prints a pointer: sixteen upper-case hexadecimal digits.
+    std::snprintf(window, sizeof(window), "%016llX",
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(dialog)));
+    const std::string created = "ShutdownBlockReasonCreate (" + std::string(window) + ", L\"" +
+                                narrow(catalogueString(IDS_SHUTDOWN_REASON)) + "\")";
+    const std::size_t at = text.find(created);
+    check(at != std::string::npos, "the reason given for the dialog: " + created);
+    check(text.find(created, at + 1) == std::string::npos, "the reason given once");
+    check(text.find("ShutdownBlockReasonDestroy (" + std::string(window) + ")", at) !=
+              std::string::npos,
+          "the reason released after it was given");
+}
+
+// Enter, Enter and Space while the stream runs, the requests to close, then Enter held
+// down; the unit refuses block 300. The failure box appears over the dialog and stands
+// through the held key's repeats and its release, until Enter is pressed anew.
+// With a file for Wine's messages as the argument, the reason not to shut down is
+// checked in it.
 void keysBeforeAFailureScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "keys-before-a-failure");
     Program program;
@@ -34,10 +67,22 @@ void keysBeforeAFailureScenario(ScenarioContext& context) {
                              "value=0xE00A\n");
     if (dialog == nullptr || !startUpdate(program, dialog) || !waitForStream(program)) return;
     for (WORD key : {VK_RETURN, VK_RETURN, VK_SPACE}) pressKey(key);
+    postCloseRequests(dialog);
 
-    HWND box = waitForMessageBox(program, dialog, kStreamTimeoutMs);
+    HWND box = nullptr;
+    holdKeyUntil(
+        VK_RETURN,
+        [&] {
+            box = findMessageBox(program.processId(), dialog);
+            return box != nullptr || !program.running();
+        },
+        kStreamTimeoutMs, kHeldAfterMs);
     check(box != nullptr, "failure box shown");
+    if (box != nullptr) waitUntilIdle(program);
+    releaseKey(VK_RETURN);
     if (box == nullptr) return;
+    check(IsWindow(box) && IsWindowVisible(box), "the failure box stands through the held key");
+    check(IsWindowVisible(dialog), "the dialog stands under the box");
     waitUntilIdle(program);
     check(IsWindow(box) && IsWindowVisible(box), "the failure box still stands");
     check(program.running(), "the program still runs");
@@ -53,6 +98,7 @@ void keysBeforeAFailureScenario(ScenarioContext& context) {
                              kBoxTimeoutMs),
           "failure hint after the box");
     checkKeyboardAlive(program, dialog, "after the failure box");
+    if (!context.argument.empty()) checkShutdownReason(windowsPath(context.argument), dialog);
 }
 
 // Enter, Enter, Esc and a click on "Close" while the stream runs, and the unit pulled
@@ -66,11 +112,21 @@ void inputAndPullAtTheEndScenario(ScenarioContext& context) {
     if (dialog == nullptr || !startUpdate(program, dialog) || !waitForStream(program)) return;
     for (WORD key : {VK_RETURN, VK_RETURN, VK_ESCAPE}) pressKey(key);
     clickControlWhereItIs(dialog, IDC_CLOSE);
+    postCloseRequests(dialog);
 
+    // Enter held down across the end: its repeats must not press "Close".
     const std::wstring successAndLoss = catalogueString(IDS_UPDATE_SUCCEEDED) + L"\r\n\r\n" +
                                         hintWithInstructions(IDS_CONNECTION_LOST);
-    check(waitForControlText(dialog, IDC_HINT_PANEL, successAndLoss, kStreamTimeoutMs),
+    std::wstring hint;
+    check(holdKeyUntil(
+              VK_RETURN,
+              [&] {
+                  return tryControlText(dialog, IDC_HINT_PANEL, 10, hint) && hint == successAndLoss;
+              },
+              kStreamTimeoutMs, kHeldAfterMs),
           "the success stands above the lost connection");
+    waitUntilIdle(program);
+    releaseKey(VK_RETURN);
     waitUntilIdle(program);
     check(program.running(), "the program still runs after the stream");
     checkText(controlText(dialog, IDC_HINT_PANEL), successAndLoss, "the hint after the stream");
@@ -119,6 +175,45 @@ void replugDuringEraseScenario(ScenarioContext& context) {
     closeAndCheckExit(program, dialog);
 }
 
+// The dialog minimised while the first confirmation is open: the progress window
+// stands on the screen, centred where the dialog stands once restored.
+void minimisedAtTheStartScenario(ScenarioContext& context) {
+    const std::wstring path = scenarioFile(context, "minimised-at-the-start");
+    Program program;
+    HWND dialog = startReady(program, context, path,
+                             "fault = error_status command=CMD_WRITE_BLOCK occurrence=100 "
+                             "value=0xE00A\n");
+    if (dialog == nullptr || !clickControl(dialog, IDC_UPDATE)) return;
+    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+    check(box != nullptr, "first confirmation shown");
+    if (box == nullptr) return;
+    RECT restored = {};
+    GetWindowRect(dialog, &restored);
+    ShowWindow(dialog, SW_MINIMIZE);
+    check(waitFor([&] { return IsIconic(dialog) != FALSE; }, kBoxTimeoutMs), "dialog minimised");
+    if (!answerWithEnter(box)) return;
+
+    HWND progress = nullptr;
+    check(waitFor([&] { return (progress = findProgressWindow(program.processId())) != nullptr; },
+                  kProgressTimeoutMs, 10),
+          "the progress window is shown");
+    if (progress == nullptr) return;
+    RECT rect = {};
+    GetWindowRect(progress, &rect);
+    check(rect.left >= 0 && rect.top >= 0 && rect.right <= GetSystemMetrics(SM_CXSCREEN) &&
+              rect.bottom <= GetSystemMetrics(SM_CYSCREEN),
+          "the progress window lies on the screen");
+    check(std::abs((rect.left + rect.right) - (restored.left + restored.right)) <= 2 &&
+              std::abs((rect.top + rect.bottom) - (restored.top + restored.bottom)) <= 2,
+          "the progress window is centred on the dialog's restored place");
+
+    box = waitForMessageBox(program, dialog, kStreamTimeoutMs);
+    check(box != nullptr, "failure box shown");
+    if (box == nullptr || !answerWithEnter(box)) return;
+    closeAndCheckExit(program, dialog);
+}
+
+const RegisterScenario registeredMinimised("minimised-at-the-start", minimisedAtTheStartScenario);
 const RegisterScenario registeredKeys("keys-before-a-failure", keysBeforeAFailureScenario);
 const RegisterScenario registeredPull("input-and-pull-at-the-end", inputAndPullAtTheEndScenario);
 const RegisterScenario registeredErase("replug-during-erase", replugDuringEraseScenario);

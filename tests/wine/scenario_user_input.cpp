@@ -64,6 +64,29 @@ void keyboardAfterRemovalScenario(ScenarioContext& context) {
           "ready again after the plug");
     checkKeyboardAlive(program, dialog, "after a removal and a plug");
 }
+// Another copy holds the one-copy mutex but has no window here (it runs for another
+// user): a second start says so in a box under the program's name, and ends with exit
+// code 0 once the box is answered.
+void secondCopyHiddenScenario(ScenarioContext& context) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Global\\VARIDYNE-ORVANTA-210-HV-FW-Updater");
+    check(mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS, "the other copy's mutex");
+    Program program;
+    check(program.start(context.program), "second copy started");
+    HWND box = waitForMessageBox(program, nullptr, kStartTimeoutMs);
+    check(box != nullptr, "the second copy shows a box");
+    if (box != nullptr) {
+        checkText(windowText(box), L"VARIDYNE ORVANTA 210 HV FW Updater 1.0 Bootloaderupdater",
+                  "the box's caption");
+        checkText(messageBoxText(box), catalogueString(IDS_ALREADY_RUNNING), "the box's text");
+        answerWithEnter(box);
+    }
+    DWORD exitCode = 1;
+    check(program.waitForExit(kBoxTimeoutMs, exitCode) && exitCode == 0,
+          "the second copy ends with exit code 0");
+    if (mutex != nullptr) CloseHandle(mutex);
+}
+
+const RegisterScenario registeredSecondHidden("second-copy-hidden", secondCopyHiddenScenario);
 const RegisterScenario registeredRemoval("keyboard-after-removal", keyboardAfterRemovalScenario);
 
 // A second start while the first copy runs: it ends at once, brings the first copy

@@ -40,6 +40,9 @@ foreach(lang en de)
   wine_test(wine_keyboard_after_removal_${lang} ${lang} keyboard-after-removal ${emulated_program})
 endforeach()
 wine_test(wine_second_copy_en en second-copy ${emulated_program})
+foreach(lang en de)
+  wine_test(wine_second_copy_hidden_${lang} ${lang} second-copy-hidden orvanta-updater)
+endforeach()
 wine_test(wine_second_copy_busy_en en second-copy-busy ${emulated_program})
 wine_test(wine_arrivals_under_box_en en arrivals-under-box ${emulated_program})
 
@@ -84,7 +87,13 @@ set_property(TEST real_bus_identify_then_open_en APPEND PROPERTY ENVIRONMENT
 
 # Keys and clicks given while the update holds the thread, and a removal it never heard.
 foreach(lang en de)
-  virtual_unit_test(real_bus_keys_before_a_failure_${lang} ${lang} keys-before-a-failure)
+  # Wine's stubs print the reason given to the system not to shut down.
+  set(keys_stderr ${virtual_unit_dir}/run/keys-before-a-failure-${lang}.stderr)
+  virtual_unit_test(real_bus_keys_before_a_failure_${lang} ${lang} keys-before-a-failure
+                    ${keys_stderr})
+  set_property(TEST real_bus_keys_before_a_failure_${lang} APPEND PROPERTY ENVIRONMENT
+    "ORVANTA_WINE_STDERR=${keys_stderr}" "WINEDEBUG=fixme+all")
   virtual_unit_test(real_bus_input_and_pull_at_the_end_${lang} ${lang} input-and-pull-at-the-end)
 endforeach()
 virtual_unit_test(real_bus_replug_during_erase_en en replug-during-erase)
+virtual_unit_test(real_bus_minimised_at_the_start_en en minimised-at-the-start)
