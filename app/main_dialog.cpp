@@ -1,6 +1,6 @@
 // The main dialog's skeleton: what a command asks for, the window title, the
 // initialisation up to the first probe, "Close", and "Update" with the shell's
-// dialog as what the update shows.
+// dialog as what the update shows; which static is the hint panel's label.
 #include <cstdint>
 #include <string>
 #include <vector>
