@@ -80,7 +80,8 @@ int findHintLabel(const std::vector<DialogControl>& controls, const ScreenRect& 
         const DialogControl& control = controls[i];
         if (!control.isStatic || control.id != IDC_HINT_LABEL) continue;
         if (control.rect.left != panel.left || control.rect.bottom > panel.top) continue;
-        if (found < 0 || control.rect.bottom > controls[static_cast<std::size_t>(found)].rect.bottom) {
+        if (found < 0 ||
+            control.rect.bottom > controls[static_cast<std::size_t>(found)].rect.bottom) {
             found = static_cast<int>(i);
         }
     }

@@ -41,9 +41,9 @@ struct AccessibleView {
 AccessibleView accessibleView(HWND control) {
     AccessibleView view;
     IAccessible* accessible = nullptr;
-    view.result = AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
-                                             kAccessibleInterface,
-                                             reinterpret_cast<void**>(&accessible));
+    view.result =
+        AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), kAccessibleInterface,
+                                   reinterpret_cast<void**>(&accessible));
     if (FAILED(view.result) || accessible == nullptr) return view;
     view.found = true;
     VARIANT self;
@@ -94,8 +94,8 @@ void checkZOrder(HWND dialog) {
     for (HWND control : controlsInZOrder(dialog)) ids.push_back(GetDlgCtrlID(control));
     // The template's order with the panel moved after its label; "Close" and "Update"
     // stay the first two tab stops.
-    const std::vector<int> expected = {2,     1002,  40010, 1005,  40013, 40014,
-                                       -1,    40004, 40007, 40011, 40015};
+    const std::vector<int> expected = {2,  1002,  40010, 1005,  40013, 40014,
+                                       -1, 40004, 40007, 40011, 40015};
     check(ids == expected, "z-order: the template's, with the hint panel after its label");
     HWND panel = GetDlgItem(dialog, IDC_HINT_PANEL);
     HWND before = GetWindow(panel, GW_HWNDPREV);
@@ -128,8 +128,8 @@ void accessibilityScenario(ScenarioContext& context) {
         const int id = GetDlgCtrlID(control);
         const std::wstring windowClass = className(control);
         std::printf("     %6d %-8s result 0x%08lx role 0x%02lx name \"%s\"\n", id,
-                    narrow(windowClass).c_str(), static_cast<unsigned long>(view.result),
-                    view.role, narrow(view.name).c_str());
+                    narrow(windowClass).c_str(), static_cast<unsigned long>(view.result), view.role,
+                    narrow(view.name).c_str());
         const std::string what = "control " + std::to_string(id) + ": ";
         check(view.found, what + "an accessible object");
         std::wstring name = windowText(control);
