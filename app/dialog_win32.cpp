@@ -228,4 +228,33 @@ void paintProductPicture(HWND dialog, HINSTANCE moduleInstance) {
     EndPaint(dialog, &paint);
 }
 
+void placeHintPanelAfterItsLabel(HWND dialog) {
+    HWND panel = GetDlgItem(dialog, IDC_HINT_PANEL);
+    if (panel == nullptr) return;
+    const auto screenRect = [](HWND window) {
+        RECT rect = {};
+        GetWindowRect(window, &rect);
+        return ScreenRect{rect.left, rect.top, rect.right, rect.bottom};
+    };
+    std::vector<HWND> windows;
+    std::vector<DialogControl> controls;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[8] = {};
+        GetClassNameW(child, className, 8);
+        int id = GetDlgCtrlID(child);
+        // A template with 16-bit ids stores -1 as 0xFFFF.
+        if (id == 0xFFFF) id = IDC_HINT_LABEL;
+        windows.push_back(child);
+        controls.push_back({id, lstrcmpiW(className, L"Static") == 0, screenRect(child)});
+    }
+    const int label = findHintLabel(controls, screenRect(panel));
+    if (label < 0) return;
+    // Windows' accessibility proxy names an edit control after the static just before
+    // it in the z-order. Tab order follows the z-order too, but neither the panel nor
+    // the label is a tab stop, so "Update" and "Close" keep theirs.
+    SetWindowPos(panel, windows[static_cast<std::size_t>(label)], 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 }  // namespace orvanta

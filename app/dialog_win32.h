@@ -1,5 +1,6 @@
 // The main dialog on Win32: its controls, message boxes, the device notification
-// registration, the red texts' brush and the product picture.
+// registration, the red texts' brush, the product picture and the hint panel's place
+// after its label.
 #pragma once
 
 #include <windows.h>
@@ -57,5 +58,8 @@ private:
 
 // Paints the product picture on the main dialog (WM_PAINT).
 void paintProductPicture(HWND dialog, HINSTANCE moduleInstance);
+// Puts the hint panel directly after its label in the z-order, so that a screen
+// reader names it after the label. Nothing moves, nothing is activated.
+void placeHintPanelAfterItsLabel(HWND dialog);
 
 }  // namespace orvanta

@@ -1,8 +1,9 @@
 // The main dialog's skeleton: what a command asks for, the window title, the
 // initialisation up to the first probe, "Close", and "Update" with the shell's
-// dialog as what the update shows.
+// dialog as what the update shows; which static is the hint panel's label.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/shell.h"
 #include "resources/program_version.h"
@@ -71,6 +72,20 @@ void closeDialog(App& app) {
     }
     closeLink(app.link);
     app.dialog.endDialog(kEndClosed);
+}
+
+int findHintLabel(const std::vector<DialogControl>& controls, const ScreenRect& panel) {
+    int found = -1;
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        const DialogControl& control = controls[i];
+        if (!control.isStatic || control.id != IDC_HINT_LABEL) continue;
+        if (control.rect.left != panel.left || control.rect.bottom > panel.top) continue;
+        if (found < 0 ||
+            control.rect.bottom > controls[static_cast<std::size_t>(found)].rect.bottom) {
+            found = static_cast<int>(i);
+        }
+    }
+    return found;
 }
 
 int ShellUpdateDialog::messageBox(const std::wstring& text, const std::wstring& caption,

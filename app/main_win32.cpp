@@ -31,6 +31,8 @@ struct Program {
     Win32Dialog& dialog;
     Win32ProgressScreen& progressScreen;
     UnitBus& unitBus;
+    // The shell's "TaskbarButtonCreated"; 0 when it could not be registered.
+    UINT taskbarButtonCreated;
 };
 Program* theProgram = nullptr;
 
@@ -69,6 +71,13 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG:
         program.dialog.attach(window);
         program.progressScreen.attach(window);
+        placeHintPanelAfterItsLabel(window);
+        // An elevated copy would otherwise never hear from the shell, which runs
+        // with less privilege.
+        if (program.taskbarButtonCreated != 0) {
+            ChangeWindowMessageFilterEx(window, program.taskbarButtonCreated, MSGFLT_ALLOW,
+                                        nullptr);
+        }
         initialiseDialog(program.app);
         program.unitBus.attach(window);
         return TRUE;
@@ -105,6 +114,10 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
                    : FALSE;
     }
     default:
+        if (message != 0 && message == program.taskbarButtonCreated) {
+            program.progressScreen.taskbarButtonCreated();
+            return TRUE;
+        }
         return FALSE;
     }
 }
@@ -139,7 +152,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     Win32ProgramResources resources(instance);
     const std::unique_ptr<UnitBus> unitBus = makeUnitBus(clock);
     App app(dialog, resources, unitBus->bus(), clock);
-    Program program{app, dialog, progressScreen, *unitBus};
+    Program program{app, dialog, progressScreen, *unitBus,
+                    RegisterWindowMessageW(L"TaskbarButtonCreated")};
     theProgram = &program;
 
     DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, mainDialogProc, 0);

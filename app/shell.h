@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/dialog.h"
 #include "link/unit_link.h"
@@ -52,6 +53,17 @@ std::wstring composeWindowTitle();
 void initialiseDialog(App& app);
 // "Close", Esc and the close box.
 void closeDialog(App& app);
+
+// A control of the dialog as the search for the hint panel's label sees it.
+struct DialogControl {
+    int id = 0;
+    bool isStatic = false;
+    ScreenRect rect;
+};
+// The hint panel's label among the dialog's controls, by index; -1 when there is none.
+// Its id is shared by every unnamed static, so it is found by where the user sees it:
+// the unnamed static nearest above the panel whose left edge is the panel's.
+int findHintLabel(const std::vector<DialogControl>& controls, const ScreenRect& panel);
 // The update's view of the main dialog: the hint panel, the version panel and
 // "Update".
 class ShellUpdateDialog final : public UpdateDialog {

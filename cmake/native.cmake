@@ -18,6 +18,7 @@ add_executable(orvanta_tests
   tests/update_fault_storm_test.cpp
   tests/update_procedure_test.cpp
   tests/update_report_test.cpp
+  tests/update_taskbar_test.cpp
   tests/virtual_unit_session_test.cpp
   # The virtual unit's host logic is portable and tested with the rest.
   virtual-unit/host/unit_session.cpp)

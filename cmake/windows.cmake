@@ -25,7 +25,8 @@ set(orvanta_win32_sources
   ${CMAKE_SOURCE_DIR}/link/clock_win32.cpp
   ${CMAKE_SOURCE_DIR}/link/system_libraries_win32.cpp
   ${CMAKE_SOURCE_DIR}/resources/program_resources_win32.cpp
-  ${CMAKE_SOURCE_DIR}/update/progress_screen_win32.cpp)
+  ${CMAKE_SOURCE_DIR}/update/progress_screen_win32.cpp
+  ${CMAKE_SOURCE_DIR}/update/taskbar_win32.cpp)
 
 # Only KnownDLLs are static imports; everything else comes from System32 at run time.
 set(orvanta_system_imports setupapi user32 gdi32 kernel32)

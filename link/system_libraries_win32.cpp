@@ -29,6 +29,15 @@ SystemLibraries loadAll() {
     return libraries;
 }
 
+ComLibrary loadCom() {
+    ComLibrary com;
+    HMODULE ole32 = loadSystemLibrary(L"ole32.dll");
+    bind(ole32, "CoInitializeEx", com.initializeEx);
+    bind(ole32, "CoUninitialize", com.uninitialize);
+    bind(ole32, "CoCreateInstance", com.createInstance);
+    return com;
+}
+
 }  // namespace
 
 void restrictDllSearchToSystem() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
@@ -41,6 +50,11 @@ const SystemLibraries& systemLibraries() {
     // The modules stay loaded for the life of the process.
     static const SystemLibraries libraries = loadAll();
     return libraries;
+}
+
+const ComLibrary& comLibrary() {
+    static const ComLibrary com = loadCom();
+    return com;
 }
 
 }  // namespace orvanta

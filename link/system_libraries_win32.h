@@ -32,10 +32,23 @@ struct SystemLibraries {
     UINT(WINAPI* timeEndPeriod)(UINT) = nullptr;
 };
 
+// ole32.dll's COM entry points, for the shell's taskbar list. Loaded only when first
+// asked for, since most runs never need them.
+struct ComLibrary {
+    HRESULT(WINAPI* initializeEx)(LPVOID, DWORD) = nullptr;
+    void(WINAPI* uninitialize)() = nullptr;
+    HRESULT(WINAPI* createInstance)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*) = nullptr;
+    bool complete() const {
+        return initializeEx != nullptr && uninitialize != nullptr && createInstance != nullptr;
+    }
+};
+
 // Restricts the DLL search of the whole process to System32. The entry's first act.
 void restrictDllSearchToSystem();
 // Loads the table once; a function whose DLL or export is missing stays null.
 const SystemLibraries& systemLibraries();
+// Loads ole32.dll's table on the first call; a missing DLL or export stays null.
+const ComLibrary& comLibrary();
 // LoadLibraryExW restricted to System32.
 HMODULE loadSystemLibrary(const wchar_t* name);
 

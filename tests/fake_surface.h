@@ -194,6 +194,16 @@ public:
     void destroyWindow(WindowId window) override {
         calls.push_back("destroy " + windowName(window));
     }
+    // The taskbar button apart from the other calls, so that their lists stay as they
+    // were: "progress N", "error", "clear", "flash", "stop flash".
+    std::vector<std::string> taskbar;
+    void setTaskbarProgress(std::uint32_t percent) override {
+        taskbar.push_back("progress " + std::to_string(percent));
+    }
+    void setTaskbarError() override { taskbar.push_back("error"); }
+    void clearTaskbarProgress() override { taskbar.push_back("clear"); }
+    void flashTaskbarButton() override { taskbar.push_back("flash"); }
+    void stopFlashingTaskbarButton() override { taskbar.push_back("stop flash"); }
     // Set by the clock, so the timing switches stand among the other calls.
     void noteTiming(bool on) {
         preciseTiming = on;

@@ -170,5 +170,30 @@ TEST(HeldKeys, OnlyAHeldKeyIsSwallowedAndOnlyUntilItIsUp) {
     EXPECT_TRUE(held.swallows(kSpace, false));
 }
 
+// The label is the unnamed static that sits right above the panel, flush with its
+// left edge, wherever the template lists it (rectangles in dialog units).
+TEST(MainDialog, HintLabelIsTheUnnamedStaticRightAboveThePanel) {
+    const ScreenRect panel{15, 89, 286, 190};
+    const DialogControl hint{-1, true, {15, 79, 64, 87}};
+    const DialogControl bootloaderValue{40014, true, {90, 37, 140, 45}};
+    struct Case {
+        const char* name;
+        std::vector<DialogControl> controls;
+        int label;
+    };
+    const Case cases[] = {
+        {"template order", {bootloaderValue, hint, {40007, false, {15, 10, 150, 67}}}, 1},
+        {"an unnamed static further up", {hint, {-1, true, {15, 50, 64, 58}}}, 0},
+        {"not flush left", {{-1, true, {16, 79, 64, 87}}}, -1},
+        {"below the panel", {{-1, true, {15, 192, 64, 200}}}, -1},
+        {"reaching into the panel", {{-1, true, {15, 82, 64, 90}}}, -1},
+        {"an unnamed button", {{-1, false, {15, 79, 64, 87}}}, -1},
+        {"a named static", {{40013, true, {15, 79, 64, 87}}}, -1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(findHintLabel(c.controls, panel), c.label) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace orvanta

@@ -1,5 +1,6 @@
 // What the progress window needs of the screen: the main window's place, a bare
-// progress bar window, and the stacking order of both while no message loop runs.
+// progress bar window, and the stacking order of both while no message loop runs;
+// and the main window's taskbar button, which mirrors the bar and asks for attention.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,19 @@ public:
     virtual WindowId foregroundWindow() = 0;
     virtual void showWindow(WindowId window) = 0;
     virtual void destroyWindow(WindowId window) = 0;
+
+    // The main window's taskbar button. Where the system gives the program none, or
+    // has not made it yet, these do nothing.
+    // Shows `percent` of 100 done.
+    virtual void setTaskbarProgress(std::uint32_t percent) = 0;
+    // Shows the progress as failed, at the value it had.
+    virtual void setTaskbarError() = 0;
+    // Takes the progress off the button.
+    virtual void clearTaskbarProgress() = 0;
+    // Flashes the button until the main window comes to the foreground, without
+    // taking the foreground; and ends such a flash.
+    virtual void flashTaskbarButton() = 0;
+    virtual void stopFlashingTaskbarButton() = 0;
 };
 
 }  // namespace orvanta

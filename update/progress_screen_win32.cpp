@@ -65,4 +65,27 @@ void Win32ProgressScreen::showWindow(WindowId window) { ShowWindow(asWindow(wind
 
 void Win32ProgressScreen::destroyWindow(WindowId window) { DestroyWindow(asWindow(window)); }
 
+void Win32ProgressScreen::setTaskbarProgress(std::uint32_t percent) {
+    taskbar_.setProgress(mainWindow_, percent);
+}
+
+void Win32ProgressScreen::setTaskbarError() { taskbar_.setState(mainWindow_, TBPF_ERROR); }
+
+void Win32ProgressScreen::clearTaskbarProgress() {
+    taskbar_.setState(mainWindow_, TBPF_NOPROGRESS);
+}
+
+void Win32ProgressScreen::flashTaskbarButton() {
+    // The button alone: flashing the caption would draw the dialog as active behind
+    // another program's windows, or behind its own failure box. TIMERNOFG keeps it
+    // flashing until the window comes to the foreground, and the system stops it then.
+    FLASHWINFO flash = {sizeof(flash), mainWindow_, FLASHW_TRAY | FLASHW_TIMERNOFG, 0, 0};
+    FlashWindowEx(&flash);
+}
+
+void Win32ProgressScreen::stopFlashingTaskbarButton() {
+    FLASHWINFO flash = {sizeof(flash), mainWindow_, FLASHW_STOP, 0, 0};
+    FlashWindowEx(&flash);
+}
+
 }  // namespace orvanta

@@ -1,5 +1,6 @@
 // The progress window of the block stream: a bare progress bar as an owned top-level
-// window, centred on the main dialog, advanced by the update procedure itself.
+// window, centred on the main dialog, advanced by the update procedure itself, with
+// the taskbar button showing the same share.
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,7 @@ void openProgressWindow(ProgressScreen& screen, const std::wstring& title,
     const std::int32_t y = centredStart(rect.top, rect.bottom, kProgressHeight);
     progress.window = screen.createProgressWindow(title, x, y, kProgressWidth, kProgressHeight);
     screen.setProgressPosition(progress.window, 0);
+    screen.setTaskbarProgress(0);
     screen.raiseToTop(main);
     screen.raiseToTop(progress.window);
     progress.rememberedForeground = 0;
@@ -33,6 +35,7 @@ void openProgressWindow(ProgressScreen& screen, const std::wstring& title,
 void advanceProgressWindow(ProgressScreen& screen, ProgressWindow& progress,
                            std::uint32_t percent) {
     screen.setProgressPosition(progress.window, percent);
+    screen.setTaskbarProgress(percent);
 
     // Bring both windows forward once, the first time the user is looking at the
     // program, but never steal the foreground from another application.
@@ -52,6 +55,12 @@ void advanceProgressWindow(ProgressScreen& screen, ProgressWindow& progress,
 void closeProgressWindow(ProgressScreen& screen, ProgressWindow& progress) {
     screen.destroyWindow(progress.window);
     progress.window = 0;
+}
+
+bool askForAttentionIfUnseen(ProgressScreen& screen) {
+    if (screen.foregroundWindow() == screen.mainWindow()) return false;
+    screen.flashTaskbarButton();
+    return true;
 }
 
 }  // namespace orvanta

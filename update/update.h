@@ -61,4 +61,8 @@ void openProgressWindow(ProgressScreen& screen, const std::wstring& title,
 void advanceProgressWindow(ProgressScreen& screen, ProgressWindow& progress, std::uint32_t percent);
 void closeProgressWindow(ProgressScreen& screen, ProgressWindow& progress);
 
+// Flashes the main window's taskbar button when the main window is not in the
+// foreground as a run's outcome is about to show; true when it asked for the flash.
+bool askForAttentionIfUnseen(ProgressScreen& screen);
+
 }  // namespace orvanta

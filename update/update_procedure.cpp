@@ -26,6 +26,19 @@ private:
     Clock& clock_;
 };
 
+// Takes the run's progress off the taskbar button however the run ends: after the
+// success hint, or once the failure box has been answered.
+class TaskbarProgressEnd {
+public:
+    explicit TaskbarProgressEnd(ProgressScreen& screen) : screen_(screen) {}
+    ~TaskbarProgressEnd() { screen_.clearTaskbarProgress(); }
+    TaskbarProgressEnd(const TaskbarProgressEnd&) = delete;
+    TaskbarProgressEnd& operator=(const TaskbarProgressEnd&) = delete;
+
+private:
+    ProgressScreen& screen_;
+};
+
 // How a run ended.
 enum class RunEnd {
     succeeded,
@@ -127,6 +140,8 @@ RunResult streamImage(UnitLink& link, const ImageBlocks& image, ProgressScreen& 
         const LinkStatus status = writeBlock(link, blocks[sent].data, blocks[sent].words);
         if (status != kStatusOk) {
             const RunResult failure = failedAt(link, IDS_WRITE_BLOCK_FAILED, status);
+            // Red on the button while the failure box stands.
+            screen.setTaskbarError();
             closeProgressWindow(screen, progress);
             return failure;
         }
@@ -231,11 +246,19 @@ bool runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& r
         return false;
     }
     if (!userConsents(link, dialog, resources)) return false;
+    const TaskbarProgressEnd taskbarProgressEnd(screen);
     dialog.holdShutdown(resources.loadString(IDS_SHUTDOWN_REASON));
     const RunResult result = runOnUnit(link, resources, screen);
     dialog.releaseShutdown();
     dialog.runEnded();
-    return showOutcome(link, dialog, resources, result);
+    // The user may have turned to another program during the stream, and must not
+    // unplug anything before seeing how it ended.
+    const bool flashing = askForAttentionIfUnseen(screen);
+    const bool succeeded = showOutcome(link, dialog, resources, result);
+    // A failure's box has been answered, so its outcome has been seen, even if the
+    // system took the box, not the dialog, for the window in front.
+    if (flashing && !succeeded) screen.stopFlashingTaskbarButton();
+    return succeeded;
 }
 
 }  // namespace orvanta

@@ -97,3 +97,20 @@ foreach(lang en de)
 endforeach()
 virtual_unit_test(real_bus_replug_during_erase_en en replug-during-erase)
 virtual_unit_test(real_bus_minimised_at_the_start_en en minimised-at-the-start)
+
+# What a screen reader and the taskbar get from the program; a session by keyboard
+# alone. Wine's stubs of the taskbar list and of FlashWindowEx print their calls on the
+# program's standard error.
+target_sources(orvanta-wine-driver PRIVATE ${CMAKE_CURRENT_LIST_DIR}/scenario_accessibility.cpp)
+target_link_libraries(orvanta-wine-driver PRIVATE oleacc ole32 oleaut32)
+foreach(lang en de)
+  wine_test(wine_accessibility_${lang} ${lang} accessibility orvanta-updater)
+  set(session_stderr ${virtual_unit_dir}/run/keyboard-session-${lang}.stderr)
+  virtual_unit_test(real_bus_keyboard_session_${lang} ${lang} keyboard-session ${session_stderr})
+  set_property(TEST real_bus_keyboard_session_${lang} APPEND PROPERTY ENVIRONMENT
+    "ORVANTA_WINE_STDERR=${session_stderr}")
+endforeach()
+set(unseen_stderr ${virtual_unit_dir}/run/outcome-unseen.stderr)
+virtual_unit_test(real_bus_outcome_unseen_en en outcome-unseen ${unseen_stderr})
+set_property(TEST real_bus_outcome_unseen_en APPEND PROPERTY ENVIRONMENT
+  "ORVANTA_WINE_STDERR=${unseen_stderr}")

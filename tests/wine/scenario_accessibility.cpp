@@ -1,0 +1,270 @@
+// What a screen reader and the taskbar get from the program: every control's name and
+// role as an accessibility client reads them, the hint panel right after its label, a
+// whole session by keyboard alone, and the taskbar's and the flash's calls during a
+// short update (Wine's stubs print them under WINEDEBUG=fixme+all).
+#include <windows.h>
+#include <oleacc.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "tests/wine/driver_support.h"
+#include "tests/wine/scenarios.h"
+
+namespace orvanta::driver {
+namespace {
+
+// The unit refuses the third block: a stream of a moment after the erase's pause.
+constexpr char kEarlyBlockFault[] =
+    "fault = error_status command=CMD_WRITE_BLOCK occurrence=3 value=0xE005\n";
+// The unit refuses block 150: some 3 s of stream, ample time for another window to be
+// put in front of the program once its progress window is up.
+constexpr char kBlock150Fault[] =
+    "fault = error_status command=CMD_WRITE_BLOCK occurrence=150 value=0xE005\n";
+constexpr std::uint32_t kShellTimeoutMs = 5000;
+// IAccessible's published id, spelled out: the import libraries' copy of it did not
+// match the interface's.
+const IID kAccessibleInterface = {
+    0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+struct AccessibleView {
+    HRESULT result = E_FAIL;
+    bool found = false;
+    std::wstring name;
+    long role = 0;
+};
+
+// What oleacc's client object of the control says about itself.
+AccessibleView accessibleView(HWND control) {
+    AccessibleView view;
+    IAccessible* accessible = nullptr;
+    view.result =
+        AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), kAccessibleInterface,
+                                   reinterpret_cast<void**>(&accessible));
+    if (FAILED(view.result) || accessible == nullptr) return view;
+    view.found = true;
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    if (accessible->get_accName(self, &name) == S_OK && name != nullptr) {
+        view.name = name;
+        SysFreeString(name);
+    }
+    VARIANT role;
+    VariantInit(&role);
+    if (SUCCEEDED(accessible->get_accRole(self, &role)) && role.vt == VT_I4) view.role = role.lVal;
+    VariantClear(&role);
+    accessible->Release();
+    return view;
+}
+
+std::wstring className(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+// The dialog's controls in z-order, which is also their tab order.
+std::vector<HWND> controlsInZOrder(HWND dialog) {
+    std::vector<HWND> out;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        out.push_back(child);
+    }
+    return out;
+}
+
+// The control texts a screen reader must name the controls by, as the template has them.
+struct Names {
+    const wchar_t* close;
+    const wchar_t* hintLabel;
+};
+Names expectedNames() {
+    if (userLanguage() == Language::german) return {L"Beenden", L"Hinweisfenster:"};
+    return {L"Close", L"Hint:"};
+}
+
+void checkZOrder(HWND dialog) {
+    std::vector<int> ids;
+    for (HWND control : controlsInZOrder(dialog)) ids.push_back(GetDlgCtrlID(control));
+    // The template's order with the panel moved after its label; "Close" and "Update"
+    // stay the first two tab stops.
+    const std::vector<int> expected = {2,  1002,  40010, 1005,  40013, 40014,
+                                       -1, 40004, 40007, 40011, 40015};
+    check(ids == expected, "z-order: the template's, with the hint panel after its label");
+    HWND panel = GetDlgItem(dialog, IDC_HINT_PANEL);
+    HWND before = GetWindow(panel, GW_HWNDPREV);
+    checkText(windowText(before), expectedNames().hintLabel, "the window before the panel");
+    check(GetNextDlgTabItem(dialog, GetDlgItem(dialog, IDC_CLOSE), FALSE) ==
+              GetDlgItem(dialog, IDC_CLOSE),
+          "with \"Update\" disabled, Tab leads from \"Close\" back to it");
+}
+
+// The role Windows' proxy gives the control's class. Wine 8.0's proxy gives the
+// edit control its role and every other control the generic ROLE_SYSTEM_CLIENT.
+long windowsRole(const std::wstring& windowClass, int id) {
+    if (windowClass == L"Edit") return ROLE_SYSTEM_TEXT;
+    if (windowClass == L"Static") return ROLE_SYSTEM_STATICTEXT;
+    return id == IDC_VERSION_GROUP ? ROLE_SYSTEM_GROUPING : ROLE_SYSTEM_PUSHBUTTON;
+}
+
+// Every control's name and role as oleacc reads them: the buttons, statics and group
+// box by their own texts, the hint panel by its label's.
+void accessibilityScenario(ScenarioContext& context) {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Program program;
+    check(program.start(context.program), "program started");
+    HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    checkZOrder(dialog);
+    const Names names = expectedNames();
+    for (HWND control : controlsInZOrder(dialog)) {
+        const AccessibleView view = accessibleView(control);
+        const int id = GetDlgCtrlID(control);
+        const std::wstring windowClass = className(control);
+        std::printf("     %6d %-8s result 0x%08lx role 0x%02lx name \"%s\"\n", id,
+                    narrow(windowClass).c_str(), static_cast<unsigned long>(view.result), view.role,
+                    narrow(view.name).c_str());
+        const std::string what = "control " + std::to_string(id) + ": ";
+        check(view.found, what + "an accessible object");
+        std::wstring name = windowText(control);
+        if (id == IDC_CLOSE) name = names.close;
+        if (id == IDC_UPDATE) name = L"Update";
+        if (id == IDC_HINT_LABEL) name = names.hintLabel;
+        if (id == IDC_HINT_PANEL) name = names.hintLabel;
+        checkText(view.name, name, what + "name");
+        const long role = windowsRole(windowClass, id);
+        check(view.role == role || (role != ROLE_SYSTEM_TEXT && view.role == ROLE_SYSTEM_CLIENT),
+              what + "role");
+    }
+    closeAndCheckExit(program, dialog);
+    if (SUCCEEDED(com)) CoUninitialize();
+}
+const RegisterScenario registeredAccessibility("accessibility", accessibilityScenario);
+
+// The lines of Wine's standard error that hold `needle`.
+std::vector<std::string> stderrLines(const std::string& path, const char* needle) {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::string> out;
+    if (!readFileBytes(windowsPath(path), bytes)) return out;
+    const std::string text(bytes.begin(), bytes.end());
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        if (line.find(needle) != std::string::npos) out.push_back(line);
+        start = end + 1;
+    }
+    return out;
+}
+
+// The number after `key` in a line, read as hex ("hwnd 0000000000010080").
+unsigned long long hexAfter(const std::string& line, const std::string& key) {
+    const std::size_t at = line.find(key);
+    if (at == std::string::npos) return ~0ull;
+    return std::strtoull(line.c_str() + at + key.size(), nullptr, 16);
+}
+
+// The shell announces the dialog's taskbar button; Wine's own shell never does.
+bool announceTaskbarButton(HWND dialog) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(dialog, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0,
+                               SMTO_ABORTIFHUNG, kShellTimeoutMs, &result) != 0;
+}
+
+const std::vector<std::pair<std::wstring, std::wstring>> kWineFixmes = {
+    {L"WINEDEBUG", L"fixme+all"}};
+
+// Keyboard alone: Tab to "Update", Enter, Enter on the confirmation, Enter on the
+// failure box of an early block, Esc.
+void keyboardSessionScenario(ScenarioContext& context) {
+    const std::wstring path = scenarioFile(context, "keyboard-session");
+    Program program;
+    if (!startEmulated(program, context.program, path, kEarlyBlockFault, kWineFixmes)) return;
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    if (dialog == nullptr) return;
+    check(announceTaskbarButton(dialog), "the dialog took the taskbar button's announcement");
+    check(waitFor([&] { return activeInItsThread(dialog); }, kBoxTimeoutMs), "the dialog in front");
+    check(focusOf(dialog) == GetDlgItem(dialog, IDC_CLOSE), "\"Close\" has the focus at start");
+    pressKey(VK_TAB);
+    check(waitFor([&] { return focusOf(dialog) == GetDlgItem(dialog, IDC_UPDATE); }, kBoxTimeoutMs),
+          "Tab moves the focus to \"Update\"");
+    pressKey(VK_RETURN);
+    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+    check(box != nullptr && windowText(box) == catalogueString(IDS_CONFIRM_CAPTION),
+          "Enter asks for the confirmation");
+    if (box == nullptr || !waitFor([&] { return activeInItsThread(box); }, kBoxTimeoutMs)) return;
+    pressKey(VK_RETURN);
+    waitBoxGone(box);
+
+    box = waitForMessageBox(program, dialog, kStreamTimeoutMs);
+    check(box != nullptr, "the failure box after the early block");
+    if (box == nullptr || !waitFor([&] { return activeInItsThread(box); }, kBoxTimeoutMs)) return;
+    checkText(windowText(box), catalogueString(IDS_UPDATE_FAILED_CAPTION), "failure caption");
+    pressKey(VK_RETURN);
+    waitBoxGone(box);
+    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
+                             kBoxTimeoutMs),
+          "failure hint after Enter");
+    pressKey(VK_ESCAPE);
+    DWORD exitCode = 1;
+    check(program.waitForExit(kBoxTimeoutMs, exitCode), "Esc ends the program");
+    check(exitCode == 0, "exit code 0");
+
+    // Wine prints the first call of each of the two: the opening 0 of 100 (0x64), and
+    // the failed block's error state (TBPF_ERROR, 4).
+    const auto hwnd = static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(dialog));
+    const std::vector<std::string> values = stderrLines(context.argument, "SetProgressValue");
+    const std::vector<std::string> states = stderrLines(context.argument, "SetProgressState");
+    for (const auto& line : values) std::printf("     %s\n", line.c_str());
+    for (const auto& line : states) std::printf("     %s\n", line.c_str());
+    check(values.size() == 1 && hexAfter(values[0], "hwnd ") == hwnd &&
+              values[0].find("ullCompleted 0, ullTotal 64") != std::string::npos,
+          "the taskbar's progress set on the dialog's button, from 0 of 100");
+    check(states.size() == 1 && hexAfter(states[0], "hwnd ") == hwnd &&
+              hexAfter(states[0], "flags ") == 4,
+          "the taskbar's error state on the dialog's button");
+    check(stderrLines(context.argument, "NtUserFlashWindowEx").empty(),
+          "no flash with the dialog in front");
+}
+const RegisterScenario registeredKeyboardSession("keyboard-session", keyboardSessionScenario);
+
+// Another program in front while a block fails: the dialog's taskbar button is
+// flashed. The shell never announced the button, so nothing touches the taskbar list.
+void outcomeUnseenScenario(ScenarioContext& context) {
+    const std::wstring path = scenarioFile(context, "outcome-unseen");
+    Program program;
+    if (!startEmulated(program, context.program, path, kBlock150Fault, kWineFixmes)) return;
+    HWND dialog = waitForReady(program, kStartTimeoutMs);
+    if (dialog == nullptr || !startUpdate(program, dialog) || !waitForStream(program)) return;
+    HWND other = CreateWindowExW(0, L"STATIC", L"Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    check(other != nullptr && bringToFront(other), "another program in front during the stream");
+
+    HWND box = waitForMessageBox(program, dialog, kStreamTimeoutMs);
+    check(box != nullptr, "the failure box after block 150");
+    // Wine prints the call's structure's address only, not its flags: the flash comes
+    // before the box, its end once the box is answered.
+    const char* flashCall = "NtUserFlashWindowEx";
+    check(stderrLines(context.argument, flashCall).size() == 1, "the button flashed for the box");
+    if (box != nullptr) answerWithEnter(box);
+    check(waitFor([&] { return stderrLines(context.argument, flashCall).size() == 2; },
+                  kBoxTimeoutMs),
+          "the flash ended once the box was answered");
+    for (const auto& line : stderrLines(context.argument, flashCall))
+        std::printf("     %s\n", line.c_str());
+    check(stderrLines(context.argument, "SetProgress").empty(),
+          "no taskbar list without the shell's announcement");
+    if (other != nullptr) DestroyWindow(other);
+    closeAndCheckExit(program, dialog);
+}
+const RegisterScenario registeredOutcomeUnseen("outcome-unseen", outcomeUnseenScenario);
+
+}  // namespace
+}  // namespace orvanta::driver
