@@ -146,7 +146,8 @@ void Win32Dialog::holdKeysThatAreDown(const std::bitset<256>& downInQueue) {
     // change of focus (Wine does), only the queue may still tell. Mouse buttons (1,
     // 2, 4 to 6) are not keys.
     for (int key = VK_BACK; key <= 0xFE; ++key) {
-        if (downInQueue.test(static_cast<std::size_t>(key)) || (GetAsyncKeyState(key) & 0x8000) != 0) {
+        if (downInQueue.test(static_cast<std::size_t>(key)) ||
+            (GetAsyncKeyState(key) & 0x8000) != 0) {
             heldKeys_.hold(static_cast<std::uint8_t>(key));
         }
     }
@@ -156,7 +157,8 @@ void Win32Dialog::holdKeysThatAreDown(const std::bitset<256>& downInQueue) {
 }
 
 void Win32Dialog::activated() {
-    heldKeys_.forgetReleased([](std::uint8_t key) { return (GetAsyncKeyState(key) & 0x8000) != 0; });
+    heldKeys_.forgetReleased(
+        [](std::uint8_t key) { return (GetAsyncKeyState(key) & 0x8000) != 0; });
 }
 
 LRESULT CALLBACK Win32Dialog::filterHeldKeys(int code, WPARAM wParam, LPARAM lParam) {

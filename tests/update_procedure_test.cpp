@@ -453,8 +453,8 @@ TEST_P(DamagedImage, EndsBeforeAnythingIsSentAndKeepsTheLink) {
 
     EXPECT_EQ(rig.ui.calls,
               (std::vector<std::string>{
-                  confirmBox(), shutdownHeld(), "timing 1", "image", "timing 0",
-                  "release shutdown", "discard input",
+                  confirmBox(), shutdownHeld(), "timing 1", "image", "timing 0", "release shutdown",
+                  "discard input",
                   rig.boxCall(IDS_UPDATE_FAILED_CAPTION,
                               L"The firmware image inside this updater is missing or damaged. "
                               L"Nothing was sent to the ESC. Please download the updater again.",
