@@ -231,7 +231,7 @@ void refusedAtStartScenario(ScenarioContext& context) {
     if (equipment == Equipment::refusedLengths) {
         // Refused from the capabilities alone: not one report went to the unit.
         std::vector<std::uint8_t> trace;
-        readFileBytes(tracePath, trace);
+        check(readFileBytes(tracePath, trace), "the unit's trace read");
         check(std::count(trace.begin(), trace.end(), '>') == 0,
               "no request sent to a unit with refused report lengths");
     }
