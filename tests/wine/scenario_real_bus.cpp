@@ -88,10 +88,7 @@ void unitStallsScenario(ScenarioContext& context, const Stall& stall) {
     std::printf("     the failure came %llu ms after the stream began\n", waited);
     check(waited >= stall.limitMs, "the program waited out its transfer's time limit");
     check(waited < stall.limitMs + 15000, "and not much longer");
-    wchar_t codeLine[256] = {};
-    std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), stall.linkStatus,
-                  static_cast<unsigned>(ERROR_TIMEOUT));
-    checkText(messageBoxText(box), catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine,
+    checkText(messageBoxText(box), blockFailureText(stall.linkStatus, ERROR_TIMEOUT),
               "failure box: the block's transfer ran out of time");
     if (!answerWithEnter(box)) return;
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
@@ -161,9 +158,7 @@ void secondHandleScenario(ScenarioContext& context) {
     HWND box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
     check(box != nullptr, "failure box at the third block");
     if (box != nullptr) {
-        wchar_t codeLine[256] = {};
-        std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), 0xE00Au, 0u);
-        checkText(messageBoxText(box), catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine,
+        checkText(messageBoxText(box), blockFailureText(0xE00A, 0),
                   "the third block's own device code, beside the second handle");
         pressButton(box, IDOK);
         check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "failure box answered");
