@@ -89,10 +89,29 @@ TEST_F(EmulatorTest, ErasedFlashReportsNoVersion) {
     EXPECT_EQ(link.escFirmwareVersion(), 0xFFFF);
 }
 
+// Plays the link's commands named by letters: L lock, l lock reset, U protection off,
+// P protection on, E erase, A write address, B a block of 12 words, b one of 8.
+void play(UnitLink& link, const char* steps) {
+    const std::uint8_t block[48] = {};
+    for (const char* step = steps; *step != 0; ++step) {
+        switch (*step) {
+        case 'L': setSystemLock(link, true); break;
+        case 'l': setSystemLock(link, false); break;
+        case 'U': setWriteProtection(link, false); break;
+        case 'P': setWriteProtection(link, true); break;
+        case 'E': eraseFirmware(link); break;
+        case 'A': setWriteAddress(link); break;
+        case 'B': writeBlock(link, block, 12); break;
+        case 'b': writeBlock(link, block, 8); break;
+        default: ADD_FAILURE() << "no step " << *step;
+        }
+    }
+}
+
 // A block write is refused, with its own code, unless every condition holds.
 struct GuardCase {
     const char* name;
-    void (*setUp)(UnitLink& link);
+    const char* steps;  // before the block, as play() reads them
     LinkStatus expected;
 };
 
@@ -102,7 +121,7 @@ TEST_P(GuardRailTest, BlockIsRefusedAndNothingLands) {
     UnitConfig config;
     config.flashBytes = 96;
     EmulatedUnit& unit = open(config);
-    GetParam().setUp(link);
+    play(link, GetParam().steps);
     const std::vector<std::uint8_t> before = unit.flash();
     const std::uint8_t data[48] = {0x5A};
 
@@ -112,59 +131,15 @@ TEST_P(GuardRailTest, BlockIsRefusedAndNothingLands) {
 
 INSTANTIATE_TEST_SUITE_P(
     Conditions, GuardRailTest,
-    ::testing::Values(GuardCase{"NotLocked",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    eraseFirmware(l);
-                                    setWriteAddress(l);
-                                    setSystemLock(l, false);
-                                },
-                                static_cast<LinkStatus>(kEmuErrorNotLocked)},
-                      GuardCase{"WriteProtected",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    eraseFirmware(l);
-                                    setWriteAddress(l);
-                                    setWriteProtection(l, true);
-                                },
-                                static_cast<LinkStatus>(kEmuErrorWriteProtected)},
-                      GuardCase{"NotErased",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    setWriteAddress(l);
-                                },
-                                static_cast<LinkStatus>(kEmuErrorNotErased)},
-                      GuardCase{"ErasedBeforeProtectionWasSetAgain",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    eraseFirmware(l);
-                                    setWriteProtection(l, true);
-                                    setWriteProtection(l, false);
-                                    setWriteAddress(l);
-                                },
-                                static_cast<LinkStatus>(kEmuErrorNotErased)},
-                      GuardCase{"NoAddress",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    eraseFirmware(l);
-                                },
-                                static_cast<LinkStatus>(kEmuErrorNoAddress)},
-                      GuardCase{"PastFlashEnd",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    eraseFirmware(l);
-                                    setWriteAddress(l);
-                                    const std::uint8_t block[48] = {};
-                                    writeBlock(l, block, 12);
-                                    writeBlock(l, block, 8);  // 80 of 96 bytes used
-                                },
-                                static_cast<LinkStatus>(kEmuErrorPastFlashEnd)}),
+    ::testing::Values(
+        GuardCase{"NotLocked", "LUEAl", static_cast<LinkStatus>(kEmuErrorNotLocked)},
+        GuardCase{"WriteProtected", "LUEAP", static_cast<LinkStatus>(kEmuErrorWriteProtected)},
+        GuardCase{"NotErased", "LUA", static_cast<LinkStatus>(kEmuErrorNotErased)},
+        GuardCase{"ErasedBeforeProtectionWasSetAgain", "LUEPUA",
+                  static_cast<LinkStatus>(kEmuErrorNotErased)},
+        GuardCase{"NoAddress", "LUE", static_cast<LinkStatus>(kEmuErrorNoAddress)},
+        // 80 of the 96 bytes used: a third block would not fit.
+        GuardCase{"PastFlashEnd", "LUEABb", static_cast<LinkStatus>(kEmuErrorPastFlashEnd)}),
     [](const ::testing::TestParamInfo<GuardCase>& info) { return std::string(info.param.name); });
 
 TEST_F(EmulatorTest, EraseNeedsLockAndProtectionOff) {
