@@ -297,9 +297,9 @@ void updateScenario(ScenarioContext& context) {
     DeleteFileW(flashPath.c_str());
     DeleteFileW(tracePath.c_str());
     Program program;
-    if (!startEmulated(program, context.program, path,
-                       "flash_file = " + narrow(flashPath) + "\ntrace_file = " + narrow(tracePath) +
-                           "\n")) {
+    if (!startEmulated(
+            program, context.program, path,
+            "flash_file = " + narrow(flashPath) + "\ntrace_file = " + narrow(tracePath) + "\n")) {
         return;
     }
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
