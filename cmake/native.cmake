@@ -17,7 +17,6 @@ add_executable(orvanta_tests
   tests/shell_version_panel_test.cpp
   tests/update_fault_storm_test.cpp
   tests/update_procedure_test.cpp
-  tests/unit_facts_test.cpp
   tests/update_report_test.cpp
   tests/virtual_unit_session_test.cpp
   # The virtual unit's host logic is portable and tested with the rest.
