@@ -85,3 +85,8 @@ foreach(lang en de)
   virtual_unit_test(real_bus_input_and_pull_at_the_end_${lang} ${lang} input-and-pull-at-the-end)
 endforeach()
 virtual_unit_test(real_bus_replug_during_erase_en en replug-during-erase)
+
+# The whole streams take longest: started first, none of them ends a lane's run alone.
+set_tests_properties(wine_update_en_no_second_box real_bus_update_en
+  real_bus_input_and_pull_at_the_end_en real_bus_input_and_pull_at_the_end_de
+  PROPERTIES COST 100)
