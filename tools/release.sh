@@ -70,6 +70,12 @@ if [ -n "$sign_cert" ]; then
   if [ -n "${ORVANTA_SIGN_TIMESTAMP_URL:-}" ]; then
     timestamp=(-ts "$ORVANTA_SIGN_TIMESTAMP_URL")
   fi
+  # osslsigncode signs with a key that does not belong to the certificate, and the
+  # signature then verifies nowhere.
+  if [ "$(openssl x509 -in "$sign_cert" -noout -pubkey)" != "$(openssl pkey -in "$sign_key" -pubout)" ]; then
+    echo "release: the key in ORVANTA_SIGN_KEY does not belong to the certificate in ORVANTA_SIGN_CERT" >&2
+    exit 1
+  fi
   osslsigncode sign -certs "$sign_cert" -key "$sign_key" -h sha256 \
     -n "ORVANTA 210 HV firmware updater" -i "https://www.varidyne.example" \
     "${timestamp[@]}" -in "$unsigned" -out "$new/orvanta-updater.exe" >/dev/null
