@@ -26,7 +26,7 @@ target_link_libraries(orvanta_tests PRIVATE orvanta_emulator orvanta_core orvant
   orvanta_generated_headers orvanta_build_flags GTest::gtest GTest::gtest_main)
 target_compile_definitions(orvanta_tests PRIVATE
   ORVANTA_FIRMWARE_IMAGE_FILE="${ORVANTA_FIRMWARE_IMAGE_FILE}"
-  ORVANTA_VIRTUAL_UNIT_INF="${CMAKE_SOURCE_DIR}/virtual-unit/orvanta-virtual-unit.inf")
+  ORVANTA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 gtest_discover_tests(orvanta_tests DISCOVERY_TIMEOUT 60)
 
 # The troubleshooting pages quote every text the program shows as the catalogue has it.

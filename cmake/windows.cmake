@@ -55,6 +55,13 @@ target_link_options(orvanta-updater-emulated PRIVATE ${orvanta_windows_link_opti
 target_compile_options(orvanta-updater-emulated PRIVATE ${orvanta_stack_protector})
 target_compile_definitions(orvanta-updater-emulated PRIVATE UNICODE _UNICODE)
 
+# Every test that runs Wine takes one Wine lane: a Wine prefix and an X display that no
+# other test uses at the same time (tools/headless.sh). `ctest --preset windows` has one
+# lane; tools/test.sh runs several side by side.
+function(wine_lane)
+  set_tests_properties(${ARGN} PROPERTIES RESOURCE_GROUPS wine_lane:1)
+endfunction()
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
   add_subdirectory(tests/wine)
 endif()

@@ -89,100 +89,68 @@ TEST_F(EmulatorTest, ErasedFlashReportsNoVersion) {
     EXPECT_EQ(link.escFirmwareVersion(), 0xFFFF);
 }
 
-// A block write is refused, with its own code, unless every condition holds.
+// Plays the link's commands named by letters: L lock, l lock reset, U protection off,
+// P protection on, E erase, A write address, B a block of 12 words, b one of 8. Every
+// command but the last must be taken; returns what the last one gave.
+LinkStatus play(UnitLink& link, const char* steps) {
+    const std::uint8_t block[48] = {0x5A};
+    LinkStatus status = kStatusOk;
+    for (const char* step = steps; *step != 0; ++step) {
+        EXPECT_EQ(status, kStatusOk) << "before step " << *step << " of " << steps;
+        const char c = *step;
+        if (c == 'L' || c == 'l') {
+            status = setSystemLock(link, c == 'L');
+        } else if (c == 'U' || c == 'P') {
+            status = setWriteProtection(link, c == 'P');
+        } else if (c == 'E') {
+            status = eraseFirmware(link);
+        } else if (c == 'A') {
+            status = setWriteAddress(link);
+        } else {
+            status = writeBlock(link, block, c == 'B' ? 12 : 8);
+        }
+    }
+    return status;
+}
+
+// The bootloader refuses a command, with its own code, unless every condition holds,
+// and its flash stays as it was.
 struct GuardCase {
     const char* name;
-    void (*setUp)(UnitLink& link);
-    LinkStatus expected;
+    const char* steps;    // taken first, as play() reads them
+    const char* refused;  // the command then refused
+    std::uint32_t expected;
+    std::uint16_t escState = ESC_STATE_BOOTLOADER_READY;
 };
 
 class GuardRailTest : public EmulatorTest, public ::testing::WithParamInterface<GuardCase> {};
 
-TEST_P(GuardRailTest, BlockIsRefusedAndNothingLands) {
+TEST_P(GuardRailTest, CommandIsRefusedAndNothingLands) {
     UnitConfig config;
     config.flashBytes = 96;
+    config.escState = GetParam().escState;
     EmulatedUnit& unit = open(config);
-    GetParam().setUp(link);
+    EXPECT_EQ(play(link, GetParam().steps), kStatusOk);
     const std::vector<std::uint8_t> before = unit.flash();
-    const std::uint8_t data[48] = {0x5A};
-
-    EXPECT_EQ(writeBlock(link, data, 12), GetParam().expected);
+    EXPECT_EQ(play(link, GetParam().refused), static_cast<LinkStatus>(GetParam().expected));
     EXPECT_EQ(unit.flash(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Conditions, GuardRailTest,
-    ::testing::Values(GuardCase{"NotLocked",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    eraseFirmware(l);
-                                    setWriteAddress(l);
-                                    setSystemLock(l, false);
-                                },
-                                static_cast<LinkStatus>(kEmuErrorNotLocked)},
-                      GuardCase{"WriteProtected",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    eraseFirmware(l);
-                                    setWriteAddress(l);
-                                    setWriteProtection(l, true);
-                                },
-                                static_cast<LinkStatus>(kEmuErrorWriteProtected)},
-                      GuardCase{"NotErased",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    setWriteAddress(l);
-                                },
-                                static_cast<LinkStatus>(kEmuErrorNotErased)},
-                      GuardCase{"ErasedBeforeProtectionWasSetAgain",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    eraseFirmware(l);
-                                    setWriteProtection(l, true);
-                                    setWriteProtection(l, false);
-                                    setWriteAddress(l);
-                                },
-                                static_cast<LinkStatus>(kEmuErrorNotErased)},
-                      GuardCase{"NoAddress",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    eraseFirmware(l);
-                                },
-                                static_cast<LinkStatus>(kEmuErrorNoAddress)},
-                      GuardCase{"PastFlashEnd",
-                                [](UnitLink& l) {
-                                    setSystemLock(l, true);
-                                    setWriteProtection(l, false);
-                                    eraseFirmware(l);
-                                    setWriteAddress(l);
-                                    const std::uint8_t block[48] = {};
-                                    writeBlock(l, block, 12);
-                                    writeBlock(l, block, 8);  // 80 of 96 bytes used
-                                },
-                                static_cast<LinkStatus>(kEmuErrorPastFlashEnd)}),
+    ::testing::Values(GuardCase{"BlockNotLocked", "LUEAl", "B", kEmuErrorNotLocked},
+                      GuardCase{"BlockWriteProtected", "LUEAP", "B", kEmuErrorWriteProtected},
+                      GuardCase{"BlockNotErased", "LUA", "B", kEmuErrorNotErased},
+                      GuardCase{"BlockErasedBeforeProtectionWasSetAgain", "LUEPUA", "B",
+                                kEmuErrorNotErased},
+                      GuardCase{"BlockWithoutAddress", "LUE", "B", kEmuErrorNoAddress},
+                      // 80 of the 96 bytes used: a third block would not fit.
+                      GuardCase{"BlockPastFlashEnd", "LUEABb", "B", kEmuErrorPastFlashEnd},
+                      GuardCase{"EraseNotLocked", "", "E", kEmuErrorNotLocked},
+                      GuardCase{"EraseWriteProtected", "L", "E", kEmuErrorWriteProtected},
+                      GuardCase{"UnprotectWithoutBootloader", "L", "U", kEmuErrorNoBootloader, 2},
+                      GuardCase{"AddressWithoutBootloader", "L", "A", kEmuErrorNoBootloader, 2}),
     [](const ::testing::TestParamInfo<GuardCase>& info) { return std::string(info.param.name); });
-
-TEST_F(EmulatorTest, EraseNeedsLockAndProtectionOff) {
-    EmulatedUnit& unit = open();
-    EXPECT_EQ(eraseFirmware(link), static_cast<LinkStatus>(kEmuErrorNotLocked));
-    ASSERT_EQ(setSystemLock(link, true), kStatusOk);
-    EXPECT_EQ(eraseFirmware(link), static_cast<LinkStatus>(kEmuErrorWriteProtected));
-    EXPECT_EQ(unit.installedFirmwareVersion(), 0x0009);
-}
-
-TEST_F(EmulatorTest, EscCommandsWithoutAReadyBootloaderAreRefused) {
-    UnitConfig config;
-    config.escState = 2;
-    open(config);
-    EXPECT_EQ(setSystemLock(link, true), kStatusOk);
-    EXPECT_EQ(setWriteProtection(link, false), static_cast<LinkStatus>(kEmuErrorNoBootloader));
-    EXPECT_EQ(setWriteAddress(link), static_cast<LinkStatus>(kEmuErrorNoBootloader));
-}
 
 // Requests the link never sends, written straight to the unit.
 class RawRequestTest : public ::testing::Test {

@@ -215,7 +215,6 @@ TEST_F(ProbeTest, SilentUnitTimesOutAfterTheReadLimit) {
     EXPECT_EQ(openLink(link), kStatusReadFailed);
     EXPECT_EQ(bus.lastError(), kErrorTimeout);
     EXPECT_EQ(clock.nowMs(), kReadTimeoutMs);
-    EXPECT_EQ(kReadTimeoutMs, 10000u);
 }
 
 TEST_F(ProbeTest, SlowUnitWithinTheLimitIsWaitedFor) {
@@ -246,7 +245,6 @@ TEST_F(ProbeTest, EraseReplyIsGivenTheLongLimit) {
     EXPECT_EQ(eraseFirmware(link), kStatusReadFailed);
     EXPECT_EQ(bus.lastError(), kErrorTimeout);
     EXPECT_EQ(clock.nowMs() - start, kEraseReplyDelayMs + kEraseReadTimeoutMs);
-    EXPECT_EQ(kEraseReadTimeoutMs, 60000u);
 }
 
 TEST_F(ProbeTest, UnplugDuringTheProbeFailsEveryLaterCommand) {

@@ -1,6 +1,6 @@
 // The update procedure against the emulated unit with the build's firmware stand-in:
 // the whole run on the wire and in the ESC's flash, its pauses and progress, every
-// failing step, the confirmations, and the image check.
+// failing step, the confirmations, the image check, and the facts the unit relies on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emulator/emulated_bus.h"
+#include "link/product.h"
 #include "resources/resource_ids.h"
 #include "tests/fake_surface.h"
 #include "update/update.h"
@@ -24,7 +25,6 @@ using test::ShellRig;
 
 constexpr std::size_t kImageBytes = 90224;
 constexpr std::uint32_t kBlocks = blockCount(kImageBytes);
-static_assert(kBlocks == 1880);
 
 using test::firmwareImage;
 
@@ -186,6 +186,38 @@ TEST_F(UpdateRun, ProgressClimbsFromZeroToOneHundred) {
     EXPECT_EQ(afterBlock(1880), "position progress 100");
 }
 
+// What the unit and its bootloader rely on, written out once as numbers. The other
+// tests may take these from the product's constants; here a change to any of them
+// fails, because the unit would no longer be asked what it needs.
+struct Fact {
+    const char* what;
+    std::uint64_t is;
+    std::uint64_t must;
+};
+
+TEST(UnitFacts, StayWhatTheUnitReliesOn) {
+    const Fact facts[] = {
+        {"pause between preparation steps, ms", kPreparationPauseMs, 20},
+        {"pause after the erase, ms", kErasePauseMs, 4000},
+        {"pause after each block, ms", kBlockPauseMs, 20},
+        {"wait inside the erase for its reply, ms", kEraseReplyDelayMs, 1000},
+        {"blocks of the 90224-byte image", blockCount(90224), 1880},
+        {"limit of a write, ms", kWriteTimeoutMs, 10000},
+        {"limit of a reply, ms", kReadTimeoutMs, 10000},
+        {"limit of the erase's reply, ms", kEraseReadTimeoutMs, 60000},
+        {"bytes of a block", kBlockBytes, 48},
+        {"words of a block", kBlockWords, 12},
+        {"most words a block request may announce", kMaxBlockWords, 14},
+        {"confirmation value", kConfirmationValue, 0x3A7C52E9},
+        {"unit information address", kUnitInfoAddress, 0x0801FC00},
+        {"vendor id", UNIT_VENDOR_ID, 0x2E4A},
+        {"TUNEPAD product id", PRODUCT_ID_TUNEPAD, 1},
+        {"TuneBOX product id", PRODUCT_ID_TUNEBOX, 2},
+        {"image version", FIRMWARE_IMAGE_VERSION, 0x0100},
+    };
+    for (const Fact& fact : facts) EXPECT_EQ(fact.is, fact.must) << fact.what;
+}
+
 TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThem) {
     readyUnit();
     rig.update();
@@ -206,7 +238,8 @@ TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThem) {
         EXPECT_EQ(rig.clock.pauses[i].ms, expected[i].first) << "pause " << i;
         EXPECT_EQ(rig.clock.pauses[i].mark, expected[i].second) << "pause " << i;
     }
-    EXPECT_EQ(rig.clock.totalMs(), updatePausesMs(kBlocks) + kEraseReplyDelayMs);
+    // All the program waits in an update of 1880 blocks.
+    EXPECT_EQ(rig.clock.totalMs(), 42680u);
 }
 
 TEST_F(UpdateRun, PausesCanBeReadFromTheTraceAlone) {

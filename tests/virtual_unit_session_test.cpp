@@ -100,23 +100,46 @@ TEST(VirtualUnitSession, AVanishedUnitAnswersAgainOncePluggedIn) {
     EXPECT_TRUE(session.handleRequest(request.data(), request.size()).unitVanished);
 }
 
-// The drivers are installed for exactly the units the program looks for.
-TEST(VirtualUnitInf, NamesTheProgramsUnits) {
-    std::ifstream inf(ORVANTA_VIRTUAL_UNIT_INF);
-    ASSERT_TRUE(inf.is_open());
-    std::set<std::pair<unsigned, unsigned>> named;
-    for (std::string line; std::getline(inf, line);) {
-        const std::size_t at = line.find("USB\\VID_");
-        unsigned vendor = 0;
-        unsigned product = 0;
-        if (at != std::string::npos &&
-            std::sscanf(line.c_str() + at, "USB\\VID_%4x&PID_%4x", &vendor, &product) == 2) {
-            named.insert({vendor, product});
+// The units the program looks for, as vendor and product ids.
+std::set<std::pair<unsigned, unsigned>> programsUnits() {
+    std::set<std::pair<unsigned, unsigned>> units;
+    for (const UnitProduct& unit : kUnitProducts) units.insert({UNIT_VENDOR_ID, unit.productId});
+    return units;
+}
+
+// The files outside the program that name the units: the drivers' INF installs for
+// exactly them, and the udev rule opens exactly their hidraw nodes.
+struct UnitList {
+    const char* file;
+    const char* from;    // where an entry starts on a line
+    const char* format;  // reads the vendor id, then the product id, in hex
+};
+
+TEST(UnitLists, NameExactlyTheProgramsUnits) {
+    const UnitList lists[] = {
+        {"virtual-unit/orvanta-virtual-unit.inf", "USB\\VID_", "USB\\VID_%4x&PID_%4x"},
+        {"tools/linux/70-orvanta-unit.rules", "ATTRS{idVendor}",
+         "ATTRS{idVendor}==\"%4x\", ATTRS{idProduct}==\"%4x\""},
+    };
+    for (const UnitList& list : lists) {
+        std::ifstream in(std::string(ORVANTA_SOURCE_DIR "/") + list.file);
+        ASSERT_TRUE(in.is_open()) << list.file;
+        std::set<std::pair<unsigned, unsigned>> named;
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t at = line.find(list.from);
+            unsigned vendor = 0;
+            unsigned product = 0;
+            if (at != std::string::npos && line[0] != '#' &&
+                std::sscanf(line.c_str() + at, list.format, &vendor, &product) == 2) {
+                named.insert({vendor, product});
+            }
         }
+        EXPECT_EQ(named, programsUnits()) << list.file;
     }
-    std::set<std::pair<unsigned, unsigned>> expected;
-    for (const UnitProduct& unit : kUnitProducts) expected.insert({UNIT_VENDOR_ID, unit.productId});
-    EXPECT_EQ(named, expected);
+    // The host's device announces a USB name of its own for each of them.
+    std::set<std::pair<unsigned, unsigned>> named;
+    for (const UnitUsbName& unit : kUnitUsbNames) named.insert({UNIT_VENDOR_ID, unit.productId});
+    EXPECT_EQ(named, programsUnits()) << "the virtual unit host's names";
 }
 
 }  // namespace

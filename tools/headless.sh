@@ -1,11 +1,32 @@
 # Sourced by the scripts that run Windows programs: a private headless X server and
 # a Wine prefix of the project's own, both cleaned up on exit, and the small
 # helpers they share (Windows paths, bounded waits).
+
+# The prefix of Wine lane $1: lane0 keeps the project's prefix, the others have their own.
+wine_lane_prefix() {
+  if [ "$1" = lane0 ]; then
+    echo "$orvanta_root/build/wineprefix"
+  else
+    echo "$orvanta_root/build/wineprefix-$1"
+  fi
+}
+
 orvanta_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$orvanta_root/build/wineprefix}
+# A test that ctest gave a Wine lane (CTEST_RESOURCE_GROUP_0_WINE_LANE is
+# "id:<lane>,slots:1") runs in that lane's prefix, and on the X display that
+# tools/test.sh started for it (ORVANTA_WINE_DISPLAY_<lane>), if any.
+wine_lane=${CTEST_RESOURCE_GROUP_0_WINE_LANE:-}
+wine_lane=${wine_lane#id:}
+wine_lane=${wine_lane%%,*}
+if [ -n "$wine_lane" ]; then
+  WINEPREFIX=$(wine_lane_prefix "$wine_lane")
+  lane_display=ORVANTA_WINE_DISPLAY_$wine_lane
+  [ -z "${!lane_display:-}" ] || export DISPLAY=${!lane_display}
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-xvfb_pid=
+xvfb_pids=()
 
 # Z: maps to / in every prefix Wine creates.
 windows_path() {
@@ -29,7 +50,7 @@ start_headless_display() {
   local fd_file
   fd_file=$(mktemp)
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
-  xvfb_pid=$!
+  xvfb_pids+=($!)
   for _ in $(seq 1 100); do
     [ -s "$fd_file" ] && break
     sleep 0.1
@@ -43,13 +64,15 @@ start_headless_display() {
   rm -f "$fd_file"
 }
 
+# Ends the Wine session of the prefix and every X server started here.
 stop_headless() {
   wineserver -k >/dev/null 2>&1 || true
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" >/dev/null 2>&1 || true
-    wait "$xvfb_pid" 2>/dev/null || true
-    xvfb_pid=
-  fi
+  local pid
+  for pid in "${xvfb_pids[@]}"; do
+    kill "$pid" >/dev/null 2>&1 || true
+    wait "$pid" 2>/dev/null || true
+  done
+  xvfb_pids=()
 }
 
 # Ends a run of the shipped program against the virtual unit: the process $1 (if

@@ -5,8 +5,23 @@
 # the umask. Signed with Authenticode when a certificate chain and its key are given:
 #   ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=key.pem \
 #   [ORVANTA_SIGN_TIMESTAMP_URL=http://...] bash tools/release.sh
+# Relative paths are taken from the folder the script is called from. The new release is
+# made in dist.new/ and takes the place of dist/ only once all of it has succeeded: a
+# failed run leaves the last good dist/ as it was.
 set -euo pipefail
+called_from=$PWD
 cd "$(dirname "$0")/.."
+new=dist.new
+# Whatever ends the script early, the new release goes and the last good one stays.
+failed() {
+  rm -rf "$new"
+  if [ -d dist ]; then
+    echo "release: failed; dist/ is left as it was" >&2
+  else
+    echo "release: failed; there is no dist/" >&2
+  fi
+}
+trap 'status=$?; [ $status -eq 0 ] || failed' EXIT
 bash tools/install-deps.sh
 
 export TZ=UTC LC_ALL=C.UTF-8
@@ -20,24 +35,31 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 
-sign_cert=${ORVANTA_SIGN_CERT:-}
-sign_key=${ORVANTA_SIGN_KEY:-}
+# A path as the caller meant it.
+from_caller() {
+  case $1 in
+    "" | /*) echo "$1" ;;
+    *) echo "$called_from/$1" ;;
+  esac
+}
+sign_cert=$(from_caller "${ORVANTA_SIGN_CERT:-}")
+sign_key=$(from_caller "${ORVANTA_SIGN_KEY:-}")
 if [ -n "$sign_cert$sign_key" ] && { [ ! -r "$sign_cert" ] || [ ! -r "$sign_key" ]; }; then
   echo "release: ORVANTA_SIGN_CERT and ORVANTA_SIGN_KEY must both name readable PEM files" >&2
   exit 1
 fi
 
+rm -rf "$new"
 cmake --preset release >/dev/null
 cmake --build --preset release -j2
 
 mingw=x86_64-w64-mingw32
 built=build/release/orvanta-updater.exe
 unsigned=build/release/orvanta-updater-unsigned.exe
-rm -rf dist
-mkdir dist
+mkdir "$new"
 # The symbols go to their own file; the program keeps only its name and checksum.
-$mingw-objcopy --only-keep-debug "$built" dist/orvanta-updater.debug
-$mingw-objcopy --strip-all --add-gnu-debuglink=dist/orvanta-updater.debug "$built" "$unsigned"
+$mingw-objcopy --only-keep-debug "$built" "$new/orvanta-updater.debug"
+$mingw-objcopy --strip-all --add-gnu-debuglink="$new/orvanta-updater.debug" "$built" "$unsigned"
 # Padded and checksummed as signing does, so that removing a signature gives these bytes.
 python3 tools/pe_align.py "$unsigned"
 bash tools/check-imports.sh $mingw-objdump --hardened "$unsigned" \
@@ -48,17 +70,27 @@ if [ -n "$sign_cert" ]; then
   if [ -n "${ORVANTA_SIGN_TIMESTAMP_URL:-}" ]; then
     timestamp=(-ts "$ORVANTA_SIGN_TIMESTAMP_URL")
   fi
+  # osslsigncode signs with a key that does not belong to the certificate, and the
+  # signature then verifies nowhere.
+  if [ "$(openssl x509 -in "$sign_cert" -noout -pubkey)" != "$(openssl pkey -in "$sign_key" -pubout)" ]; then
+    echo "release: the key in ORVANTA_SIGN_KEY does not belong to the certificate in ORVANTA_SIGN_CERT" >&2
+    exit 1
+  fi
   osslsigncode sign -certs "$sign_cert" -key "$sign_key" -h sha256 \
     -n "ORVANTA 210 HV firmware updater" -i "https://www.varidyne.example" \
-    "${timestamp[@]}" -in "$unsigned" -out dist/orvanta-updater.exe >/dev/null
+    "${timestamp[@]}" -in "$unsigned" -out "$new/orvanta-updater.exe" >/dev/null
   signed="signed with $(openssl x509 -in "$sign_cert" -noout -subject)"
   [ ${#timestamp[@]} -gt 0 ] || signed+=", without a time stamp"
 else
-  cp "$unsigned" dist/orvanta-updater.exe
+  cp "$unsigned" "$new/orvanta-updater.exe"
   signed="UNSIGNED: ORVANTA_SIGN_CERT and ORVANTA_SIGN_KEY are not set, so Windows will warn of an unknown publisher"
 fi
 
-(cd dist && sha256sum orvanta-updater.exe orvanta-updater.debug >SHA256SUMS)
+(cd "$new" && sha256sum orvanta-updater.exe orvanta-updater.debug >SHA256SUMS)
+rm -rf dist.old
+[ ! -d dist ] || mv dist dist.old
+mv "$new" dist
+rm -rf dist.old
 commit=$(git rev-parse --short HEAD 2>/dev/null || echo "no commit")
 [ -z "$(git status --porcelain --untracked-files=no 2>/dev/null)" ] || commit+=" with local changes"
 echo "dist/ from $commit (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH):"

@@ -3,9 +3,11 @@
 #   release_test.sh reproducible <work folder>
 #     copies the checkout twice, into folders of different names and depths, and runs
 #     tools/release.sh in each under another time zone and umask, the second signed with a
-#     throw-away CA's code-signing certificate; the programs before signing and the
-#     symbol files must be equal byte for byte, and so must the signed program with its
-#     signature removed. Leaves the signed release and the CA in the work folder.
+#     throw-away CA's code-signing certificate named by paths relative to the caller's
+#     folder; the programs before signing and the symbol files must be equal byte for
+#     byte, and so must the signed program with its signature removed. A third run, with
+#     a key that does not match the certificate, must fail and leave dist/ as it was.
+#     Leaves the signed release and the CA in the work folder.
 #   release_test.sh signature <work folder> <firmware image>
 #     checks that signed release: its checksums, its signature against the CA, a copy with
 #     one byte changed refused, its hardening and imports, and its resources.
@@ -59,11 +61,25 @@ reproducible() {
   (umask 077 && cd "$first" && unset ORVANTA_SIGN_CERT ORVANTA_SIGN_KEY &&
     TZ=Pacific/Kiritimati SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
       bash tools/release.sh >"$work/a.log" 2>&1) || fail "first release build (see $work/a.log)"
-  (umask 002 && cd "$second" &&
+  (umask 002 && cd "$work/ca" &&
     TZ=America/Adak SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
-      ORVANTA_SIGN_CERT=$work/ca/chain.pem ORVANTA_SIGN_KEY=$work/ca/sign.key \
-      bash tools/release.sh >"$work/b.log" 2>&1) || fail "second release build (see $work/b.log)"
+      ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=sign.key \
+      bash "$second/tools/release.sh" >"$work/b.log" 2>&1) || fail "second release build (see $work/b.log)"
   [ $status -eq 0 ] || exit 1
+  local good
+  good=$(cat "$second/dist/SHA256SUMS")
+  if (cd "$work/ca" && SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
+    ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=ca.key \
+    bash "$second/tools/release.sh" >"$work/c.log" 2>&1); then
+    fail "a release signed with a key that does not match its certificate succeeded"
+  fi
+  grep -q "dist/ is left as it was" "$work/c.log" || fail "the failed release does not say so"
+  if [ "$(cat "$second/dist/SHA256SUMS")" = "$good" ] &&
+    (cd "$second/dist" && sha256sum --quiet -c SHA256SUMS) && [ ! -e "$second/dist.new" ]; then
+    echo "ok   a failed release leaves the last good dist/ as it was"
+  else
+    fail "a failed release changed dist/"
+  fi
   grep -q "UNSIGNED" "$work/a.log" || fail "the unsigned release does not say so"
   grep -q "is signed with" "$work/b.log" || fail "the signed release does not say so"
 

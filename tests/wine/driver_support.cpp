@@ -439,6 +439,10 @@ std::wstring scenarioFile(const ScenarioContext& context, const std::string& nam
     return scenarioFile(context.outputFolder, name, context.languageTag);
 }
 
+std::wstring screenshotFile(const ScenarioContext& context, const std::string& name) {
+    return context.outputFolder + L"\\" + widen(name + "-" + context.languageTag + ".bmp");
+}
+
 HWND startReady(Program& program, const ScenarioContext& context, const std::wstring& path,
                 const std::string& scenarioText) {
     if (!startEmulated(program, context.program, path, scenarioText)) return nullptr;
@@ -484,6 +488,12 @@ void closeAndCheckExit(Program& program, HWND mainDialog) {
     DWORD exitCode = 1;
     check(program.waitForExit(kCloseTimeoutMs, exitCode), "program ended after Close");
     check(exitCode == 0, "exit code 0");
+}
+
+void captureAndClose(Program& program, HWND mainDialog, const ScenarioContext& context,
+                     const std::string& name) {
+    captureWindow(mainDialog, screenshotFile(context, name));
+    closeAndCheckExit(program, mainDialog);
 }
 
 std::wstring storedWindowText(HWND window) {
@@ -545,6 +555,12 @@ int countPixels(const Capture& capture, const RECT& area, std::uint8_t red, std:
 
 std::wstring hintWithInstructions(std::uint32_t messageId) {
     return catalogueString(messageId) + L"\r\n\r\n" + catalogueString(IDS_INSTRUCTIONS);
+}
+
+std::wstring blockFailureText(std::uint32_t code, std::uint32_t lastError) {
+    wchar_t codeLine[256] = {};
+    std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), code, lastError);
+    return catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine;
 }
 
 namespace {

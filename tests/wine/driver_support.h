@@ -120,6 +120,8 @@ HWND waitForReady(const Program& program, std::uint32_t timeoutMs);
 std::wstring scenarioFile(const std::wstring& outputFolder, const std::string& name,
                           const std::string& languageTag);
 std::wstring scenarioFile(const ScenarioContext& context, const std::string& name);
+// Where a scenario's screenshot goes: "<output folder>\<name>-<language>.bmp".
+std::wstring screenshotFile(const ScenarioContext& context, const std::string& name);
 // Starts the program on the scenario at `path` and waits for its ready hint; null
 // when either fails.
 HWND startReady(Program& program, const ScenarioContext& context, const std::wstring& path,
@@ -140,6 +142,9 @@ HWND findProgressWindow(DWORD processId);
 bool waitForStream(const Program& program);
 // Presses "Close" and checks that the process ends with exit code 0.
 void closeAndCheckExit(Program& program, HWND mainDialog);
+// Saves the main dialog's screenshot under `name`, then closes as closeAndCheckExit.
+void captureAndClose(Program& program, HWND mainDialog, const ScenarioContext& context,
+                     const std::string& name);
 
 // The window's text as the system keeps it, read without sending a message, so it
 // works while the window's thread is busy and answers nothing.
@@ -190,5 +195,8 @@ void checkKeyboardAlive(Program& program, HWND dialog, const std::string& when);
 // A situation line, an empty line and the wiring instructions, as the hint panel
 // shows them.
 std::wstring hintWithInstructions(std::uint32_t messageId);
+// The failure box's text for a block the unit did not take: the step's text, then the
+// line with its codes.
+std::wstring blockFailureText(std::uint32_t code, std::uint32_t lastError);
 
 }  // namespace orvanta::driver

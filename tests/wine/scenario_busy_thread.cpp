@@ -86,9 +86,7 @@ void keysBeforeAFailureScenario(ScenarioContext& context) {
     waitUntilIdle(program);
     check(IsWindow(box) && IsWindowVisible(box), "the failure box still stands");
     check(program.running(), "the program still runs");
-    wchar_t codeLine[256] = {};
-    std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), 0xE00Au, 0u);
-    checkText(messageBoxText(box), catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine,
+    checkText(messageBoxText(box), blockFailureText(0xE00A, 0),
               "the failure box names the block and its codes");
     checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_READY),
               "the hint waits for the box");
@@ -132,8 +130,7 @@ void inputAndPullAtTheEndScenario(ScenarioContext& context) {
     checkText(controlText(dialog, IDC_HINT_PANEL), successAndLoss, "the hint after the stream");
     check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled without the unit");
     check(findMessageBox(program.processId(), dialog) == nullptr, "no box");
-    captureWindow(dialog, context.outputFolder + L"\\input-and-pull-at-the-end-" +
-                              widen(context.languageTag) + L".bmp");
+    captureWindow(dialog, screenshotFile(context, "input-and-pull-at-the-end"));
 
     if (!commandUnit(path, "plug")) return;
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),

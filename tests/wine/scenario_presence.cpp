@@ -189,8 +189,7 @@ void readyScenario(ScenarioContext& context) {
     if (dialog == nullptr) return;
     checkReady(dialog, tunepad ? L"TUNEPAD" : L"TUNE-BOX");
     check(findMessageBox(program.processId(), dialog) == nullptr, "no message box");
-    checkPixels(dialog, context.outputFolder + L"\\ready-" + widen(context.argument) + L"-" +
-                            widen(context.languageTag) + L".bmp");
+    checkPixels(dialog, screenshotFile(context, "ready-" + context.argument));
     closeAndCheckExit(program, dialog);
 }
 const RegisterScenario registeredReady("ready", readyScenario);
@@ -231,13 +230,11 @@ void refusedAtStartScenario(ScenarioContext& context) {
     if (equipment == Equipment::refusedLengths) {
         // Refused from the capabilities alone: not one report went to the unit.
         std::vector<std::uint8_t> trace;
-        readFileBytes(tracePath, trace);
+        check(readFileBytes(tracePath, trace), "the unit's trace read");
         check(std::count(trace.begin(), trace.end(), '>') == 0,
               "no request sent to a unit with refused report lengths");
     }
-    captureWindow(dialog, context.outputFolder + L"\\refused-" + widen(context.argument) + L"-" +
-                              widen(context.languageTag) + L".bmp");
-    closeAndCheckExit(program, dialog);
+    captureAndClose(program, dialog, context, "refused-" + context.argument);
 }
 const RegisterScenario registeredRefused("refused-at-start", refusedAtStartScenario);
 
@@ -280,9 +277,7 @@ void arrivalScenario(ScenarioContext& context) {
         checkRefused(dialog, equipment, catalogueString(IDS_LABEL_UNIT));
         check(findMessageBox(program.processId(), dialog) == nullptr, "no message box");
     }
-    captureWindow(dialog, context.outputFolder + L"\\arrival-" + widen(context.argument) + L"-" +
-                              widen(context.languageTag) + L".bmp");
-    closeAndCheckExit(program, dialog);
+    captureAndClose(program, dialog, context, "arrival-" + context.argument);
 }
 const RegisterScenario registeredArrival("arrival", arrivalScenario);
 
@@ -304,8 +299,7 @@ void removalScenario(ScenarioContext& context) {
     check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled after the removal");
     checkValuesClosed(dialog);
     checkText(controlText(dialog, IDC_LABEL_UNIT), L"TUNE-BOX", "label of line 1 kept");
-    captureWindow(dialog,
-                  context.outputFolder + L"\\removal-" + widen(context.languageTag) + L".bmp");
+    captureWindow(dialog, screenshotFile(context, "removal"));
 
     if (!commandUnit(path, "plug")) return;
     checkReady(dialog, L"TUNE-BOX");

@@ -282,11 +282,10 @@ void checkTrace(const std::wstring& tracePath, const std::vector<std::uint8_t>& 
     checkRequests(update, image);
 }
 
-// A whole update, in real time, with an impatient user's keys and click during the
-// stream. With an installed version of 1.0 or more the second confirmation is answered
-// Yes; below it there must be none.
-void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t installedVersion) {
-    const bool secondBox = installedVersion >= 0x0100 && installedVersion != 0xFFFF;
+// A whole update over firmware 0.9, in real time, with no second confirmation and an
+// impatient user's keys and click during the stream.
+void updateScenario(ScenarioContext& context) {
+    const std::string name = "update";
     std::vector<std::uint8_t> image;
     check(readFileBytes(windowsPath(context.argument), image) && image.size() == kImageBytes,
           "image of 90224 bytes read from " + context.argument);
@@ -297,13 +296,10 @@ void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t 
     const std::wstring tracePath = context.outputFolder + L"\\" + widen(name) + L".trace";
     DeleteFileW(flashPath.c_str());
     DeleteFileW(tracePath.c_str());
-    char versionLine[64];
-    std::snprintf(versionLine, sizeof(versionLine), "esc_firmware_version = 0x%04x\n",
-                  installedVersion);
     Program program;
-    if (!startEmulated(program, context.program, path,
-                       std::string(versionLine) + "flash_file = " + narrow(flashPath) +
-                           "\ntrace_file = " + narrow(tracePath) + "\n")) {
+    if (!startEmulated(
+            program, context.program, path,
+            "flash_file = " + narrow(flashPath) + "\ntrace_file = " + narrow(tracePath) + "\n")) {
         return;
     }
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
@@ -312,18 +308,6 @@ void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t 
           "ready before the update");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
     if (!startUpdate(program, dialog)) return;
-
-    if (secondBox) {
-        HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
-        check(box != nullptr, "second confirmation shown");
-        if (box == nullptr) return;
-        checkText(windowText(box), catalogueString(IDS_OLDER_OR_SAME_CAPTION),
-                  "second confirmation caption");
-        checkText(messageBoxText(box), catalogueString(IDS_OLDER_OR_SAME),
-                  "second confirmation text");
-        pressButton(box, IDYES);
-        waitBoxGone(box);
-    }
     // Keys and a click on "Close" during the stream must not end the program after it.
     if (!waitForStream(program)) return;
     for (WORD key : {VK_RETURN, VK_ESCAPE}) pressKey(key);
@@ -350,10 +334,28 @@ void runUpdate(ScenarioContext& context, const std::string& name, std::uint16_t 
     checkKeyboardAlive(program, dialog, "after a successful update");
 }
 
-void updateScenario(ScenarioContext& context) { runUpdate(context, "update", 0x0009); }
-
+// An ESC that holds 1.0 already: the second confirmation, answered Yes, lets the
+// update go on, and the next box is the failure of the third block the unit refuses.
 void updateOlderOrSameScenario(ScenarioContext& context) {
-    runUpdate(context, "update-older-or-same", 0x0100);
+    Program program;
+    HWND dialog = startReady(program, context, scenarioFile(context, "update-older-or-same"),
+                             "esc_firmware_version = 0x0100\n"
+                             "fault = error_status command=CMD_WRITE_BLOCK occurrence=3 "
+                             "value=0xE00A\n");
+    if (dialog == nullptr || !startUpdate(program, dialog)) return;
+    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+    check(box != nullptr, "second confirmation shown");
+    if (box == nullptr) return;
+    checkText(windowText(box), catalogueString(IDS_OLDER_OR_SAME_CAPTION),
+              "second confirmation caption");
+    checkText(messageBoxText(box), catalogueString(IDS_OLDER_OR_SAME), "second confirmation text");
+    pressButton(box, IDYES);
+    waitBoxGone(box);
+    box = waitForMessageBox(program, dialog, kStreamTimeoutMs);
+    check(box != nullptr && messageBoxText(box) == blockFailureText(0xE00A, 0),
+          "after Yes the next box is the third block's failure");
+    if (box == nullptr || !answerWithEnter(box)) return;
+    closeAndCheckExit(program, dialog);
 }
 const RegisterScenario registeredOlderOrSame("update-older-or-same", updateOlderOrSameScenario);
 const RegisterScenario registeredUpdate("update", updateScenario);
@@ -382,13 +384,8 @@ void updateUnpluggedScenario(ScenarioContext& context) {
     // from Windows'. Had the unit gone while a read was pending, Wine would fail that
     // read with ERROR_ACCESS_DENIED (5) where Windows gives 1167; the program reports
     // either as the read's failure (-3) with the code it got.
-    wchar_t codeLine[256] = {};
-    std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), 0xFFFFFFFEu, 1167u);
-    const std::wstring text = messageBoxText(box);
-    const std::wstring head = catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n";
-    check(text.compare(0, head.size(), head) == 0,
-          "failure box text starts with the block's failure");
-    checkText(text, head + codeLine, "failure box text with the code line");
+    checkText(messageBoxText(box), blockFailureText(0xFFFFFFFE, 1167),
+              "failure box text: the block's failure and its codes");
     // The report has closed the link before it shows the box.
     check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled while the box is up");
     for (int id : {IDC_VALUE_UNIT, IDC_VALUE_ESC_BOOTLOADER, IDC_VALUE_ESC}) {
@@ -396,8 +393,7 @@ void updateUnpluggedScenario(ScenarioContext& context) {
     }
     checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_READY),
               "hint replaced only once the box is answered");
-    captureWindow(dialog, context.outputFolder + L"\\update-unplugged-" +
-                              widen(context.languageTag) + L".bmp");
+    captureWindow(dialog, screenshotFile(context, "update-unplugged"));
     if (!answerWithEnter(box)) return;
 
     check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),

@@ -55,7 +55,9 @@ void keyboardAfterRemovalScenario(ScenarioContext& context) {
           "\"Update\" has the focus again");
 
     commandUnit(path, "unplug");
-    check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled after the removal");
+    // The program takes the command from its file, then acts on it on its own thread.
+    check(waitFor([&] { return !controlEnabled(dialog, IDC_UPDATE); }, kBoxTimeoutMs),
+          "Update disabled after the removal");
     const HWND focus = focusOf(dialog);
     check(focus != nullptr && IsWindowEnabled(focus), "the focus left the disabled button");
 

@@ -403,9 +403,7 @@ bool Host::plugDevice() {
     plug.version_number = 0x0100;
     plug.input_length = config.inputReportLength;
     plug.output_length = config.outputReportLength;
-    const wchar_t* product = config.productId == PRODUCT_ID_TUNEPAD   ? L"TUNEPAD"
-                             : config.productId == PRODUCT_ID_TUNEBOX ? L"TuneBOX"
-                                                                      : L"Programming unit";
+    const wchar_t* product = unitUsbName(config.productId);
     auto copyText = [](std::uint16_t* to, const wchar_t* text) {
         for (std::size_t i = 0; text[i] != 0 && i + 1 < VUNIT_MAX_STRING_CHARS; ++i)
             to[i] = static_cast<std::uint16_t>(text[i]);

@@ -11,8 +11,26 @@
 #include "emulator/emulated_bus.h"
 #include "emulator/scenario.h"
 #include "link/clock.h"
+#include "link/product.h"
 
 namespace orvanta {
+
+// The product string each unit announces on USB.
+struct UnitUsbName {
+    std::uint16_t productId;
+    const wchar_t* name;
+};
+inline constexpr UnitUsbName kUnitUsbNames[] = {
+    {PRODUCT_ID_TUNEPAD, L"TUNEPAD"},
+    {PRODUCT_ID_TUNEBOX, L"TuneBOX"},
+};
+
+constexpr const wchar_t* unitUsbName(std::uint16_t productId) {
+    for (const UnitUsbName& unit : kUnitUsbNames) {
+        if (unit.productId == productId) return unit.name;
+    }
+    return L"Programming unit";
+}
 
 // Status values the driver hands on to the program's WriteFile (NTSTATUS codes).
 inline constexpr std::int32_t kWriteStatusDone = 0;
