@@ -2,7 +2,7 @@
 # Builds and runs every test: the native suite with fuzzing and lint, the same suite
 # with sanitizers, the Windows program built with clang as well, and the Windows
 # program under Wine in headless X servers. The Wine tests run in lanes side by side
-# (ORVANTA_WINE_LANES, 3 by default), each lane with a Wine prefix and an X display of
+# (ORVANTA_WINE_LANES, 2 by default), each lane with a Wine prefix and an X display of
 # its own. At the end it prints how long each phase took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,7 +38,7 @@ windows_build() {
 
 # An X server and a prepared Wine prefix for each lane, and the resource file that
 # tells ctest about the lanes.
-lanes=${ORVANTA_WINE_LANES:-3}
+lanes=${ORVANTA_WINE_LANES:-2}
 lane_spec=$PWD/build/windows/wine-lanes.json
 start_wine_lanes() {
   local i entries= preparing=()
