@@ -563,6 +563,14 @@ std::wstring blockFailureText(std::uint32_t code, std::uint32_t lastError) {
     return catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine;
 }
 
+std::string blockRefusedAt(std::uint32_t block) {
+    char line[96] = {};
+    std::snprintf(line, sizeof(line),
+                  "fault = error_status command=CMD_WRITE_BLOCK occurrence=%u value=0x%X\n",
+                  static_cast<unsigned>(block), static_cast<unsigned>(kRefusedBlockCode));
+    return line;
+}
+
 namespace {
 
 constexpr std::uint32_t kFrontTimeoutMs = 5000;

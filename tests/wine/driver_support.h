@@ -198,5 +198,10 @@ std::wstring hintWithInstructions(std::uint32_t messageId);
 // The failure box's text for a block the unit did not take: the step's text, then the
 // line with its codes.
 std::wstring blockFailureText(std::uint32_t code, std::uint32_t lastError);
+// The device code a unit answers a refused block with in the scenarios.
+inline constexpr std::uint32_t kRefusedBlockCode = 0xE00A;
+// The scenario line of a unit that refuses the given block (1 is the first) with
+// kRefusedBlockCode.
+std::string blockRefusedAt(std::uint32_t block);
 
 }  // namespace orvanta::driver

@@ -17,13 +17,6 @@
 namespace orvanta::driver {
 namespace {
 
-// The unit refuses the third block: a stream of a moment after the erase's pause.
-constexpr char kEarlyBlockFault[] =
-    "fault = error_status command=CMD_WRITE_BLOCK occurrence=3 value=0xE005\n";
-// The unit refuses block 150: some 3 s of stream, ample time for another window to be
-// put in front of the program once its progress window is up.
-constexpr char kBlock150Fault[] =
-    "fault = error_status command=CMD_WRITE_BLOCK occurrence=150 value=0xE005\n";
 constexpr std::uint32_t kShellTimeoutMs = 5000;
 // IAccessible's published id, spelled out: the import libraries' copy of it did not
 // match the interface's.
@@ -186,7 +179,7 @@ const std::vector<std::pair<std::wstring, std::wstring>> kWineFixmes = {
 void keyboardSessionScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "keyboard-session");
     Program program;
-    if (!startEmulated(program, context.program, path, kEarlyBlockFault, kWineFixmes)) return;
+    if (!startEmulated(program, context.program, path, blockRefusedAt(3), kWineFixmes)) return;
     HWND dialog = waitForReady(program, kStartTimeoutMs);
     if (dialog == nullptr) return;
     check(announceTaskbarButton(dialog), "the dialog took the taskbar button's announcement");
@@ -240,7 +233,9 @@ const RegisterScenario registeredKeyboardSession("keyboard-session", keyboardSes
 void outcomeUnseenScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "outcome-unseen");
     Program program;
-    if (!startEmulated(program, context.program, path, kBlock150Fault, kWineFixmes)) return;
+    // Block 150: some 3 s of stream, ample time for another window to be put in front
+    // of the program once its progress window is up.
+    if (!startEmulated(program, context.program, path, blockRefusedAt(150), kWineFixmes)) return;
     HWND dialog = waitForReady(program, kStartTimeoutMs);
     if (dialog == nullptr || !startUpdate(program, dialog) || !waitForStream(program)) return;
     HWND other = CreateWindowExW(0, L"STATIC", L"Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE,

@@ -62,9 +62,7 @@ void checkShutdownReason(const std::wstring& stderrPath, HWND dialog) {
 void keysBeforeAFailureScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "keys-before-a-failure");
     Program program;
-    HWND dialog = startReady(program, context, path,
-                             "fault = error_status command=CMD_WRITE_BLOCK occurrence=300 "
-                             "value=0xE00A\n");
+    HWND dialog = startReady(program, context, path, blockRefusedAt(300));
     if (dialog == nullptr || !startUpdate(program, dialog) || !waitForStream(program)) return;
     for (WORD key : {VK_RETURN, VK_RETURN, VK_SPACE}) pressKey(key);
     postCloseRequests(dialog);
@@ -86,7 +84,7 @@ void keysBeforeAFailureScenario(ScenarioContext& context) {
     waitUntilIdle(program);
     check(IsWindow(box) && IsWindowVisible(box), "the failure box still stands");
     check(program.running(), "the program still runs");
-    checkText(messageBoxText(box), blockFailureText(0xE00A, 0),
+    checkText(messageBoxText(box), blockFailureText(kRefusedBlockCode, 0),
               "the failure box names the block and its codes");
     checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_READY),
               "the hint waits for the box");
@@ -177,9 +175,7 @@ void replugDuringEraseScenario(ScenarioContext& context) {
 void minimisedAtTheStartScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "minimised-at-the-start");
     Program program;
-    HWND dialog = startReady(program, context, path,
-                             "fault = error_status command=CMD_WRITE_BLOCK occurrence=100 "
-                             "value=0xE00A\n");
+    HWND dialog = startReady(program, context, path, blockRefusedAt(100));
     if (dialog == nullptr || !clickControl(dialog, IDC_UPDATE)) return;
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr, "first confirmation shown");

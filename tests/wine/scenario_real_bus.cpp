@@ -131,9 +131,7 @@ const RegisterScenario registeredWriteHangs("write-hangs", writeHangsScenario);
 void secondHandleScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "second-handle");
     Program program;
-    HWND dialog = startReady(program, context, path,
-                             "fault = error_status command=CMD_WRITE_BLOCK occurrence=3 "
-                             "value=0xE00A\n");
+    HWND dialog = startReady(program, context, path, blockRefusedAt(3));
     if (dialog == nullptr) return;
     check(hidInterfaces(L"").size() > 1, "the unit is found among other HID interfaces");
     const std::vector<std::wstring> units = hidInterfaces(L"vid_2e4a&pid_0002");
@@ -158,7 +156,7 @@ void secondHandleScenario(ScenarioContext& context) {
     HWND box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
     check(box != nullptr, "failure box at the third block");
     if (box != nullptr) {
-        checkText(messageBoxText(box), blockFailureText(0xE00A, 0),
+        checkText(messageBoxText(box), blockFailureText(kRefusedBlockCode, 0),
                   "the third block's own device code, beside the second handle");
         pressButton(box, IDOK);
         check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "failure box answered");

@@ -339,9 +339,7 @@ void updateScenario(ScenarioContext& context) {
 void updateOlderOrSameScenario(ScenarioContext& context) {
     Program program;
     HWND dialog = startReady(program, context, scenarioFile(context, "update-older-or-same"),
-                             "esc_firmware_version = 0x0100\n"
-                             "fault = error_status command=CMD_WRITE_BLOCK occurrence=3 "
-                             "value=0xE00A\n");
+                             "esc_firmware_version = 0x0100\n" + blockRefusedAt(3));
     if (dialog == nullptr || !startUpdate(program, dialog)) return;
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr, "second confirmation shown");
@@ -352,7 +350,7 @@ void updateOlderOrSameScenario(ScenarioContext& context) {
     pressButton(box, IDYES);
     waitBoxGone(box);
     box = waitForMessageBox(program, dialog, kStreamTimeoutMs);
-    check(box != nullptr && messageBoxText(box) == blockFailureText(0xE00A, 0),
+    check(box != nullptr && messageBoxText(box) == blockFailureText(kRefusedBlockCode, 0),
           "after Yes the next box is the third block's failure");
     if (box == nullptr || !answerWithEnter(box)) return;
     closeAndCheckExit(program, dialog);
