@@ -55,8 +55,11 @@ void probeAfterArrival(App& app) {
 }
 
 // The link's device is gone: the link goes, "Update" goes grey and the hint says
-// the connection was lost, below `lead` when there is one.
-void dropLink(App& app, const std::wstring& lead) {
+// the connection was lost, below the success of the link's update when there was one.
+void dropLink(App& app) {
+    const std::wstring lead =
+        app.linkUpdated ? app.resources.loadString(IDS_UPDATE_SUCCEEDED) : std::wstring();
+    app.linkUpdated = false;
     closeLink(app.link);
     app.dialog.enableControl(IDC_UPDATE, false);
     refreshVersionPanel(app.dialog, app.link);
@@ -81,7 +84,7 @@ void handleArrival(App& app) {
         // first one has gone. A link whose removal was never heard (it came while
         // the thread was busy) is dropped now instead.
         if (!linkDeviceGone(app.link)) return;
-        dropLink(app, {});
+        dropLink(app);
     }
     probeAfterArrival(app);
     handleHeldBackArrival(app);
@@ -90,7 +93,7 @@ void handleArrival(App& app) {
 void handleRemoval(App& app, const std::wstring& path) {
     if (!app.link.isOpen()) return;
     if (!devicePathsEqual(app.link.devicePath, path)) return;
-    dropLink(app, {});
+    dropLink(app);
 }
 
 // How a refused unit is shown beyond its hint.
@@ -202,10 +205,7 @@ void probeAtStartUp(App& app) {
 }
 
 void healMissedDeviceChanges(App& app, bool updateSucceeded) {
-    if (linkDeviceGone(app.link)) {
-        dropLink(app,
-                 updateSucceeded ? app.resources.loadString(IDS_UPDATE_SUCCEEDED) : std::wstring());
-    }
+    if (linkDeviceGone(app.link)) dropLink(app);
     // After a success the hint keeps saying so; a unit plugged in again is found
     // at its next arrival. After a failure, whose box the user has answered, a
     // unit that came back while the update ran would be found by no one else.

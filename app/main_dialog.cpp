@@ -121,6 +121,7 @@ void ShellUpdateDialog::runEnded() {
 void runUpdate(App& app, ProgressScreen& progressScreen) {
     ShellUpdateDialog updateDialog(app);
     const bool succeeded = runFirmwareUpdate(app.link, updateDialog, app.resources, progressScreen);
+    app.linkUpdated = succeeded && app.link.isOpen();
     if (updateDialog.deviceChangeMissed()) healMissedDeviceChanges(app, succeeded);
 }
 

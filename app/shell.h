@@ -35,6 +35,9 @@ struct App {
     // looks at the devices itself), and a request to close is ignored.
     bool inputBeingDropped = false;
     bool deviceChangeNoted = false;
+    // The open link's ESC took the new firmware: when the link goes, the hint keeps the
+    // success above the lost connection, however late the removal is heard.
+    bool linkUpdated = false;
 };
 
 // --- Main dialog ---------------------------------------------------------------

@@ -468,6 +468,21 @@ TEST_F(UpdateRun, RemovalDeliveredWhileInputIsDroppedWaitsForTheOutcome) {
     EXPECT_FALSE(rig.ui.isEnabled(IDC_UPDATE));
 }
 
+// However late the removal of a link whose update succeeded is heard, the success
+// stays above the lost connection.
+TEST_F(UpdateRun, RemovalHeardAfterASuccessKeepsTheSuccessAboveTheLostConnection) {
+    readyUnit();
+    rig.update();
+    const std::wstring path = rig.app.link.devicePath;
+    rig.bus.unplug(path);
+    rig.removal(path);
+
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL),
+              rig.ui.text(IDS_UPDATE_SUCCEEDED) + L"\r\n\r\n" +
+                  rig.hintWithInstructions(IDS_CONNECTION_LOST));
+    EXPECT_FALSE(rig.app.link.isOpen());
+}
+
 struct DamageCase {
     const char* name;
     std::function<std::vector<std::uint8_t>()> image;
