@@ -2,6 +2,7 @@
 #include "tests/wine/driver_support.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 
 #include "resources/resource_ids.h"
@@ -561,6 +562,29 @@ std::wstring blockFailureText(std::uint32_t code, std::uint32_t lastError) {
     wchar_t codeLine[256] = {};
     std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), code, lastError);
     return catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine;
+}
+
+std::vector<std::string> wineOutputLines(const std::string& path, const char* needle) {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::string> out;
+    if (!readFileBytes(windowsPath(path), bytes)) return out;
+    const std::string text(bytes.begin(), bytes.end());
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        if (line.find(needle) != std::string::npos) out.push_back(line);
+        start = end + 1;
+    }
+    return out;
+}
+
+// The number after `key` in a line, read as hex ("hwnd 0000000000010080").
+unsigned long long hexAfter(const std::string& line, const std::string& key) {
+    const std::size_t at = line.find(key);
+    if (at == std::string::npos) return ~0ull;
+    return std::strtoull(line.c_str() + at + key.size(), nullptr, 16);
 }
 
 std::string blockRefusedAt(std::uint32_t block) {

@@ -198,6 +198,12 @@ std::wstring hintWithInstructions(std::uint32_t messageId);
 // The failure box's text for a block the unit did not take: the step's text, then the
 // line with its codes.
 std::wstring blockFailureText(std::uint32_t code, std::uint32_t lastError);
+// The lines, in order, of the file of Wine's messages (ORVANTA_WINE_STDERR, as ctest
+// hands it over) that hold `needle`; none when the file cannot be read.
+std::vector<std::string> wineOutputLines(const std::string& path, const char* needle);
+// The number after `key` in such a line, read as hex ("hwnd 0000000000010080"); all
+// ones when the line has no `key`.
+unsigned long long hexAfter(const std::string& line, const std::string& key);
 // The device code a unit answers a refused block with in the scenarios.
 inline constexpr std::uint32_t kRefusedBlockCode = 0xE00A;
 // The scenario line of a unit that refuses the given block (1 is the first) with

@@ -6,7 +6,6 @@
 #include <oleacc.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -140,30 +139,6 @@ void accessibilityScenario(ScenarioContext& context) {
 }
 const RegisterScenario registeredAccessibility("accessibility", accessibilityScenario);
 
-// The lines of Wine's standard error that hold `needle`.
-std::vector<std::string> stderrLines(const std::string& path, const char* needle) {
-    std::vector<std::uint8_t> bytes;
-    std::vector<std::string> out;
-    if (!readFileBytes(windowsPath(path), bytes)) return out;
-    const std::string text(bytes.begin(), bytes.end());
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
-        if (line.find(needle) != std::string::npos) out.push_back(line);
-        start = end + 1;
-    }
-    return out;
-}
-
-// The number after `key` in a line, read as hex ("hwnd 0000000000010080").
-unsigned long long hexAfter(const std::string& line, const std::string& key) {
-    const std::size_t at = line.find(key);
-    if (at == std::string::npos) return ~0ull;
-    return std::strtoull(line.c_str() + at + key.size(), nullptr, 16);
-}
-
 // The shell announces the dialog's taskbar button; Wine's own shell never does.
 bool announceTaskbarButton(HWND dialog) {
     DWORD_PTR result = 0;
@@ -213,8 +188,8 @@ void keyboardSessionScenario(ScenarioContext& context) {
     // Wine prints the first call of each of the two: the opening 0 of 100 (0x64), and
     // the failed block's error state (TBPF_ERROR, 4).
     const auto hwnd = static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(dialog));
-    const std::vector<std::string> values = stderrLines(context.argument, "SetProgressValue");
-    const std::vector<std::string> states = stderrLines(context.argument, "SetProgressState");
+    const std::vector<std::string> values = wineOutputLines(context.argument, "SetProgressValue");
+    const std::vector<std::string> states = wineOutputLines(context.argument, "SetProgressState");
     for (const auto& line : values) std::printf("     %s\n", line.c_str());
     for (const auto& line : states) std::printf("     %s\n", line.c_str());
     check(values.size() == 1 && hexAfter(values[0], "hwnd ") == hwnd &&
@@ -223,7 +198,7 @@ void keyboardSessionScenario(ScenarioContext& context) {
     check(states.size() == 1 && hexAfter(states[0], "hwnd ") == hwnd &&
               hexAfter(states[0], "flags ") == 4,
           "the taskbar's error state on the dialog's button");
-    check(stderrLines(context.argument, "NtUserFlashWindowEx").empty(),
+    check(wineOutputLines(context.argument, "NtUserFlashWindowEx").empty(),
           "no flash with the dialog in front");
 }
 const RegisterScenario registeredKeyboardSession("keyboard-session", keyboardSessionScenario);
@@ -247,14 +222,15 @@ void outcomeUnseenScenario(ScenarioContext& context) {
     // Wine prints the call's structure's address only, not its flags: the flash comes
     // before the box, its end once the box is answered.
     const char* flashCall = "NtUserFlashWindowEx";
-    check(stderrLines(context.argument, flashCall).size() == 1, "the button flashed for the box");
+    check(wineOutputLines(context.argument, flashCall).size() == 1,
+          "the button flashed for the box");
     if (box != nullptr) answerWithEnter(box);
-    check(waitFor([&] { return stderrLines(context.argument, flashCall).size() == 2; },
+    check(waitFor([&] { return wineOutputLines(context.argument, flashCall).size() == 2; },
                   kBoxTimeoutMs),
           "the flash ended once the box was answered");
-    for (const auto& line : stderrLines(context.argument, flashCall))
+    for (const auto& line : wineOutputLines(context.argument, flashCall))
         std::printf("     %s\n", line.c_str());
-    check(stderrLines(context.argument, "SetProgress").empty(),
+    check(wineOutputLines(context.argument, "SetProgress").empty(),
           "no taskbar list without the shell's announcement");
     if (other != nullptr) DestroyWindow(other);
     closeAndCheckExit(program, dialog);

@@ -35,23 +35,19 @@ void postCloseRequests(HWND dialog) {
 }
 
 // What Wine's stubs printed of the reason the program gave the system not to shut
-// down: one for its dialog with the catalogue's text, and its release after it.
-void checkShutdownReason(const std::wstring& stderrPath, HWND dialog) {
-    std::vector<std::uint8_t> bytes;
-    check(readFileBytes(stderrPath, bytes), "Wine's messages were written");
-    const std::string text(bytes.begin(), bytes.end());
-    char window[32] = {};
-    // As Wine prints a pointer: sixteen upper-case hexadecimal digits.
-    std::snprintf(window, sizeof(window), "%016llX",
-                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(dialog)));
-    const std::string created = "ShutdownBlockReasonCreate (" + std::string(window) + ", L\"" +
-                                narrow(catalogueString(IDS_SHUTDOWN_REASON)) + "\")";
-    const std::size_t at = text.find(created);
-    check(at != std::string::npos, "the reason given for the dialog: " + created);
-    check(text.find(created, at + 1) == std::string::npos, "the reason given once");
-    check(text.find("ShutdownBlockReasonDestroy (" + std::string(window) + ")", at) !=
-              std::string::npos,
-          "the reason released after it was given");
+// down: given once, for its dialog, with the catalogue's text, then released.
+void checkShutdownReason(const std::string& stderrPath, HWND dialog) {
+    const auto window = static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(dialog));
+    const std::vector<std::string> calls = wineOutputLines(stderrPath, "ShutdownBlockReason");
+    for (const std::string& line : calls) std::printf("     %s\n", line.c_str());
+    const std::string given = "ShutdownBlockReasonCreate (";
+    const std::string released = "ShutdownBlockReasonDestroy (";
+    const std::string reason = "L\"" + narrow(catalogueString(IDS_SHUTDOWN_REASON)) + "\"";
+    check(calls.size() == 2, "the reason given once and released once");
+    if (calls.size() != 2) return;
+    check(hexAfter(calls[0], given) == window && calls[0].find(reason) != std::string::npos,
+          "first, the catalogue's reason given for the dialog");
+    check(hexAfter(calls[1], released) == window, "then, the dialog's reason released");
 }
 
 // Enter, Enter and Space while the stream runs, the requests to close, then Enter held
@@ -94,7 +90,7 @@ void keysBeforeAFailureScenario(ScenarioContext& context) {
                              kBoxTimeoutMs),
           "failure hint after the box");
     checkKeyboardAlive(program, dialog, "after the failure box");
-    if (!context.argument.empty()) checkShutdownReason(windowsPath(context.argument), dialog);
+    if (!context.argument.empty()) checkShutdownReason(context.argument, dialog);
 }
 
 // Enter, Enter, Esc and a click on "Close" while the stream runs, and the unit pulled
