@@ -3,6 +3,7 @@
 // while the dialog is not in front.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -62,57 +63,88 @@ std::vector<std::uint8_t> truncatedImage() {
     return image;
 }
 
-struct OutcomeCase {
+// "a, b" as {"a", "b"}.
+std::vector<std::string> callList(const std::string& text) {
+    std::vector<std::string> out;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find(", ", start), text.size());
+        out.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return out;
+}
+
+const Fault kRefusedAt3 = faultOnCommand(FaultKind::errorStatus, CMD_WRITE_BLOCK, 3, 0xE005);
+constexpr WindowId kMain = FakeSurface::kMainWindow;
+
+struct TaskbarCase {
     const char* name;
     std::optional<Fault> fault;
     bool damagedImage;
+    // The window in front while the blocks go, and when the outcome shows.
+    WindowId inFrontDuringStream;
+    WindowId inFrontAtOutcome;
     // Bar positions: the opening 0 and one after each block that went through.
     std::size_t positions;
-    // The button's calls after the last position.
-    std::vector<std::string> after;
+    // The button's calls after the last position, and those made while the failure's
+    // box stands (none: no box).
+    const char* after;
+    const char* underTheBox;
 };
 
-void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TaskbarCase& c, std::ostream* os) { *os << c.name; }
 
-class TaskbarOutcome : public TaskbarRun, public ::testing::WithParamInterface<OutcomeCase> {};
+class Taskbar : public TaskbarRun, public ::testing::WithParamInterface<TaskbarCase> {};
 
-TEST_P(TaskbarOutcome, FollowsTheBarAndIsTakenOffAtTheEnd) {
-    const OutcomeCase& c = GetParam();
+// The button's progress follows the bar; a failure's state stands while its box does and
+// only the end takes it off. Only the window in front when the outcome shows decides
+// whether the button flashes; a flash for a failure's box ends once it is answered.
+TEST_P(Taskbar, FollowsTheBarFlashesOnlyWhenTheOutcomeIsUnseenAndIsTakenOffAtTheEnd) {
+    const TaskbarCase& c = GetParam();
     readyUnit(c.fault, c.damagedImage ? truncatedImage() : firmwareImage());
+    rig.ui.foreground = [this, c] {
+        const bool streamOver = !rig.ui.callsStartingWith("destroy ").empty();
+        return streamOver ? c.inFrontAtOutcome : c.inFrontDuringStream;
+    };
     update();
 
-    std::vector<std::string> expected = barPositionsAsTaskbarCalls();
-    ASSERT_EQ(expected.size(), c.positions);
-    expected.insert(expected.end(), c.after.begin(), c.after.end());
-    EXPECT_EQ(rig.ui.taskbar, expected);
-    if (c.fault || c.damagedImage) {
-        // The failure's state stands while its box does; only the end takes it off.
-        expected.pop_back();
-        EXPECT_EQ(atOutcomeBox, expected);
+    const std::vector<std::string> positions = barPositionsAsTaskbarCalls();
+    ASSERT_EQ(positions.size(), c.positions);
+    const auto withPositions = [&positions](const char* calls) {
+        std::vector<std::string> out = positions;
+        for (const std::string& call : callList(calls)) out.push_back(call);
+        return out;
+    };
+    EXPECT_EQ(rig.ui.taskbar, withPositions(c.after));
+    if (c.underTheBox != nullptr) {
+        EXPECT_EQ(atOutcomeBox, withPositions(c.underTheBox));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    TaskbarRun, TaskbarOutcome,
-    ::testing::Values(OutcomeCase{"Succeeded", std::nullopt, false, 1881, {"clear"}},
-                      OutcomeCase{
-                          "MiddleBlockRefused",
-                          faultOnCommand(FaultKind::errorStatus, CMD_WRITE_BLOCK, 940, 0xE005),
-                          false,
-                          940,
-                          {"error", "clear"}},
-                      OutcomeCase{"FirstBlockUnplugged",
-                                  faultOnCommand(FaultKind::unplug, CMD_WRITE_BLOCK, 1),
-                                  false,
-                                  1,
-                                  {"error", "clear"}},
-                      OutcomeCase{"EraseFails",
-                                  faultOnCommand(FaultKind::readFails, CMD_ERASE_FIRMWARE),
-                                  false,
-                                  0,
-                                  {"clear"}},
-                      OutcomeCase{"ImageDamaged", std::nullopt, true, 0, {"clear"}}),
-    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return std::string(info.param.name); });
+    TaskbarRun, Taskbar,
+    ::testing::Values(
+        TaskbarCase{"Succeeded", std::nullopt, false, kMain, kMain, 1881, "clear", nullptr},
+        TaskbarCase{"MiddleBlockRefused",
+                    faultOnCommand(FaultKind::errorStatus, CMD_WRITE_BLOCK, 940, 0xE005), false,
+                    kMain, kMain, 940, "error, clear", "error"},
+        TaskbarCase{"FirstBlockUnplugged", faultOnCommand(FaultKind::unplug, CMD_WRITE_BLOCK, 1),
+                    false, kMain, kMain, 1, "error, clear", "error"},
+        TaskbarCase{"EraseFails", faultOnCommand(FaultKind::readFails, CMD_ERASE_FIRMWARE), false,
+                    kMain, kMain, 0, "clear", ""},
+        TaskbarCase{"ImageDamaged", std::nullopt, true, kMain, kMain, 0, "clear", ""},
+        TaskbarCase{"AwayThroughout", std::nullopt, false, kOtherProgram, kOtherProgram, 1881,
+                    "flash, clear", nullptr},
+        TaskbarCase{"BackBeforeTheEnd", std::nullopt, false, kOtherProgram, kMain, 1881, "clear",
+                    nullptr},
+        TaskbarCase{"AwayAtTheEnd", std::nullopt, false, kMain, kOtherProgram, 1881, "flash, clear",
+                    nullptr},
+        TaskbarCase{"NothingInFrontAtTheEnd", std::nullopt, false, kMain, 0, 1881, "flash, clear",
+                    nullptr},
+        TaskbarCase{"FailureInFront", kRefusedAt3, false, kMain, kMain, 3, "error, clear", "error"},
+        TaskbarCase{"FailureAway", kRefusedAt3, false, kOtherProgram, kOtherProgram, 3,
+                    "error, flash, stop flash, clear", "error, flash"}),
+    [](const ::testing::TestParamInfo<TaskbarCase>& info) { return std::string(info.param.name); });
 
 TEST_F(TaskbarRun, DeclinedUpdateLeavesTheButtonAlone) {
     readyUnit(std::nullopt, firmwareImage());
@@ -121,91 +153,6 @@ TEST_F(TaskbarRun, DeclinedUpdateLeavesTheButtonAlone) {
     rig.update();
     EXPECT_TRUE(rig.ui.taskbar.empty());
 }
-
-struct FlashCase {
-    const char* name;
-    WindowId inFrontDuringStream;
-    WindowId inFrontAtOutcome;
-    bool blockRefused;
-    std::vector<std::string> tail;
-    // The button's last call while the failure's box is open.
-    const char* lastUnderTheBox;
-};
-
-void PrintTo(const FlashCase& c, std::ostream* os) { *os << c.name; }
-
-class TaskbarFlash : public TaskbarRun, public ::testing::WithParamInterface<FlashCase> {};
-
-// Only the window in front when the outcome shows decides; a flash for a failure's
-// box is ended once the box has been answered.
-TEST_P(TaskbarFlash, AskedOnlyWhenTheDialogIsNotInFrontAtTheOutcome) {
-    const FlashCase& c = GetParam();
-    readyUnit(c.blockRefused ? std::optional<Fault>(faultOnCommand(FaultKind::errorStatus,
-                                                                   CMD_WRITE_BLOCK, 3, 0xE005))
-                             : std::nullopt,
-              firmwareImage());
-    rig.ui.foreground = [this, c] {
-        const bool streamOver = !rig.ui.callsStartingWith("destroy ").empty();
-        return streamOver ? c.inFrontAtOutcome : c.inFrontDuringStream;
-    };
-    update();
-
-    const std::vector<std::string>& calls = rig.ui.taskbar;
-    ASSERT_GE(calls.size(), c.tail.size());
-    EXPECT_EQ(std::vector<std::string>(calls.end() - static_cast<std::ptrdiff_t>(c.tail.size()),
-                                       calls.end()),
-              c.tail);
-    if (c.blockRefused) {
-        ASSERT_FALSE(atOutcomeBox.empty());
-        EXPECT_EQ(atOutcomeBox.back(), c.lastUnderTheBox);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    TaskbarRun, TaskbarFlash,
-    ::testing::Values(FlashCase{"InFrontThroughout",
-                                FakeSurface::kMainWindow,
-                                FakeSurface::kMainWindow,
-                                false,
-                                {"progress 99", "progress 100", "clear"},
-                                ""},
-                      FlashCase{"AwayThroughout",
-                                kOtherProgram,
-                                kOtherProgram,
-                                false,
-                                {"progress 100", "flash", "clear"},
-                                ""},
-                      FlashCase{"BackBeforeTheEnd",
-                                kOtherProgram,
-                                FakeSurface::kMainWindow,
-                                false,
-                                {"progress 99", "progress 100", "clear"},
-                                ""},
-                      FlashCase{"AwayAtTheEnd",
-                                FakeSurface::kMainWindow,
-                                kOtherProgram,
-                                false,
-                                {"progress 100", "flash", "clear"},
-                                ""},
-                      FlashCase{"NothingInFrontAtTheEnd",
-                                FakeSurface::kMainWindow,
-                                0,
-                                false,
-                                {"progress 100", "flash", "clear"},
-                                ""},
-                      FlashCase{"FailureInFront",
-                                FakeSurface::kMainWindow,
-                                FakeSurface::kMainWindow,
-                                true,
-                                {"progress 0", "error", "clear"},
-                                "error"},
-                      FlashCase{"FailureAway",
-                                kOtherProgram,
-                                kOtherProgram,
-                                true,
-                                {"progress 0", "error", "flash", "stop flash", "clear"},
-                                "flash"}),
-    [](const ::testing::TestParamInfo<FlashCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace orvanta
