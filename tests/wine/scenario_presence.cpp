@@ -22,65 +22,40 @@ const std::wstring kModelString = L"ORVANTA 210 HV";
 // Written into the hint panel from outside to see whether the program writes it anew.
 const std::wstring kHintMarker = L"(hint before the arrival)";
 
-// The kinds of equipment a scenario puts behind the emulated unit; refusedLengths is
-// a unit whose report lengths the program cannot use ("lengths-43-52": input 43,
-// output 52 bytes), which it treats as no unit at all; a held unit is one that another
+// The equipment a scenario puts behind the emulated unit, by the name a test gives it:
+// its scenario lines and the message of the hint it leaves when refused (0: a ready
+// unit). "lengths-43-52" is a unit whose report lengths (input 43, output 52 bytes) the
+// program cannot use, which it treats as no unit at all; "held" is a unit that another
 // program holds open.
-enum class Equipment { ready, wrongMode, notReady, incompatible, refusedLengths, held };
+struct Equipment {
+    std::string name;
+    std::string lines;
+    std::uint32_t refusedHint;
+
+    bool ready() const { return refusedHint == 0; }
+    bool incompatible() const { return name == "incompatible"; }
+    bool lengthsRefused() const { return name.rfind("lengths-", 0) == 0; }
+};
 
 Equipment equipmentNamed(const std::string& name) {
-    if (name.rfind("lengths-", 0) == 0) return Equipment::refusedLengths;
-    if (name == "wrong-mode") return Equipment::wrongMode;
-    if (name == "not-ready") return Equipment::notReady;
-    if (name == "incompatible") return Equipment::incompatible;
-    if (name == "held") return Equipment::held;
-    return Equipment::ready;
-}
-
-// The scenario lines of an equipment named like "lengths-43-52".
-std::string lengthLines(const std::string& name) {
     unsigned input = 0;
     unsigned output = 0;
-    if (std::sscanf(name.c_str(), "lengths-%u-%u", &input, &output) != 2) return "";
-    return "input_report_length = " + std::to_string(input) +
-           "\noutput_report_length = " + std::to_string(output) + "\n";
-}
-
-std::string scenarioLines(Equipment equipment, const std::string& name = {}) {
-    switch (equipment) {
-    case Equipment::refusedLengths:
-        return lengthLines(name);
-    case Equipment::wrongMode:
-        return "unit_mode = 1\n";
-    case Equipment::notReady:
-        return "esc_state = 1\n";
-    case Equipment::incompatible:
-        return "esc_type_code = 0x12345678\n";
-    case Equipment::held:
-        return "held_by_other_program = true\n";
-    case Equipment::ready:
-        break;
+    if (std::sscanf(name.c_str(), "lengths-%u-%u", &input, &output) == 2) {
+        return {name,
+                "input_report_length = " + std::to_string(input) +
+                    "\noutput_report_length = " + std::to_string(output) + "\n",
+                IDS_NO_UNIT};
     }
-    return "";
-}
-
-// The hint a unit that cannot be updated leaves behind.
-std::wstring refusedHint(Equipment equipment) {
-    switch (equipment) {
-    case Equipment::wrongMode:
-        return hintWithInstructions(IDS_WRONG_MODE);
-    case Equipment::notReady:
-        return hintWithInstructions(IDS_NO_UPDATABLE_ESC);
-    case Equipment::incompatible:
-        return hintWithInstructions(IDS_INCOMPATIBLE_ESC);
-    case Equipment::refusedLengths:
-        return hintWithInstructions(IDS_NO_UNIT);
-    case Equipment::held:
-        return hintWithInstructions(IDS_UNIT_BUSY);
-    case Equipment::ready:
-        break;
+    const Equipment kinds[] = {
+        {"wrong-mode", "unit_mode = 1\n", IDS_WRONG_MODE},
+        {"not-ready", "esc_state = 1\n", IDS_NO_UPDATABLE_ESC},
+        {"incompatible", "esc_type_code = 0x12345678\n", IDS_INCOMPATIBLE_ESC},
+        {"held", "held_by_other_program = true\n", IDS_UNIT_BUSY},
+    };
+    for (const Equipment& kind : kinds) {
+        if (kind.name == name) return kind;
     }
-    return catalogueString(IDS_READY);
+    return {name, "", 0};
 }
 
 std::wstring incompatibleBoxText() {
@@ -114,11 +89,10 @@ void checkValuesClosed(HWND dialog) {
 }
 
 // A unit the program refused: its hint, "Update" off, the panel in the no-link state.
-void checkRefused(HWND dialog, Equipment equipment, const std::wstring& lineOneLabel) {
-    check(waitForControlText(dialog, IDC_HINT_PANEL, refusedHint(equipment), kTextTimeoutMs),
-          "hint written in time");
-    checkText(controlText(dialog, IDC_HINT_PANEL), refusedHint(equipment),
-              "hint with instructions");
+void checkRefused(HWND dialog, const Equipment& equipment, const std::wstring& lineOneLabel) {
+    const std::wstring hint = hintWithInstructions(equipment.refusedHint);
+    check(waitForControlText(dialog, IDC_HINT_PANEL, hint, kTextTimeoutMs), "hint written in time");
+    checkText(controlText(dialog, IDC_HINT_PANEL), hint, "hint with instructions");
     check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled");
     checkValuesClosed(dialog);
     checkText(controlText(dialog, IDC_LABEL_UNIT), lineOneLabel, "label of line 1");
@@ -202,11 +176,10 @@ void refusedAtStartScenario(ScenarioContext& context) {
     const std::wstring tracePath = path + L".trace";
     DeleteFileW(tracePath.c_str());
     if (!startEmulated(program, context.program, path,
-                       scenarioLines(equipment, context.argument) +
-                           "trace_file = " + narrow(tracePath) + "\n")) {
+                       equipment.lines + "trace_file = " + narrow(tracePath) + "\n")) {
         return;
     }
-    if (equipment == Equipment::incompatible) {
+    if (equipment.incompatible()) {
         // The box comes from the first probe, inside the dialog's initialisation,
         // before the dialog manager shows the window.
         bool mainSeenFirst = false;
@@ -227,7 +200,7 @@ void refusedAtStartScenario(ScenarioContext& context) {
     if (dialog == nullptr) return;
     checkRefused(dialog, equipment, catalogueString(IDS_LABEL_UNIT));
     check(findMessageBox(program.processId(), dialog) == nullptr, "no message box left");
-    if (equipment == Equipment::refusedLengths) {
+    if (equipment.lengthsRefused()) {
         // Refused from the capabilities alone: not one report went to the unit.
         std::vector<std::uint8_t> trace;
         check(readFileBytes(tracePath, trace), "the unit's trace read");
@@ -245,7 +218,7 @@ void arrivalScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "arrival-" + context.argument);
     Program program;
     if (!startEmulated(program, context.program, path,
-                       "unit_present = false\n" + scenarioLines(equipment))) {
+                       "unit_present = false\n" + equipment.lines)) {
         return;
     }
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
@@ -256,9 +229,9 @@ void arrivalScenario(ScenarioContext& context) {
     checkValuesClosed(dialog);
 
     if (!commandUnit(path, "plug")) return;
-    if (equipment == Equipment::ready) {
+    if (equipment.ready()) {
         checkReady(dialog, L"TUNE-BOX");
-    } else if (equipment == Equipment::incompatible) {
+    } else if (equipment.incompatible()) {
         answerIncompatibleBox(waitForMessageBox(program, dialog, kBoxTimeoutMs), "at arrival");
         checkRefused(dialog, equipment, catalogueString(IDS_LABEL_UNIT));
 
@@ -314,9 +287,9 @@ void otherDeviceScenario(ScenarioContext& context) {
     const Equipment equipment = equipmentNamed(context.argument);
     const std::wstring path = scenarioFile(context, "other-" + context.argument);
     Program program;
-    const std::string lines = noUnit ? "unit_present = false\n" : scenarioLines(equipment);
+    const std::string lines = noUnit ? "unit_present = false\n" : equipment.lines;
     if (!startEmulated(program, context.program, path, lines)) return;
-    if (equipment == Equipment::incompatible) {
+    if (equipment.incompatible()) {
         answerIncompatibleBox(waitForMessageBox(program, nullptr, kStartTimeoutMs), "at start-up");
     }
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
@@ -326,7 +299,7 @@ void otherDeviceScenario(ScenarioContext& context) {
 
     setControlTextFromOutside(dialog, IDC_HINT_PANEL, kHintMarker);
     if (!commandUnit(path, "other")) return;
-    if (noUnit || equipment == Equipment::ready) {
+    if (noUnit || equipment.ready()) {
         checkText(controlText(dialog, IDC_HINT_PANEL), kHintMarker, "hint left alone");
         check(controlEnabled(dialog, IDC_UPDATE) == updateBefore, "Update left as it was");
         check(findMessageBox(program.processId(), dialog) == nullptr, "no message box");
@@ -336,7 +309,7 @@ void otherDeviceScenario(ScenarioContext& context) {
             checkText(controlText(dialog, IDC_VALUE_ESC), L"0.9", "versions left shown");
         }
     } else {
-        if (equipment == Equipment::incompatible) {
+        if (equipment.incompatible()) {
             answerIncompatibleBox(waitForMessageBox(program, dialog, kBoxTimeoutMs),
                                   "at the other device's arrival");
         }
