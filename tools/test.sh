@@ -1,32 +1,41 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the native suite with fuzzing and lint, the same suite
-# with sanitizers, the Windows program built with clang as well, and the Windows
-# program under Wine in headless X servers. The Wine tests run in lanes side by side
-# (ORVANTA_WINE_LANES, 2 by default), each lane with a Wine prefix and an X display of
-# its own. At the end it prints how long each phase took.
+# Builds and runs every test: the native suite with sanitizers, lint and fuzzing, the
+# Windows program built with clang as well, the release built twice and compared, and
+# the Windows program under Wine in headless X servers. The Wine tests run in lanes side
+# by side (ORVANTA_WINE_LANES, 2 by default), each lane with a Wine prefix and an X
+# display of its own. They mostly wait for the program and the unit, so the work that
+# needs the processor runs meanwhile, at a lower priority, and its output follows theirs.
+# At the end it prints how long each phase took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 source tools/headless.sh
 
-phases=()
-# Runs "$@" as the phase named $1, notes its time and returns its status: a failed
-# phase ends the script. Inside it errexit does not act, so each step is chained.
+mkdir -p build
+phase_log=build/test-phases.txt
+: >"$phase_log"
+# Runs "$@" as the phase named $1 and notes its time and status; returns that status.
+# Inside it errexit does not act, so each step is chained.
 phase() {
   local name=$1 start=$SECONDS status=0
   shift
   "$@" || status=$?
-  phases+=("$(printf '%-32s %4d s %s' "$name" $((SECONDS - start)) "${status/#0/}")")
+  printf '%-32s %4d s %s\n' "$name" $((SECONDS - start)) "${status/#0/}" >>"$phase_log"
   return $status
 }
 
-native_full() {
-  cmake --preset native >/dev/null && cmake --build --preset native -j2 &&
-    ctest --preset native-full -j2
-}
+# The suite under address and undefined-behaviour sanitizers: the same tests as the
+# quick suite, with every memory and arithmetic fault an error.
 native_sanitize() {
   cmake --preset native-sanitize >/dev/null && cmake --build --preset native-sanitize -j2 &&
     ctest --preset native-sanitize -j2
+}
+# Lint and fuzzing need the plain build's compile commands, its generated headers and
+# the fuzzer; its tests are the ones above.
+native_lint_fuzz() {
+  cmake --preset native >/dev/null &&
+    cmake --build --preset native -j2 --target orvanta_core orvanta_emulator orvanta_catalogue link_fuzzer &&
+    ctest --preset native-full -j2 -L 'lint|fuzz'
 }
 # The Windows sources through a second compiler, every warning an error.
 windows_clang() {
@@ -35,7 +44,9 @@ windows_clang() {
 windows_build() {
   cmake --preset windows >/dev/null && cmake --build --preset windows -j2
 }
-
+release_builds() {
+  bash tests/release/release_test.sh reproducible build/windows/release-check
+}
 # An X server and a prepared Wine prefix for each lane, and the resource file that
 # tells ctest about the lanes.
 lanes=${ORVANTA_WINE_LANES:-2}
@@ -61,9 +72,17 @@ stop_wine_lanes() {
   done
   stop_headless
 }
+# Stops the processor's work, a process group of its own, if it still runs (the script
+# is ending early).
+stop_cpu_work() {
+  [ -n "${cpu_pid:-}" ] || return 0
+  kill -- -"$cpu_pid" 2>/dev/null || true
+  wait "$cpu_pid" 2>/dev/null || true
+}
 # Screenshots of the program as the tests saw it, for people to look at, and the time
 # of each phase, however the script ends.
 finish() {
+  stop_cpu_work
   stop_wine_lanes
   local bitmap
   for bitmap in build/windows/screenshots/*.bmp build/windows/screenshots/*/*.bmp; do
@@ -71,16 +90,38 @@ finish() {
   done
   echo "screenshots: build/windows/screenshots/*/*.png"
   echo "time by phase (a number after the time: the phase failed with it):"
-  printf '  %s\n' "${phases[@]}"
+  sed 's/^/  /' "$phase_log"
 }
 trap finish EXIT
 
-phase "native: build, full suite" native_full
-phase "native-sanitize: build, suite" native_sanitize
-phase "windows-clang: build" windows_clang
 phase "windows: build" windows_build
-# The two release builds need the processor; the tests under Wine mostly wait.
-phase "release: two builds compared" ctest --preset windows -R '^release_reproducible$'
-phase "wine: X servers and prefixes" start_wine_lanes
-phase "windows: tests under Wine" ctest --preset windows -j"$lanes" \
-  --resource-spec-file "$lane_spec" -E '^release_reproducible$' --fixture-exclude-setup release_dist
+
+# The processor's work, in the background at a lower priority; a failed phase ends it.
+cpu_output=build/test-cpu-work.log
+set -m
+(
+  renice -n 15 -p $BASHPID >/dev/null
+  phase "native-sanitize: build, suite" native_sanitize &&
+    phase "native: lint, fuzzing" native_lint_fuzz &&
+    phase "windows-clang: build" windows_clang &&
+    phase "release: two builds compared" release_builds
+) >"$cpu_output" 2>&1 &
+cpu_pid=$!
+set +m
+
+wine_status=0
+phase "wine: X servers and prefixes" start_wine_lanes &&
+  phase "windows: tests under Wine" ctest --preset windows -j"$lanes" \
+    --resource-spec-file "$lane_spec" -LE release || wine_status=$?
+
+cpu_status=0
+wait "$cpu_pid" || cpu_status=$?
+cpu_pid=
+echo "---- the processor's work, run beside the Wine tests ($cpu_output) ----"
+cat "$cpu_output"
+[ "$cpu_status" -eq 0 ] || exit "$cpu_status"
+[ "$wine_status" -eq 0 ] || exit "$wine_status"
+# The signed release under Wine and its checks, once both sides are done.
+phase "release: signed program checked" ctest --preset windows -j"$lanes" \
+  --resource-spec-file "$lane_spec" -L release -E '^release_reproducible$' \
+  --fixture-exclude-setup release_dist
