@@ -91,7 +91,9 @@ bool readWholeFile(const std::wstring& path, std::string& out) {
     return true;
 }
 
-// Written beside and moved over, so that a reader never sees half a file.
+// Written beside and moved over, so that a reader never sees half a file. A file that a
+// reader holds open at that moment cannot be replaced, whatever it shares; readers hold
+// it for a moment only, so the move is tried again for up to two seconds.
 bool replaceFile(const std::wstring& path, const std::string& text) {
     const std::wstring temporary = path + L".new";
     {
@@ -104,7 +106,13 @@ bool replaceFile(const std::wstring& path, const std::string& text) {
             written != text.size())
             return false;
     }
-    return MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    for (int attempt = 0; attempt < 400; ++attempt) {
+        if (MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+        if (GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_SHARING_VIOLATION)
+            return false;
+        Sleep(5);
+    }
+    return false;
 }
 
 // One open handle on the control device. Requests that the driver completes at once
