@@ -93,6 +93,8 @@ finish() {
   sed 's/^/  /' "$phase_log"
 }
 trap finish EXIT
+# Interrupted: end at once, rather than wait for the work beside the Wine tests.
+trap 'exit 130' INT TERM
 
 phase "windows: build" windows_build
 
