@@ -72,17 +72,30 @@ stop_wine_lanes() {
   done
   stop_headless
 }
-# Stops the processor's work, a process group of its own, if it still runs (the script
-# is ending early).
-stop_cpu_work() {
-  [ -n "${cpu_pid:-}" ] || return 0
-  kill -- -"$cpu_pid" 2>/dev/null || true
-  wait "$cpu_pid" 2>/dev/null || true
+# Each side runs as a process group of its own, and the script waits for it with the
+# shell's own wait, which a signal interrupts; however the script ends, it ends every
+# group still running.
+groups=()
+start_group() {
+  set -m
+  "$@" </dev/null &
+  group=$!
+  set +m
+  groups+=("$group")
+}
+in_group() {
+  start_group "$@"
+  wait "$group"
+}
+stop_groups() {
+  local pid
+  for pid in "${groups[@]}"; do kill -- -"$pid" 2>/dev/null || true; done
+  for pid in "${groups[@]}"; do wait "$pid" 2>/dev/null || true; done
 }
 # Screenshots of the program as the tests saw it, for people to look at, and the time
 # of each phase, however the script ends.
 finish() {
-  stop_cpu_work
+  stop_groups
   stop_wine_lanes
   local bitmap
   for bitmap in build/windows/screenshots/*.bmp build/windows/screenshots/*/*.bmp; do
@@ -96,34 +109,32 @@ trap finish EXIT
 # Interrupted: end at once, rather than wait for the work beside the Wine tests.
 trap 'exit 130' INT TERM
 
-phase "windows: build" windows_build
+phase "windows: build" in_group windows_build
 
-# The processor's work, in the background at a lower priority; a failed phase ends it.
-cpu_output=build/test-cpu-work.log
-set -m
-(
+# The processor's work, at a lower priority; a failed phase ends it.
+cpu_work() {
   renice -n 15 -p $BASHPID >/dev/null
   phase "native-sanitize: build, suite" native_sanitize &&
     phase "native: lint, fuzzing" native_lint_fuzz &&
     phase "windows-clang: build" windows_clang &&
     phase "release: two builds compared" release_builds
-) >"$cpu_output" 2>&1 &
-cpu_pid=$!
-set +m
+}
+cpu_output=build/test-cpu-work.log
+start_group cpu_work >"$cpu_output" 2>&1
+cpu_group=$group
 
 wine_status=0
 phase "wine: X servers and prefixes" start_wine_lanes &&
-  phase "windows: tests under Wine" ctest --preset windows -j"$lanes" \
+  phase "windows: tests under Wine" in_group ctest --preset windows -j"$lanes" \
     --resource-spec-file "$lane_spec" -LE release || wine_status=$?
 
 cpu_status=0
-wait "$cpu_pid" || cpu_status=$?
-cpu_pid=
+wait "$cpu_group" || cpu_status=$?
 echo "---- the processor's work, run beside the Wine tests ($cpu_output) ----"
 cat "$cpu_output"
 [ "$cpu_status" -eq 0 ] || exit "$cpu_status"
 [ "$wine_status" -eq 0 ] || exit "$wine_status"
 # The signed release under Wine and its checks, once both sides are done.
-phase "release: signed program checked" ctest --preset windows -j"$lanes" \
+phase "release: signed program checked" in_group ctest --preset windows -j"$lanes" \
   --resource-spec-file "$lane_spec" -L release -E '^release_reproducible$' \
   --fixture-exclude-setup release_dist
