@@ -102,8 +102,10 @@ finish() {
     [ -e "$bitmap" ] && convert "$bitmap" "${bitmap%.bmp}.png"
   done
   echo "screenshots: build/windows/screenshots/*/*.png"
-  echo "time by phase (a number after the time: the phase failed with it):"
+  echo "time by phase, in the order they ended; the Wine tests and the processor's work"
+  echo "ran side by side (a number after the time: the phase failed with it):"
   sed 's/^/  /' "$phase_log"
+  printf '  %-32s %4d s\n' "the whole script" "$SECONDS"
 }
 trap finish EXIT
 # Interrupted: end at once, rather than wait for the work beside the Wine tests.
