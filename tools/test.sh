@@ -44,8 +44,10 @@ windows_clang() {
 windows_build() {
   cmake --preset windows >/dev/null && cmake --build --preset windows -j2
 }
+# The ctest release_reproducible, run here directly so that no two ctest runs share the
+# Windows build's folder; with its time limit.
 release_builds() {
-  bash tests/release/release_test.sh reproducible build/windows/release-check
+  timeout 600 bash tests/release/release_test.sh reproducible build/windows/release-check
 }
 # An X server and a prepared Wine prefix for each lane, and the resource file that
 # tells ctest about the lanes.
