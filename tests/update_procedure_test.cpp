@@ -218,14 +218,12 @@ TEST(UnitFacts, StayWhatTheUnitReliesOn) {
     for (const Fact& fact : facts) EXPECT_EQ(fact.is, fact.must) << fact.what;
 }
 
-// Where the program pauses, and that the unit's trace alone shows those pauses: the
-// Wine tests read them from there.
-TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThemAndShowInTheTrace) {
+TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThem) {
     readyUnit();
     rig.update();
 
     // Marks count trace lines: each exchange is a request line and a reply line.
-    std::vector<std::pair<std::uint32_t, std::uint64_t>> pauses = {
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
         {kPreparationPauseMs, 2},  // after the lock
         {kPreparationPauseMs, 4},  // after lifting the write protection
         {kEraseReplyDelayMs, 5},   // inside the erase, between its request and its reply
@@ -234,19 +232,25 @@ TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThemAndShowInTheTrace) {
         {kPreparationPauseMs, 8},  // before the stream
     };
     for (std::uint64_t block = 1; block <= kBlocks; ++block)
-        pauses.push_back({kBlockPauseMs, 8 + 2 * block});
-    ASSERT_EQ(rig.clock.pauses.size(), pauses.size());
-    for (std::size_t i = 0; i < pauses.size(); ++i) {
-        EXPECT_EQ(rig.clock.pauses[i].ms, pauses[i].first) << "pause " << i;
-        EXPECT_EQ(rig.clock.pauses[i].mark, pauses[i].second) << "pause " << i;
+        expected.push_back({kBlockPauseMs, 8 + 2 * block});
+    ASSERT_EQ(rig.clock.pauses.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(rig.clock.pauses[i].ms, expected[i].first) << "pause " << i;
+        EXPECT_EQ(rig.clock.pauses[i].mark, expected[i].second) << "pause " << i;
     }
     // All the program waits in an update of 1880 blocks.
     EXPECT_EQ(rig.clock.totalMs(), 42680u);
+}
 
-    // Times between consecutive trace lines: a request to its reply (the unit answers at
-    // once), then that reply to the next request.
-    constexpr std::uint64_t kReply = 0;
-    std::vector<std::uint64_t> gaps = {
+TEST_F(UpdateRun, PausesCanBeReadFromTheTraceAlone) {
+    EmulatedUnit& unit = readyUnit();
+    unit.config().replyLatencyMs = 2;
+    rig.update();
+
+    // Times between consecutive lines: a request to its reply, then that reply to
+    // the next request.
+    constexpr std::uint64_t kReply = 2;
+    std::vector<std::uint64_t> expected = {
         kReply, kPreparationPauseMs,  // lock, then the pause
         kReply, kPreparationPauseMs,  // write protection off
         // the erase's own wait for its reply, then its pause and the step's
@@ -254,18 +258,19 @@ TEST_F(UpdateRun, PausesStandWhereTheUnitNeedsThemAndShowInTheTrace) {
         kPreparationPauseMs,  // write address, then the pause before the stream
     };
     for (std::size_t block = 1; block <= kBlocks; ++block) {
-        gaps.insert(gaps.end(), {kReply, kBlockPauseMs});
+        expected.insert(expected.end(), {kReply, kBlockPauseMs});
     }
-    gaps.insert(gaps.end(), {kReply, 0, kReply});  // protection on, lock reset: no pause
+    expected.insert(expected.end(), {kReply, 0, kReply});  // protection on, lock reset: no pause
+
     const std::vector<std::string>& trace = rig.bus.trace();
-    ASSERT_EQ(trace.size(), gaps.size() + 1);
+    ASSERT_EQ(trace.size(), expected.size() + 1);
     TraceLine previous;
     ASSERT_TRUE(splitTraceLine(trace[0], previous));
     for (std::size_t i = 1; i < trace.size(); ++i) {
         TraceLine line;
         ASSERT_TRUE(splitTraceLine(trace[i], line)) << trace[i];
         ASSERT_EQ(line.entry[0], i % 2 == 0 ? '>' : '<') << "line " << i;
-        ASSERT_EQ(line.ms - previous.ms, gaps[i - 1]) << "before line " << i;
+        ASSERT_EQ(line.ms - previous.ms, expected[i - 1]) << "before line " << i;
         previous = line;
     }
 }
