@@ -373,10 +373,9 @@ void updateUnpluggedScenario(ScenarioContext& context) {
     check(findProgressWindow(program.processId()) == nullptr, "no progress window with the box");
     checkText(windowText(box), catalogueString(IDS_UPDATE_FAILED_CAPTION), "failure box caption");
     // The write of the block fails (-2) with the system's "device not connected" (1167),
-    // from the emulated bus and, through the virtual unit, from Wine's HID stack as
-    // from Windows'. Had the unit gone while a read was pending, Wine would fail that
-    // read with ERROR_ACCESS_DENIED (5) where Windows gives 1167; the program reports
-    // either as the read's failure (-3) with the code it got.
+    // from Wine's HID stack as from Windows' (and from the emulated bus). Had the unit gone while a
+    // read was pending, Wine would fail that read with ERROR_ACCESS_DENIED (5) where Windows gives
+    // 1167; the program reports either as the read's failure (-3) with the code it got.
     checkText(messageBoxText(box), blockFailureText(0xFFFFFFFE, 1167),
               "failure box text: the block's failure and its codes");
     // The report has closed the link before it shows the box.
