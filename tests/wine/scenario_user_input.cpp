@@ -66,6 +66,8 @@ void keyboardAfterRemovalScenario(ScenarioContext& context) {
           "ready again after the plug");
     checkKeyboardAlive(program, dialog, "after a removal and a plug");
 }
+const RegisterScenario registeredRemoval("keyboard-after-removal", keyboardAfterRemovalScenario);
+
 // Another copy holds the one-copy mutex but has no window here (it runs for another
 // user): a second start says so in a box under the program's name, and ends with exit
 // code 0 once the box is answered.
@@ -89,7 +91,6 @@ void secondCopyHiddenScenario(ScenarioContext& context) {
 }
 
 const RegisterScenario registeredSecondHidden("second-copy-hidden", secondCopyHiddenScenario);
-const RegisterScenario registeredRemoval("keyboard-after-removal", keyboardAfterRemovalScenario);
 
 // A second start while the first copy runs: it ends at once, brings the first copy
 // to the front and never talks to the unit. Once the first copy has ended, a start

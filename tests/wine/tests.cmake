@@ -27,8 +27,7 @@ foreach(equipment wrong-mode incompatible ready no-unit)
             ${equipment})
 endforeach()
 
-wine_test(wine_update_en_older_or_same en update-older-or-same ${emulated_program}
-          ${ORVANTA_FIRMWARE_IMAGE_FILE})
+wine_test(wine_update_en_older_or_same en update-older-or-same ${emulated_program})
 wine_test(wine_update_en_replugged_after_the_lock en update-replugged ${emulated_program})
 
 # Under a user's hands: real clicks and keys, a second start, arrivals under a box.
