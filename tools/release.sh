@@ -12,9 +12,12 @@ set -euo pipefail
 called_from=$PWD
 cd "$(dirname "$0")/.."
 new=dist.new
-# Whatever ends the script early, the new release goes and the last good one stays.
+# Whatever ends the script early, the new release goes and the last good one stays:
+# dist.old/ holds it only while dist/ is being replaced, here or in a run that was cut
+# short between its two moves.
 failed() {
   rm -rf "$new"
+  [ -d dist ] || [ ! -d dist.old ] || mv dist.old dist
   if [ -d dist ]; then
     echo "release: failed; dist/ is left as it was" >&2
   else
@@ -87,8 +90,10 @@ else
 fi
 
 (cd "$new" && sha256sum orvanta-updater.exe orvanta-updater.debug >SHA256SUMS)
-rm -rf dist.old
-[ ! -d dist ] || mv dist dist.old
+if [ -d dist ]; then
+  rm -rf dist.old
+  mv dist dist.old
+fi
 mv "$new" dist
 rm -rf dist.old
 commit=$(git rev-parse --short HEAD 2>/dev/null || echo "no commit")

@@ -5,8 +5,9 @@
 #     tools/release.sh in each under another time zone and umask, the second signed with a
 #     throw-away CA's code-signing certificate named by paths relative to the caller's
 #     folder; the programs before signing and the symbol files must be equal byte for
-#     byte, and so must the signed program with its signature removed. A third run, with
-#     a key that does not match the certificate, must fail and leave dist/ as it was.
+#     byte, and so must the signed program with its signature removed. A run with a key
+#     that does not match the certificate must fail and leave the last good dist/, also
+#     where an earlier run was cut short while it replaced dist/.
 #     Leaves the signed release and the CA in the work folder.
 #   release_test.sh signature <work folder> <firmware image>
 #     checks that signed release: its checksums, its signature against the CA, a copy with
@@ -66,20 +67,26 @@ reproducible() {
       ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=sign.key \
       bash "$second/tools/release.sh" >"$work/b.log" 2>&1) || fail "second release build (see $work/b.log)"
   [ $status -eq 0 ] || exit 1
-  local good
+  local good left_by
   good=$(cat "$second/dist/SHA256SUMS")
-  if (cd "$work/ca" && SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
-    ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=ca.key \
-    bash "$second/tools/release.sh" >"$work/c.log" 2>&1); then
-    fail "a release signed with a key that does not match its certificate succeeded"
-  fi
-  grep -q "dist/ is left as it was" "$work/c.log" || fail "the failed release does not say so"
-  if [ "$(cat "$second/dist/SHA256SUMS")" = "$good" ] &&
-    (cd "$second/dist" && sha256sum --quiet -c SHA256SUMS) && [ ! -e "$second/dist.new" ]; then
-    echo "ok   a failed release leaves the last good dist/ as it was"
-  else
-    fail "a failed release changed dist/"
-  fi
+  # A failed run, once with dist/ in place and once as a run cut short between its two
+  # moves would have left it, in dist.old/.
+  for left_by in "" "cut short"; do
+    [ -z "$left_by" ] || mv "$second/dist" "$second/dist.old"
+    if (cd "$work/ca" && SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
+      ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=ca.key \
+      bash "$second/tools/release.sh" >"$work/c.log" 2>&1); then
+      fail "a release signed with a key that does not match its certificate succeeded"
+    fi
+    grep -q "dist/ is left as it was" "$work/c.log" || fail "the failed release does not say so"
+    if [ "$(cat "$second/dist/SHA256SUMS")" = "$good" ] &&
+      (cd "$second/dist" && sha256sum --quiet -c SHA256SUMS) &&
+      [ ! -e "$second/dist.new" ] && [ ! -e "$second/dist.old" ]; then
+      echo "ok   a failed release leaves the last good dist/ as it was${left_by:+ after a run $left_by}"
+    else
+      fail "a failed release changed dist/${left_by:+ after a run $left_by}"
+    fi
+  done
   grep -q "UNSIGNED" "$work/a.log" || fail "the unsigned release does not say so"
   grep -q "is signed with" "$work/b.log" || fail "the signed release does not say so"
 
