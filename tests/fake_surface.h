@@ -179,10 +179,10 @@ public:
         return window == kMainWindow ? mainRect : ScreenRect{};
     }
     WindowId createProgressWindow(const std::wstring& title, std::int32_t x, std::int32_t y,
-                                  std::int32_t width, std::int32_t height) override {
+                                  std::int32_t width, std::int32_t height, bool activate) override {
         calls.push_back("create " + utf8(title) + " " + std::to_string(x) + "," +
                         std::to_string(y) + " " + std::to_string(width) + "x" +
-                        std::to_string(height));
+                        std::to_string(height) + (activate ? "" : " inactive"));
         return progressToCreate;
     }
     void setProgressPosition(WindowId window, std::uint32_t percent) override {

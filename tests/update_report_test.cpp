@@ -124,6 +124,10 @@ TEST_F(Progress, WaitsWhileAnotherApplicationHoldsTheForeground) {
     WindowId front = 0x999;
     ui.foreground = [&] { return front; };
     open();
+    EXPECT_EQ(ui.calls, (std::vector<std::string>{
+                            "create Firmware update in progress, please wait... 200,275 400x50 "
+                            "inactive",
+                            "position progress 0"}));
     ui.calls.clear();
 
     advanceProgressWindow(ui, progress, 5);

@@ -26,9 +26,11 @@ public:
     // The window's rectangle on the screen; for a minimised window, the one it has
     // once restored, so that what is centred on it is seen.
     virtual ScreenRect windowRect(WindowId window) = 0;
-    // Creates the owned, visible, smooth progress bar window; 0 when that fails.
+    // Creates the owned, visible, smooth progress bar window, active or not; 0 when
+    // that fails.
     virtual WindowId createProgressWindow(const std::wstring& title, std::int32_t x, std::int32_t y,
-                                          std::int32_t width, std::int32_t height) = 0;
+                                          std::int32_t width, std::int32_t height,
+                                          bool activate) = 0;
     // Sets the bar's position and repaints it at once, since no message loop runs.
     virtual void setProgressPosition(WindowId window, std::uint32_t percent) = 0;
     virtual void raiseToTop(WindowId window) = 0;

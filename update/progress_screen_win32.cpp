@@ -39,11 +39,15 @@ ScreenRect Win32ProgressScreen::windowRect(WindowId window) {
 
 WindowId Win32ProgressScreen::createProgressWindow(const std::wstring& title, std::int32_t x,
                                                    std::int32_t y, std::int32_t width,
-                                                   std::int32_t height) {
+                                                   std::int32_t height, bool activate) {
     // An owned top-level window (neither child nor popup), so it gets a caption
-    // that carries the title.
-    HWND window = CreateWindowExW(0, PROGRESS_CLASSW, title.c_str(), WS_VISIBLE | PBS_SMOOTH, x, y,
-                                  width, height, mainWindow_, nullptr, moduleInstance_, nullptr);
+    // that carries the title. Created visible, it is activated; shown with SW_SHOWNA,
+    // it is not, and the program activating nothing cannot take the foreground even
+    // where the system would let it.
+    HWND window =
+        CreateWindowExW(0, PROGRESS_CLASSW, title.c_str(), (activate ? WS_VISIBLE : 0) | PBS_SMOOTH,
+                        x, y, width, height, mainWindow_, nullptr, moduleInstance_, nullptr);
+    if (window != nullptr && !activate) ShowWindow(window, SW_SHOWNA);
     return reinterpret_cast<WindowId>(window);
 }
 

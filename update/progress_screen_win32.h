@@ -18,7 +18,7 @@ public:
     WindowId mainWindow() override;
     ScreenRect windowRect(WindowId window) override;
     WindowId createProgressWindow(const std::wstring& title, std::int32_t x, std::int32_t y,
-                                  std::int32_t width, std::int32_t height) override;
+                                  std::int32_t width, std::int32_t height, bool activate) override;
     void setProgressPosition(WindowId window, std::uint32_t percent) override;
     void raiseToTop(WindowId window) override;
     WindowId foregroundWindow() override;

@@ -24,11 +24,18 @@ void openProgressWindow(ProgressScreen& screen, const std::wstring& title,
     const ScreenRect rect = screen.windowRect(main);
     const std::int32_t x = centredStart(rect.left, rect.right, kProgressWidth);
     const std::int32_t y = centredStart(rect.top, rect.bottom, kProgressHeight);
-    progress.window = screen.createProgressWindow(title, x, y, kProgressWidth, kProgressHeight);
+    // The user may have turned to another application during the preparation: then
+    // the window opens without taking the foreground, and both are brought forward
+    // when the user comes back.
+    const bool seen = screen.foregroundWindow() == main;
+    progress.window =
+        screen.createProgressWindow(title, x, y, kProgressWidth, kProgressHeight, seen);
     screen.setProgressPosition(progress.window, 0);
     screen.setTaskbarProgress(0);
-    screen.raiseToTop(main);
-    screen.raiseToTop(progress.window);
+    if (seen) {
+        screen.raiseToTop(main);
+        screen.raiseToTop(progress.window);
+    }
     progress.rememberedForeground = 0;
 }
 
