@@ -621,17 +621,16 @@ bool bringToFront(HWND window) {
     return front;
 }
 
-bool clickControl(HWND dialog, int id) {
-    if (!bringToFront(GetAncestor(dialog, GA_ROOT))) return false;
-    return clickControlWhereItIs(dialog, id);
-}
+namespace {
 
-bool clickControlWhereItIs(HWND dialog, int id) {
+// Moves the pointer over the middle of the control, as a hand would before pressing;
+// the control, or nullptr when the pointer did not get there.
+HWND pointAt(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);
     RECT rect = {};
     if (control == nullptr || !GetWindowRect(control, &rect)) {
         check(false, "control " + std::to_string(id) + " to click exists");
-        return false;
+        return nullptr;
     }
     const int x = (rect.left + rect.right) / 2;
     const int y = (rect.top + rect.bottom) / 2;
@@ -644,8 +643,6 @@ bool clickControlWhereItIs(HWND dialog, int id) {
     move.mi.dy = static_cast<LONG>((y * 65535LL + screenHeight / 2) / (screenHeight - 1));
     move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     sendInputs(&move, 1);
-    // The buttons go only once the pointer is over the control, as a hand would
-    // press them.
     const bool there = waitFor(
         [&] {
             POINT at = {};
@@ -653,12 +650,54 @@ bool clickControlWhereItIs(HWND dialog, int id) {
         },
         kFrontTimeoutMs);
     check(there, "pointer over control " + std::to_string(id));
+    return there ? control : nullptr;
+}
+
+void sendLeftButton(DWORD flags) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    sendInputs(&input, 1);
+}
+
+// The control holds the mouse, as a button does from its press to its release.
+bool holdsTheMouse(HWND control) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(control, nullptr), &info) &&
+           info.hwndCapture == control;
+}
+
+}  // namespace
+
+bool clickControl(HWND dialog, int id) {
+    if (!bringToFront(GetAncestor(dialog, GA_ROOT))) return false;
+    HWND control = pointAt(dialog, id);
+    if (control == nullptr) return false;
+    check(IsWindowEnabled(control) != FALSE, "control " + std::to_string(id) + " enabled");
+    // A hand feels the button go down before it lets go: the release follows once the
+    // button holds the mouse. A press the program never took (seen once under load)
+    // is made once more; one that it took and let go of is not.
+    for (int press = 1; press <= 2; ++press) {
+        sendLeftButton(MOUSEEVENTF_LEFTDOWN);
+        const bool taken = waitFor([&] { return holdsTheMouse(control); }, kFrontTimeoutMs);
+        sendLeftButton(MOUSEEVENTF_LEFTUP);
+        if (taken) return true;
+        std::printf("     press %d on control %d not taken\n", press, id);
+    }
+    check(false, "control " + std::to_string(id) + " took a press");
+    return false;
+}
+
+bool clickControlWhereItIs(HWND dialog, int id) {
+    HWND control = pointAt(dialog, id);
+    if (control == nullptr) return false;
     INPUT buttons[2] = {};
     for (INPUT& input : buttons) input.type = INPUT_MOUSE;
     buttons[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
     buttons[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     sendInputs(buttons, 2);
-    return there;
+    return true;
 }
 
 namespace {

@@ -171,8 +171,9 @@ bool activeInItsThread(HWND window);
 // Makes the window the foreground window, as a click on its caption would; false when
 // it does not become the foreground in time.
 bool bringToFront(HWND window);
-// Clicks the middle of a control with the mouse (SendInput), after bringing its
-// top-level window to the front.
+// Clicks the middle of a button with the mouse (SendInput), after bringing its
+// top-level window to the front; the release waits until the button holds the mouse,
+// so its thread must be taking input.
 bool clickControl(HWND dialog, int id);
 // The same click without bringing the window to the front first, as on a window
 // whose thread is busy and takes no activation.

@@ -203,22 +203,43 @@ void keyboardSessionScenario(ScenarioContext& context) {
 }
 const RegisterScenario registeredKeyboardSession("keyboard-session", keyboardSessionScenario);
 
-// Another program in front while a block fails: the dialog's taskbar button is
-// flashed. The shell never announced the button, so nothing touches the taskbar list.
+// Another program put in front during the preparation: the progress window opens
+// without taking the foreground, nothing of the program takes it before the failure
+// box, and the dialog's taskbar button is flashed. The shell never announced the
+// button, so nothing touches the taskbar list.
 void outcomeUnseenScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "outcome-unseen");
     Program program;
-    // Block 150: some 3 s of stream, ample time for another window to be put in front
-    // of the program once its progress window is up.
+    // Block 150: some 3 s of stream after the preparation's 4 s.
     if (!startEmulated(program, context.program, path, blockRefusedAt(150), kWineFixmes)) return;
     HWND dialog = waitForReady(program, kStartTimeoutMs);
-    if (dialog == nullptr || !startUpdate(program, dialog) || !waitForStream(program)) return;
-    HWND other = CreateWindowExW(0, L"STATIC", L"Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
-    check(other != nullptr && bringToFront(other), "another program in front during the stream");
+    if (dialog == nullptr || !startUpdate(program, dialog)) return;
+    // The dialog takes the activation back from its confirmation first.
+    HWND other = nullptr;
+    if (waitFor([&] { return activeInItsThread(dialog); }, kBoxTimeoutMs)) {
+        other = CreateWindowExW(0, L"STATIC", L"Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    }
+    check(other != nullptr && bringToFront(other), "another program in front before the stream");
 
-    HWND box = waitForMessageBox(program, dialog, kStreamTimeoutMs);
+    // Until its box, the dialog and the progress window leave the foreground alone.
+    HWND box = nullptr;
+    HWND taken = nullptr;
+    bool barShown = false;
+    waitFor(
+        [&] {
+            HWND bar = findProgressWindow(program.processId());
+            barShown = barShown || (bar != nullptr && IsWindowVisible(bar));
+            HWND front = GetForegroundWindow();
+            if (taken == nullptr && (front == dialog || className(front) == L"msctls_progress32")) {
+                taken = front;
+            }
+            return (box = findMessageBox(program.processId(), dialog)) != nullptr;
+        },
+        kStreamTimeoutMs, 2);
+    check(barShown, "the progress window shown");
     check(box != nullptr, "the failure box after block 150");
+    check(taken == nullptr, "the other program stays in front through the stream");
     // Wine prints the call's structure's address only, not its flags: the flash comes
     // before the box, its end once the box is answered.
     const char* flashCall = "NtUserFlashWindowEx";
