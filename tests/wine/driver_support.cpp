@@ -426,8 +426,7 @@ HWND waitForMessageBox(const Program& program, HWND mainDialog, std::uint32_t ti
 HWND waitForReady(const Program& program, std::uint32_t timeoutMs) {
     HWND dialog = waitForMainDialog(program, timeoutMs);
     if (dialog == nullptr) return nullptr;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), timeoutMs),
-          "ready");
+    waitForHint(dialog, catalogueString(IDS_READY), timeoutMs, "ready");
     return dialog;
 }
 
@@ -514,9 +513,13 @@ bool tryControlText(HWND dialog, int id, std::uint32_t timeoutMs, std::wstring& 
     return true;
 }
 
-bool waitForControlText(HWND dialog, int id, const std::wstring& expected,
-                        std::uint32_t timeoutMs) {
-    return waitFor([&] { return controlText(dialog, id) == expected; }, timeoutMs);
+bool waitForHint(HWND dialog, const std::wstring& expected, std::uint32_t timeoutMs,
+                 const std::string& what) {
+    const bool came =
+        waitFor([&] { return controlText(dialog, IDC_HINT_PANEL) == expected; }, timeoutMs);
+    checkText(came ? expected : L"(after the wait) " + controlText(dialog, IDC_HINT_PANEL),
+              expected, what);
+    return came;
 }
 
 void setControlTextFromOutside(HWND dialog, int id, const std::wstring& text) {
@@ -660,14 +663,6 @@ void sendLeftButton(DWORD flags) {
     sendInputs(&input, 1);
 }
 
-// The control holds the mouse, as a button does from its press to its release.
-bool holdsTheMouse(HWND control) {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof(info);
-    return GetGUIThreadInfo(GetWindowThreadProcessId(control, nullptr), &info) &&
-           info.hwndCapture == control;
-}
-
 }  // namespace
 
 bool clickControl(HWND dialog, int id) {
@@ -680,7 +675,14 @@ bool clickControl(HWND dialog, int id) {
     // is made once more; one that it took and let go of is not.
     for (int press = 1; press <= 2; ++press) {
         sendLeftButton(MOUSEEVENTF_LEFTDOWN);
-        const bool taken = waitFor([&] { return holdsTheMouse(control); }, kFrontTimeoutMs);
+        const bool taken = waitFor(
+            [&] {
+                GUITHREADINFO info = {};
+                info.cbSize = sizeof(info);
+                return GetGUIThreadInfo(GetWindowThreadProcessId(control, nullptr), &info) &&
+                       info.hwndCapture == control;
+            },
+            kFrontTimeoutMs);
         sendLeftButton(MOUSEEVENTF_LEFTUP);
         if (taken) return true;
         std::printf("     press %d on control %d not taken\n", press, id);
@@ -690,13 +692,9 @@ bool clickControl(HWND dialog, int id) {
 }
 
 bool clickControlWhereItIs(HWND dialog, int id) {
-    HWND control = pointAt(dialog, id);
-    if (control == nullptr) return false;
-    INPUT buttons[2] = {};
-    for (INPUT& input : buttons) input.type = INPUT_MOUSE;
-    buttons[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    buttons[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    sendInputs(buttons, 2);
+    if (pointAt(dialog, id) == nullptr) return false;
+    sendLeftButton(MOUSEEVENTF_LEFTDOWN);
+    sendLeftButton(MOUSEEVENTF_LEFTUP);
     return true;
 }
 

@@ -152,8 +152,10 @@ std::wstring storedWindowText(HWND window);
 // Reads a control's text, waiting at most timeoutMs for the window's thread; false
 // when it did not answer.
 bool tryControlText(HWND dialog, int id, std::uint32_t timeoutMs, std::wstring& text);
-// Polls a control's text until it reads `expected`; false when it does not in time.
-bool waitForControlText(HWND dialog, int id, const std::wstring& expected, std::uint32_t timeoutMs);
+// Polls the hint panel until it reads `expected`, a check named `what`; a text that
+// never came is shown beside the expected one. False when it did not come in time.
+bool waitForHint(HWND dialog, const std::wstring& expected, std::uint32_t timeoutMs,
+                 const std::string& what);
 // Sets a control's text from outside, e.g. a marker that shows whether the program
 // writes the control anew.
 void setControlTextFromOutside(HWND dialog, int id, const std::wstring& text);

@@ -177,9 +177,8 @@ void keyboardSessionScenario(ScenarioContext& context) {
     checkText(windowText(box), catalogueString(IDS_UPDATE_FAILED_CAPTION), "failure caption");
     pressKey(VK_RETURN);
     waitBoxGone(box);
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
-                             kBoxTimeoutMs),
-          "failure hint after Enter");
+    waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
+                "failure hint after Enter");
     pressKey(VK_ESCAPE);
     DWORD exitCode = 1;
     check(program.waitForExit(kBoxTimeoutMs, exitCode), "Esc ends the program");

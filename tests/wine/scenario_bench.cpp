@@ -92,7 +92,7 @@ void timeUpdate(const ScenarioContext& context, Program& program, const char* he
     if (dialog == nullptr) return;
     const std::wstring ready = catalogueString(IDS_READY);
     const std::wstring succeeded = catalogueString(IDS_UPDATE_SUCCEEDED);
-    check(waitForControlText(dialog, IDC_HINT_PANEL, ready, kStartTimeoutMs), "unit ready");
+    waitForHint(dialog, ready, kStartTimeoutMs, "unit ready");
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, program.processId());
     check(process != nullptr, "program's process opened for its times");
     if (process == nullptr) return;

@@ -86,9 +86,8 @@ void keysBeforeAFailureScenario(ScenarioContext& context) {
               "the hint waits for the box");
 
     if (!answerWithEnter(box)) return;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
-                             kBoxTimeoutMs),
-          "failure hint after the box");
+    waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
+                "failure hint after the box");
     checkKeyboardAlive(program, dialog, "after the failure box");
     if (!context.argument.empty()) checkShutdownReason(context.argument, dialog);
 }
@@ -127,8 +126,7 @@ void inputAndPullAtTheEndScenario(ScenarioContext& context) {
     captureWindow(dialog, screenshotFile(context, "input-and-pull-at-the-end"));
 
     if (!commandUnit(path, "plug")) return;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
-          "ready again after the plug");
+    waitForHint(dialog, catalogueString(IDS_READY), kStartTimeoutMs, "ready again after the plug");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled again");
     checkText(controlText(dialog, IDC_VALUE_ESC), L"1.0", "the new firmware's version");
     checkKeyboardAlive(program, dialog, "after the unit came back");
@@ -160,8 +158,8 @@ void replugDuringEraseScenario(ScenarioContext& context) {
     const std::wstring head = catalogueString(IDS_ERASE_FAILED) + L"\r\n";
     check(messageBoxText(box).compare(0, head.size(), head) == 0, "the failure names the erase");
     if (!answerWithEnter(box)) return;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
-          "the unit plugged back in during the wait is found ready");
+    waitForHint(dialog, catalogueString(IDS_READY), kStartTimeoutMs,
+                "the unit plugged back in during the wait is found ready");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
     closeAndCheckExit(program, dialog);
 }

@@ -91,8 +91,7 @@ void checkValuesClosed(HWND dialog) {
 // A unit the program refused: its hint, "Update" off, the panel in the no-link state.
 void checkRefused(HWND dialog, const Equipment& equipment, const std::wstring& lineOneLabel) {
     const std::wstring hint = hintWithInstructions(equipment.refusedHint);
-    check(waitForControlText(dialog, IDC_HINT_PANEL, hint, kTextTimeoutMs), "hint written in time");
-    checkText(controlText(dialog, IDC_HINT_PANEL), hint, "hint with instructions");
+    waitForHint(dialog, hint, kTextTimeoutMs, "hint with instructions");
     check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled");
     checkValuesClosed(dialog);
     checkText(controlText(dialog, IDC_LABEL_UNIT), lineOneLabel, "label of line 1");
@@ -100,10 +99,8 @@ void checkRefused(HWND dialog, const Equipment& equipment, const std::wstring& l
 
 // The default emulated unit, ready: message 40000 alone, the versions, "Update" on.
 void checkReady(HWND dialog, const std::wstring& unitName) {
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kTextTimeoutMs),
-          "ready hint written in time");
-    checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_READY),
-              "hint: ready, without instructions");
+    waitForHint(dialog, catalogueString(IDS_READY), kTextTimeoutMs,
+                "hint: ready, without instructions");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
     checkText(controlText(dialog, IDC_VALUE_UNIT), L"1.5", "unit version");
     checkText(controlText(dialog, IDC_VALUE_ESC_BOOTLOADER), L"1.2", "bootloader version");
@@ -264,11 +261,8 @@ void removalScenario(ScenarioContext& context) {
     checkReady(dialog, L"TUNE-BOX");
 
     if (!commandUnit(path, "unplug")) return;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, hintWithInstructions(IDS_CONNECTION_LOST),
-                             kTextTimeoutMs),
-          "removal hint written in time");
-    checkText(controlText(dialog, IDC_HINT_PANEL), hintWithInstructions(IDS_CONNECTION_LOST),
-              "hint: connection lost, with instructions");
+    waitForHint(dialog, hintWithInstructions(IDS_CONNECTION_LOST), kTextTimeoutMs,
+                "hint: connection lost, with instructions");
     check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled after the removal");
     checkValuesClosed(dialog);
     checkText(controlText(dialog, IDC_LABEL_UNIT), L"TUNE-BOX", "label of line 1 kept");

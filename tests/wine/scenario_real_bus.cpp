@@ -91,14 +91,11 @@ void unitStallsScenario(ScenarioContext& context, const Stall& stall) {
     checkText(messageBoxText(box), blockFailureText(stall.linkStatus, ERROR_TIMEOUT),
               "failure box: the block's transfer ran out of time");
     if (!answerWithEnter(box)) return;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
-                             kBoxTimeoutMs),
-          "failure hint");
+    waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs, "failure hint");
 
     // The cancelled transfer left nothing behind: the unit is found and answers again.
     if (!commandUnit(path, "unplug") || !commandUnit(path, "plug")) return;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
-          "ready again after a plug");
+    waitForHint(dialog, catalogueString(IDS_READY), kStartTimeoutMs, "ready again after a plug");
     checkKeyboardAlive(program, dialog, "after the stalled unit");
 }
 

@@ -299,8 +299,7 @@ void updateScenario(ScenarioContext& context) {
     }
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
     if (dialog == nullptr) return;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
-          "ready before the update");
+    waitForHint(dialog, catalogueString(IDS_READY), kStartTimeoutMs, "ready before the update");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
     if (!startUpdate(program, dialog)) return;
     // Keys and a click on "Close" during the stream must not end the program after it.
@@ -311,11 +310,8 @@ void updateScenario(ScenarioContext& context) {
     check(!seen.boxBeforeStream, "no further box before the stream");
     checkProgressWindow(seen, dialog, 90, 100);
 
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_SUCCEEDED),
-                             kStreamTimeoutMs),
-          "success hint in time");
-    checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_UPDATE_SUCCEEDED),
-              "hint: success alone");
+    waitForHint(dialog, catalogueString(IDS_UPDATE_SUCCEEDED), kStreamTimeoutMs,
+                "hint: success alone");
     checkText(controlText(dialog, IDC_VALUE_ESC), L"1.0", "ESC firmware now 1.0");
     checkText(controlText(dialog, IDC_VALUE_UNIT), L"1.5", "unit version still shown");
     check(controlEnabled(dialog, IDC_VALUE_ESC), "version panel still enabled");
@@ -388,11 +384,8 @@ void updateUnpluggedScenario(ScenarioContext& context) {
     captureWindow(dialog, screenshotFile(context, "update-unplugged"));
     if (!answerWithEnter(box)) return;
 
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
-                             kBoxTimeoutMs),
-          "failure hint in time");
-    checkText(controlText(dialog, IDC_HINT_PANEL), catalogueString(IDS_UPDATE_FAILED_HINT),
-              "hint: update failed, alone");
+    waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
+                "hint: update failed, alone");
     check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled");
     for (int id : {IDC_VALUE_UNIT, IDC_VALUE_ESC_BOOTLOADER, IDC_VALUE_ESC}) {
         checkText(controlText(dialog, id), L"0.0.0", "value cleared " + std::to_string(id));
@@ -421,13 +414,12 @@ void updateReplugScenario(ScenarioContext& context) {
     check(messageBoxText(box).compare(0, head.size(), head) == 0, "failure box names the lock");
     pressButton(box, IDOK);
     waitBoxGone(box);
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_UPDATE_FAILED_HINT),
-                             kBoxTimeoutMs),
-          "failure hint while the unit is out");
+    waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
+                "failure hint while the unit is out");
     check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled while the unit is out");
 
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kReplugTimeoutMs),
-          "ready again after the replug");
+    waitForHint(dialog, catalogueString(IDS_READY), kReplugTimeoutMs,
+                "ready again after the replug");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled after the replug");
     checkText(controlText(dialog, IDC_VALUE_ESC), L"0.9", "installed version shown again");
     closeAndCheckExit(program, dialog);

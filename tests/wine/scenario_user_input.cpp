@@ -62,8 +62,7 @@ void keyboardAfterRemovalScenario(ScenarioContext& context) {
     check(focus != nullptr && IsWindowEnabled(focus), "the focus left the disabled button");
 
     commandUnit(path, "plug");
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kStartTimeoutMs),
-          "ready again after the plug");
+    waitForHint(dialog, catalogueString(IDS_READY), kStartTimeoutMs, "ready again after the plug");
     checkKeyboardAlive(program, dialog, "after a removal and a plug");
 }
 const RegisterScenario registeredRemoval("keyboard-after-removal", keyboardAfterRemovalScenario);
@@ -194,9 +193,7 @@ void arrivalsUnderBoxScenario(ScenarioContext& context) {
     }
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
     if (dialog == nullptr) return;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, hintWithInstructions(IDS_NO_UNIT),
-                             kStartTimeoutMs),
-          "no unit at the start");
+    waitForHint(dialog, hintWithInstructions(IDS_NO_UNIT), kStartTimeoutMs, "no unit at the start");
     commandUnit(path, "plug");
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr, "incompatible-ESC box shown at the arrival");
@@ -212,8 +209,7 @@ void arrivalsUnderBoxScenario(ScenarioContext& context) {
               "nothing handled while the box is open");
 
     if (!answerWithEnter(box)) return;
-    check(waitForControlText(dialog, IDC_HINT_PANEL, catalogueString(IDS_READY), kBoxTimeoutMs),
-          "ready hint after the box");
+    waitForHint(dialog, catalogueString(IDS_READY), kBoxTimeoutMs, "ready hint after the box");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
     checkText(controlText(dialog, IDC_VALUE_ESC), L"0.9", "the compatible ESC's version shown");
     check(findMessageBox(program.processId(), dialog) == nullptr, "no further box");
