@@ -230,7 +230,7 @@ void outcomeUnseenScenario(ScenarioContext& context) {
             HWND bar = findProgressWindow(program.processId());
             barShown = barShown || (bar != nullptr && IsWindowVisible(bar));
             HWND front = GetForegroundWindow();
-            if (taken == nullptr && (front == dialog || className(front) == L"msctls_progress32")) {
+            if (taken == nullptr && front != nullptr && (front == dialog || front == bar)) {
                 taken = front;
             }
             return (box = findMessageBox(program.processId(), dialog)) != nullptr;
