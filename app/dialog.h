@@ -22,10 +22,14 @@ public:
     // Modal box owned by the main window; returns the button pressed.
     virtual int messageBox(const std::wstring& text, const std::wstring& caption,
                            std::uint32_t style) = 0;
-    // Removes the keys, mouse clicks, touches and close requests waiting in the
-    // thread's queue, on the client area and the frame alike, without acting on any
-    // of them; a key held down meanwhile is ignored until it is released.
+    // Removes the keys, mouse clicks, touches, close requests, posted commands and
+    // button clicks and a request to quit waiting in the thread's queue, on the client
+    // area and the frame alike, without acting on any of them; a key held down
+    // meanwhile, or pressed in the moment after, is ignored until it is released.
+    // The other system commands (minimise, restore) are kept.
     virtual void discardUserInput() = 0;
+    // The kept system commands act, once the outcome they came before has been seen.
+    virtual void actOnKeptCommands() = 0;
     // The reason the system gives at log-off or restart for not ending the program.
     virtual void holdShutdown(const std::wstring& reason) = 0;
     virtual void releaseShutdown() = 0;

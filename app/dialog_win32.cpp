@@ -82,13 +82,17 @@ Win32Dialog* filteringDialog = nullptr;
 
 // What the queue may hold of the user's while the update ran: keys (system keys such
 // as Alt+F4 and the characters made from keys included), mouse messages on the client
-// area and on the frame (the close box, the caption), touch and pen, and the request
-// to close that a task manager's "End task" posts.
+// area and on the frame (the close box, the caption), touch and pen, a request to close
+// that another program posts, the commands and clicks that automation and voice-control
+// tools post to the dialog and its buttons, and a request to quit.
 constexpr UINT kDroppedRanges[][2] = {{WM_KEYFIRST, WM_KEYLAST},
                                       {WM_MOUSEFIRST, WM_MOUSELAST},
                                       {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK},
                                       {WM_NCPOINTERUPDATE, WM_POINTERROUTEDRELEASED},
-                                      {WM_CLOSE, WM_CLOSE}};
+                                      {WM_CLOSE, WM_CLOSE},
+                                      {WM_COMMAND, WM_COMMAND},
+                                      {BM_CLICK, BM_CLICK},
+                                      {WM_QUIT, WM_QUIT}};
 // Bounds the passes should input keep coming faster than a pass takes.
 constexpr int kMaxDropPasses = 64;
 
@@ -129,15 +133,20 @@ Win32Dialog::~Win32Dialog() {
 void Win32Dialog::discardUserInput() {
     // Passes until one removes nothing: a message sent by another thread, dispatched
     // inside PeekMessage, may come between input that is still queued.
-    std::vector<MSG> keptCommands;
+    keptCommands_.clear();
     std::bitset<256> keysDown;
-    for (int pass = 0; pass < kMaxDropPasses && dropQueuedInputOnce(keptCommands, keysDown);
+    for (int pass = 0; pass < kMaxDropPasses && dropQueuedInputOnce(keptCommands_, keysDown);
          ++pass) {
     }
-    for (const MSG& command : keptCommands) {
+    holdKeysThatAreDown(keysDown);
+}
+
+void Win32Dialog::actOnKeptCommands() {
+    // Posted only now: a disabled dialog, as under a failure box, ignores them.
+    for (const MSG& command : keptCommands_) {
         PostMessageW(command.hwnd, command.message, command.wParam, command.lParam);
     }
-    holdKeysThatAreDown(keysDown);
+    keptCommands_.clear();
 }
 
 void Win32Dialog::holdKeysThatAreDown(const std::bitset<256>& downInQueue) {
@@ -145,13 +154,12 @@ void Win32Dialog::holdKeysThatAreDown(const std::bitset<256>& downInQueue) {
     // were dropped was a key-down: where the system takes the keys' state afresh at a
     // change of focus (Wine does), only the queue may still tell. Mouse buttons (1,
     // 2, 4 to 6) are not keys.
-    for (int key = VK_BACK; key <= 0xFE; ++key) {
-        if (downInQueue.test(static_cast<std::size_t>(key)) ||
-            (GetAsyncKeyState(key) & 0x8000) != 0) {
-            heldKeys_.hold(static_cast<std::uint8_t>(key));
-        }
-    }
-    if (!heldKeys_.any() || keyFilter_ != nullptr) return;
+    heldKeys_.holdKeysDown([&](std::uint8_t key) {
+        return key >= VK_BACK && key != 0xFF &&
+               (downInQueue.test(key) || (GetAsyncKeyState(key) & 0x8000) != 0);
+    });
+    heldKeys_.holdFreshKeysUntil(GetTickCount64() + kFreshKeyHoldMs);
+    if (keyFilter_ != nullptr) return;
     filteringDialog = this;
     keyFilter_ = SetWindowsHookExW(WH_MSGFILTER, filterHeldKeys, nullptr, GetCurrentThreadId());
 }
@@ -167,7 +175,8 @@ LRESULT CALLBACK Win32Dialog::filterHeldKeys(int code, WPARAM wParam, LPARAM lPa
         const bool keyUp = message.message == WM_KEYUP || message.message == WM_SYSKEYUP;
         const bool keyDown = message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN;
         if ((keyUp || keyDown) &&
-            filteringDialog->heldKeys_.swallows(static_cast<std::uint8_t>(message.wParam), keyUp)) {
+            filteringDialog->heldKeys_.swallows(static_cast<std::uint8_t>(message.wParam), keyUp,
+                                                GetTickCount64())) {
             return 1;
         }
     }

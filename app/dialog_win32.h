@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <bitset>
+#include <vector>
 
 #include "app/dialog.h"
 #include "app/held_keys.h"
@@ -37,6 +38,7 @@ public:
     int messageBox(const std::wstring& text, const std::wstring& caption,
                    std::uint32_t style) override;
     void discardUserInput() override;
+    void actOnKeptCommands() override;
     void holdShutdown(const std::wstring& reason) override;
     void releaseShutdown() override;
     bool registerDeviceNotification() override;
@@ -51,6 +53,9 @@ private:
     HWND mainWindow_ = nullptr;
     HDEVNOTIFY deviceNotification_ = nullptr;
     HeldKeys heldKeys_;
+    // The system commands other than a close (minimise, restore) that came during the
+    // run, posted again once its outcome has been seen.
+    std::vector<MSG> keptCommands_;
     // Sees every message of the dialog's and the message boxes' modal loops before
     // they act on it; set at the first end of an update.
     HHOOK keyFilter_ = nullptr;

@@ -41,6 +41,20 @@ std::wstring composeWindowTitle() {
     return title;
 }
 
+bool handleCommand(App& app, int controlId, ProgressScreen& progressScreen) {
+    const DialogCommand command = commandOf(controlId);
+    if (command == DialogCommand::none) return false;
+    // Under the update's boxes, or dispatched while its input is dropped: neither a
+    // second run nor an exit that would hide the outcome.
+    if (app.updateRunning) return true;
+    if (command == DialogCommand::close) {
+        closeDialog(app);
+    } else {
+        runUpdate(app, progressScreen);
+    }
+    return true;
+}
+
 void initialiseDialog(App& app) {
     Dialog& dialog = app.dialog;
     ProgramResources& resources = app.resources;
@@ -119,10 +133,14 @@ void ShellUpdateDialog::runEnded() {
 }
 
 void runUpdate(App& app, ProgressScreen& progressScreen) {
+    app.updateRunning = true;
     ShellUpdateDialog updateDialog(app);
     const bool succeeded = runFirmwareUpdate(app.link, updateDialog, app.resources, progressScreen);
     app.linkUpdated = succeeded && app.link.isOpen();
     if (updateDialog.deviceChangeMissed()) healMissedDeviceChanges(app, succeeded);
+    app.updateRunning = false;
+    // A minimise or restore given during the run acts now, over the outcome.
+    app.dialog.actOnKeptCommands();
 }
 
 }  // namespace orvanta

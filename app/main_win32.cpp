@@ -62,6 +62,33 @@ INT_PTR colourStatic(HDC dc, HWND control) {
     return reinterpret_cast<INT_PTR>(Win32Dialog::buttonFaceBrush());
 }
 
+void initialiseMainDialog(Program& program, HWND window) {
+    program.dialog.attach(window);
+    program.progressScreen.attach(window);
+    placeHintPanelAfterItsLabel(window);
+    // An elevated copy would otherwise never hear from the shell, which runs with less
+    // privilege.
+    if (program.taskbarButtonCreated != 0) {
+        ChangeWindowMessageFilterEx(window, program.taskbarButtonCreated, MSGFLT_ALLOW, nullptr);
+    }
+    initialiseDialog(program.app);
+    program.unitBus.attach(window);
+}
+
+// A request to close sent while the end of an update drops what came during its run
+// (the taskbar's "Close window") waited as long as the input; it goes with it, so the
+// outcome is seen. Other system commands take their usual course.
+bool swallowCloseRequest(const Program& program, UINT message, WPARAM wParam) {
+    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) != SC_CLOSE) return false;
+    return program.app.inputBeingDropped;
+}
+
+bool handleDeviceChangeMessage(Program& program, WPARAM event, LPARAM lParam) {
+    DeviceBroadcast broadcast;
+    const bool haveRecord = readBroadcast(lParam, broadcast);
+    return handleDeviceChange(program.app, deviceEventOf(event), haveRecord ? &broadcast : nullptr);
+}
+
 INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     Program& program = *theProgram;
     switch (message) {
@@ -69,50 +96,20 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         paintProductPicture(window, program.dialog.instance());
         return FALSE;
     case WM_INITDIALOG:
-        program.dialog.attach(window);
-        program.progressScreen.attach(window);
-        placeHintPanelAfterItsLabel(window);
-        // An elevated copy would otherwise never hear from the shell, which runs
-        // with less privilege.
-        if (program.taskbarButtonCreated != 0) {
-            ChangeWindowMessageFilterEx(window, program.taskbarButtonCreated, MSGFLT_ALLOW,
-                                        nullptr);
-        }
-        initialiseDialog(program.app);
-        program.unitBus.attach(window);
+        initialiseMainDialog(program, window);
         return TRUE;
     case WM_COMMAND:
-        switch (commandOf(LOWORD(wParam))) {
-        case DialogCommand::close:
-            closeDialog(program.app);
-            return TRUE;
-        case DialogCommand::update:
-            runUpdate(program.app, program.progressScreen);
-            return TRUE;
-        case DialogCommand::none:
-            return FALSE;
-        }
-        return FALSE;
+        return handleCommand(program.app, LOWORD(wParam), program.progressScreen) ? TRUE : FALSE;
     case WM_ACTIVATEAPP:
         if (wParam != FALSE) program.dialog.activated();
         return FALSE;
     case WM_CLOSE:
     case WM_SYSCOMMAND:
-        // A request to close sent while the end of an update drops what came during
-        // its run (a task manager's "End task", the taskbar's "Close window") waited
-        // as long as the input; it goes with it, so the outcome is seen.
-        if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) != SC_CLOSE) return FALSE;
-        return program.app.inputBeingDropped ? TRUE : FALSE;
+        return swallowCloseRequest(program, message, wParam) ? TRUE : FALSE;
     case WM_CTLCOLORSTATIC:
         return colourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
-    case WM_DEVICECHANGE: {
-        DeviceBroadcast broadcast;
-        const bool haveRecord = readBroadcast(lParam, broadcast);
-        return handleDeviceChange(program.app, deviceEventOf(wParam),
-                                  haveRecord ? &broadcast : nullptr)
-                   ? TRUE
-                   : FALSE;
-    }
+    case WM_DEVICECHANGE:
+        return handleDeviceChangeMessage(program, wParam, lParam) ? TRUE : FALSE;
     default:
         if (message != 0 && message == program.taskbarButtonCreated) {
             program.progressScreen.taskbarButtonCreated();

@@ -35,6 +35,9 @@ struct App {
     // looks at the devices itself), and a request to close is ignored.
     bool inputBeingDropped = false;
     bool deviceChangeNoted = false;
+    // From "Update" to the end of its outcome: a command that another program posts
+    // or sends meanwhile (automation clicks "Update" or "Close") starts nothing.
+    bool updateRunning = false;
     // The open link's ESC took the new firmware: when the link goes, the hint keeps the
     // success above the lost connection, however late the removal is heard.
     bool linkUpdated = false;
@@ -52,6 +55,8 @@ bool drawnInRed(int controlId);
 // The title, composed the same in every language.
 std::wstring composeWindowTitle();
 
+// A command from a control; false for a control that gives none.
+bool handleCommand(App& app, int controlId, ProgressScreen& progressScreen);
 // The dialog's start: icon, title, labels, notification registration, first probe.
 void initialiseDialog(App& app);
 // "Close", Esc and the close box.

@@ -79,7 +79,7 @@ public:
 
     bool registrationSucceeds = true;
     ImageView image;
-    ScreenRect mainRect{100, 100, 700, 500};
+    MainWindowPlace mainPlace{{100, 100, 700, 500}, false, {}, {0, 0, 1280, 1024}, {0, 0, 1280, 984}};
     // What createProgressWindow hands out; 0 plays a failed creation.
     WindowId progressToCreate = kProgressWindow;
     // Answers GetForegroundWindow; tests may swap it during a run.
@@ -160,6 +160,10 @@ public:
         calls.push_back("discard input");
         whileDiscarding();
     }
+    // Kept apart from the other calls, so that their lists stay as they were: how many
+    // calls had been made each time the kept system commands were let act.
+    std::vector<std::size_t> keptCommandsActedAfter;
+    void actOnKeptCommands() override { keptCommandsActedAfter.push_back(calls.size()); }
     void holdShutdown(const std::wstring& reason) override {
         calls.push_back("hold shutdown " + utf8(reason));
     }
@@ -175,14 +179,14 @@ public:
 
     // ProgressScreen
     WindowId mainWindow() override { return kMainWindow; }
-    ScreenRect windowRect(WindowId window) override {
-        return window == kMainWindow ? mainRect : ScreenRect{};
-    }
-    WindowId createProgressWindow(const std::wstring& title, std::int32_t x, std::int32_t y,
-                                  std::int32_t width, std::int32_t height, bool activate) override {
-        calls.push_back("create " + utf8(title) + " " + std::to_string(x) + "," +
-                        std::to_string(y) + " " + std::to_string(width) + "x" +
-                        std::to_string(height) + (activate ? "" : " inactive"));
+    MainWindowPlace mainWindowPlace() override { return mainPlace; }
+    // The shutdown reason is left out: the Win32 edge gives it as it is handed over.
+    WindowId createProgressWindow(const std::wstring& title, const ScreenRect& rect, bool activate,
+                                  const std::wstring& /*shutdownReason*/) override {
+        calls.push_back("create " + utf8(title) + " " + std::to_string(rect.left) + "," +
+                        std::to_string(rect.top) + " " + std::to_string(rect.right - rect.left) +
+                        "x" + std::to_string(rect.bottom - rect.top) +
+                        (activate ? "" : " inactive"));
         return progressToCreate;
     }
     void setProgressPosition(WindowId window, std::uint32_t percent) override {

@@ -2,6 +2,7 @@
 // the dialog's initialisation and "Close".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -148,26 +149,52 @@ TEST(MainDialog, CloseReleasesTheRegistrationAndTheLinkBeforeEnding) {
     EXPECT_EQ(rig.bus.strayCloseCount(), 0u);
 }
 
-// A key down when an update's run ended does nothing, repeats and release included,
-// until it is released, or found up when the program has the keyboard again.
-TEST(HeldKeys, OnlyAHeldKeyIsSwallowedAndOnlyUntilItIsUp) {
+// A key down when an update's run ended, or pressed in the second after its outcome
+// appears, does nothing, repeats and release included, until it is released, or found
+// up at the next run's end or when the program has the keyboard again.
+TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
     constexpr std::uint8_t kEnter = 0x0D;
     constexpr std::uint8_t kSpace = 0x20;
+    constexpr std::uint8_t kEsc = 0x1B;
+    constexpr std::uint8_t kProcessKey = 0xE5;
+    constexpr std::uint8_t kPacket = 0xE7;
+    const auto downAre = [](std::initializer_list<std::uint8_t> keys) {
+        return [keys](std::uint8_t key) { return std::find(keys.begin(), keys.end(), key) != keys.end(); };
+    };
     HeldKeys held;
-    held.hold(kEnter);
-    EXPECT_FALSE(held.swallows(kSpace, false));
-    EXPECT_FALSE(held.swallows(kSpace, true));
-    EXPECT_TRUE(held.swallows(kEnter, false));
-    EXPECT_TRUE(held.swallows(kEnter, false));
-    EXPECT_TRUE(held.swallows(kEnter, true));
-    EXPECT_FALSE(held.swallows(kEnter, false));
+    // Run 1 ends with Enter and both IME keys down; new keys are held for a second.
+    held.holdKeysDown(downAre({kEnter, kProcessKey, kPacket}));
+    held.holdFreshKeysUntil(5000);
+    struct Step {
+        std::uint8_t key;
+        bool up;
+        std::uint64_t nowMs;
+        bool swallowed;
+    };
+    const Step steps[] = {
+        {kEnter, false, 4000, true},       {kEnter, false, 6000, true},
+        {kEnter, true, 6000, true},        {kEnter, false, 6000, false},
+        {kSpace, true, 4000, false},       {kSpace, false, 4999, true},
+        {kSpace, false, 6000, true},       {kSpace, true, 6000, true},
+        {kSpace, false, 6000, false},      {kEsc, false, 5000, false},
+        {kProcessKey, false, 4000, true},  {kProcessKey, false, 6000, false},
+        {kPacket, false, 6000, false},
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(held.swallows(step.key, step.up, step.nowMs), step.swallowed)
+            << int{step.key} << (step.up ? " up at " : " down at ") << step.nowMs;
+    }
     EXPECT_FALSE(held.any());
 
-    held.hold(kEnter);
-    held.hold(kSpace);
-    held.forgetReleased([&](std::uint8_t key) { return key == kSpace; });
-    EXPECT_FALSE(held.swallows(kEnter, false));
-    EXPECT_TRUE(held.swallows(kSpace, false));
+    // Enter held across run 1's end and released during run 2, Space still down at its
+    // end: only Space is held, and a fresh Enter acts once the second is over.
+    held.holdKeysDown(downAre({kEnter, kSpace}));
+    held.holdKeysDown(downAre({kSpace}));
+    held.holdFreshKeysUntil(9000);
+    EXPECT_FALSE(held.swallows(kEnter, false, 9000));
+    EXPECT_TRUE(held.swallows(kSpace, false, 9000));
+    held.forgetReleased(downAre({}));
+    EXPECT_FALSE(held.swallows(kSpace, false, 9000));
 }
 
 // The label is the unnamed static that sits right above the panel, flush with its

@@ -468,6 +468,31 @@ TEST_F(UpdateRun, RemovalDeliveredWhileInputIsDroppedWaitsForTheOutcome) {
     EXPECT_FALSE(rig.ui.isEnabled(IDC_UPDATE));
 }
 
+// "Update" and "Close" sent by another program while the run's input is dropped, or
+// while the failure's box stands, start no second run and end nothing; the minimise
+// kept from the run acts only once the box has been answered.
+TEST_F(UpdateRun, CommandsDuringTheRunStartNothingAndKeptCommandsActAfterTheOutcome) {
+    EmulatedUnit& unit = readyUnit();
+    unit.addFault(faultOnCommand(FaultKind::errorStatus, CMD_WRITE_BLOCK, 3, 0xE005));
+    const auto sendBoth = [&] {
+        EXPECT_TRUE(handleCommand(rig.app, IDC_UPDATE, rig.ui));
+        EXPECT_TRUE(handleCommand(rig.app, IDC_CLOSE, rig.ui));
+    };
+    rig.ui.whileDiscarding = sendBoth;
+    rig.ui.answerNextBox(kIdOk);
+    rig.ui.answerNextBox(kIdOk, sendBoth);
+
+    EXPECT_TRUE(handleCommand(rig.app, IDC_UPDATE, rig.ui));
+
+    EXPECT_EQ(rig.ui.callsStartingWith("box ").size(), 2u);
+    EXPECT_TRUE(rig.ui.callsStartingWith("end ").empty());
+    EXPECT_EQ(rig.ui.calls.back(), rig.hintCall(IDS_UPDATE_FAILED_HINT));
+    EXPECT_EQ(rig.ui.keptCommandsActedAfter, std::vector<std::size_t>{rig.ui.calls.size()});
+    // Afterwards, "Close" acts again.
+    EXPECT_TRUE(handleCommand(rig.app, IDC_CLOSE, rig.ui));
+    EXPECT_EQ(rig.ui.calls.back(), "end 2");
+}
+
 // However late the removal of a link whose update succeeded is heard, the success
 // stays above the lost connection.
 TEST_F(UpdateRun, RemovalHeardAfterASuccessKeepsTheSuccessAboveTheLostConnection) {

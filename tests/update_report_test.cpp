@@ -83,7 +83,9 @@ TEST_F(FailureReport, HintIsWrittenAfterWhateverAnArrivalUnderTheBoxWrote) {
 
 class Progress : public ::testing::Test {
 protected:
-    void open() { openProgressWindow(ui, ui.text(IDS_PROGRESS_TITLE), progress); }
+    void open() {
+        openProgressWindow(ui, ui.text(IDS_PROGRESS_TITLE), ui.text(IDS_SHUTDOWN_REASON), progress);
+    }
 
     FakeSurface ui;
     ProgressWindow progress;
@@ -98,16 +100,49 @@ TEST_F(Progress, OpensCentredOnTheMainWindowAndRaisesBoth) {
     EXPECT_EQ(progress.rememberedForeground, 0u);
 }
 
-TEST_F(Progress, HalvesAreTakenWithAnArithmeticShift) {
-    ui.mainRect = ScreenRect{-301, -51, 0, 0};  // odd, negative differences the other way too
-    ui.language = Language::german;
-    open();
-    EXPECT_EQ(ui.calls[0], "create Firmware wird geschrieben, bitte warten... -351,-51 400x50");
-
-    ui.calls.clear();
-    ui.mainRect = ScreenRect{10, 10, 7, 5};  // reversed: (-3 >> 1) is -2, not -1
-    open();
-    EXPECT_EQ(ui.calls[0], "create Firmware wird geschrieben, bitte warten... -192,-18 400x50");
+// Centred on the dialog, or where a minimised one stands once restored, then moved
+// wholly onto its monitor's work area; rectangles are left, top, right, bottom.
+TEST(ProgressPlace, CentredOnTheDialogAndKeptOnItsWorkArea) {
+    const ScreenRect screen{0, 0, 1280, 1024};
+    const ScreenRect belowTaskbar{0, 0, 1280, 984};
+    const ScreenRect leftScreen{-1920, -200, 0, 880};
+    const ScreenRect leftScreenWork{-1860, -200, 0, 880};  // its taskbar on the left
+    struct Case {
+        const char* name;
+        MainWindowPlace place;
+        std::int32_t left;
+        std::int32_t top;
+    };
+    const Case cases[] = {
+        {"centred", {{100, 100, 700, 500}, false, {}, screen, belowTaskbar}, 200, 275},
+        {"odd and negative spans", {{-301, -51, 0, 0}, false, {}, screen, {-999, -999, 999, 999}},
+         -351, -51},
+        {"reversed: (-3 >> 1) is -2", {{10, 10, 7, 5}, false, {}, screen, {-999, -999, 999, 999}},
+         -192, -18},
+        {"left edge", {{-500, 300, 100, 700}, false, {}, screen, belowTaskbar}, 0, 475},
+        {"right edge", {{1100, 300, 1700, 700}, false, {}, screen, belowTaskbar}, 880, 475},
+        {"top edge", {{300, -380, 900, 20}, false, {}, screen, belowTaskbar}, 400, 0},
+        {"bottom edge, above the taskbar", {{380, 900, 910, 1296}, false, {}, screen, belowTaskbar},
+         445, 934},
+        {"wider than the work area", {{0, 0, 300, 300}, false, {}, screen, {10, 10, 310, 1000}},
+         10, 125},
+        {"minimised, taskbar on top",
+         {{-32000, -32000, -31840, -31969}, true, {100, 60, 700, 460}, screen, {0, 40, 1280, 1024}},
+         200, 275},
+        {"second monitor to the left", {{-1000, 200, -400, 600}, false, {}, leftScreen, leftScreenWork},
+         -900, 375},
+        {"minimised on the second monitor",
+         {{-32000, -32000, -31840, -31969}, true, {-1960, 0, -1360, 400}, leftScreen,
+          leftScreenWork},
+         -1800, 175},
+    };
+    for (const Case& c : cases) {
+        const ScreenRect placed = placeOverMainWindow(c.place, kProgressWidth, kProgressHeight);
+        EXPECT_EQ(placed.left, c.left) << c.name;
+        EXPECT_EQ(placed.top, c.top) << c.name;
+        EXPECT_EQ(placed.right - placed.left, kProgressWidth) << c.name;
+        EXPECT_EQ(placed.bottom - placed.top, kProgressHeight) << c.name;
+    }
 }
 
 TEST_F(Progress, RaisesOnceWhenTheDialogIsInFront) {

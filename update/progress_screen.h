@@ -18,19 +18,33 @@ struct ScreenRect {
     std::int32_t bottom = 0;
 };
 
+// Where the main window stands, as the system reports it: enough to put a window over
+// it that the user sees.
+struct MainWindowPlace {
+    ScreenRect rect;
+    bool minimised = false;
+    // A minimised window's own rectangle lies off the screen (about -32000, -32000 on
+    // Windows): where it stands once restored, in workspace coordinates, which leave
+    // out a taskbar at the top or the left of its monitor.
+    ScreenRect restored;
+    // The monitor the system names for the window (for a minimised one, the monitor it
+    // is restored to), and that monitor's work area, the screen less the taskbar.
+    ScreenRect monitor;
+    ScreenRect workArea;
+};
+
 class ProgressScreen {
 public:
     virtual ~ProgressScreen() = default;
 
     virtual WindowId mainWindow() = 0;
-    // The window's rectangle on the screen; for a minimised window, the one it has
-    // once restored, so that what is centred on it is seen.
-    virtual ScreenRect windowRect(WindowId window) = 0;
+    virtual MainWindowPlace mainWindowPlace() = 0;
     // Creates the owned, visible, smooth progress bar window, active or not; 0 when
-    // that fails.
-    virtual WindowId createProgressWindow(const std::wstring& title, std::int32_t x, std::int32_t y,
-                                          std::int32_t width, std::int32_t height,
-                                          bool activate) = 0;
+    // that fails. Shown without activation, it stands directly above the main window,
+    // below any other program's window in front of it. As long as it exists it gives
+    // the system the same reason not to shut down as the main window.
+    virtual WindowId createProgressWindow(const std::wstring& title, const ScreenRect& rect,
+                                          bool activate, const std::wstring& shutdownReason) = 0;
     // Sets the bar's position and repaints it at once, since no message loop runs.
     virtual void setProgressPosition(WindowId window, std::uint32_t percent) = 0;
     virtual void raiseToTop(WindowId window) = 0;

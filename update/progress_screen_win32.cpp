@@ -8,46 +8,58 @@ namespace {
 
 HWND asWindow(WindowId window) { return reinterpret_cast<HWND>(window); }
 
-// Where a minimised window stands once restored, on the screen. A minimised window's
-// own rectangle lies off the screen on Windows (about -32000, -32000), and a window
-// centred on it would not be seen. The placement is in workspace coordinates, which
-// leave out a taskbar at the top or the left of the window's monitor.
-RECT restoredRect(HWND window, const RECT& current) {
-    WINDOWPLACEMENT placement = {};
-    placement.length = sizeof(placement);
-    if (!GetWindowPlacement(window, &placement)) return current;
-    RECT rect = placement.rcNormalPosition;
-    MONITORINFO monitor = {};
-    monitor.cbSize = sizeof(monitor);
-    if (GetMonitorInfoW(MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST), &monitor)) {
-        OffsetRect(&rect, monitor.rcWork.left - monitor.rcMonitor.left,
-                   monitor.rcWork.top - monitor.rcMonitor.top);
-    }
-    return rect;
+ScreenRect screenRectOf(const RECT& rect) {
+    return ScreenRect{rect.left, rect.top, rect.right, rect.bottom};
 }
 
 }  // namespace
 
 WindowId Win32ProgressScreen::mainWindow() { return reinterpret_cast<WindowId>(mainWindow_); }
 
-ScreenRect Win32ProgressScreen::windowRect(WindowId window) {
+MainWindowPlace Win32ProgressScreen::mainWindowPlace() {
+    MainWindowPlace place;
     RECT rect = {};
-    GetWindowRect(asWindow(window), &rect);
-    if (IsIconic(asWindow(window))) rect = restoredRect(asWindow(window), rect);
-    return ScreenRect{rect.left, rect.top, rect.right, rect.bottom};
+    GetWindowRect(mainWindow_, &rect);
+    place.rect = screenRectOf(rect);
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof(placement);
+    place.minimised = IsIconic(mainWindow_) != FALSE && GetWindowPlacement(mainWindow_, &placement);
+    if (place.minimised) place.restored = screenRectOf(placement.rcNormalPosition);
+    // For a minimised window, the system names the monitor of its restored place.
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    if (GetMonitorInfoW(MonitorFromWindow(mainWindow_, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        place.monitor = screenRectOf(monitor.rcMonitor);
+        place.workArea = screenRectOf(monitor.rcWork);
+    } else {
+        place.monitor = place.workArea = ScreenRect{0, 0, GetSystemMetrics(SM_CXSCREEN),
+                                                    GetSystemMetrics(SM_CYSCREEN)};
+    }
+    return place;
 }
 
-WindowId Win32ProgressScreen::createProgressWindow(const std::wstring& title, std::int32_t x,
-                                                   std::int32_t y, std::int32_t width,
-                                                   std::int32_t height, bool activate) {
+WindowId Win32ProgressScreen::createProgressWindow(const std::wstring& title,
+                                                   const ScreenRect& rect, bool activate,
+                                                   const std::wstring& shutdownReason) {
     // An owned top-level window (neither child nor popup), so it gets a caption
-    // that carries the title. Created visible, it is activated; shown with SW_SHOWNA,
-    // it is not, and the program activating nothing cannot take the foreground even
-    // where the system would let it.
-    HWND window =
-        CreateWindowExW(0, PROGRESS_CLASSW, title.c_str(), (activate ? WS_VISIBLE : 0) | PBS_SMOOTH,
-                        x, y, width, height, mainWindow_, nullptr, moduleInstance_, nullptr);
-    if (window != nullptr && !activate) ShowWindow(window, SW_SHOWNA);
+    // that carries the title. Created visible, it is activated. Otherwise it is shown
+    // without activation, so the program cannot take the foreground even where the
+    // system would let it, and put right above the main window: a new window stands
+    // at the top, over the program the user has turned to.
+    HWND window = CreateWindowExW(0, PROGRESS_CLASSW, title.c_str(),
+                                  (activate ? WS_VISIBLE : 0) | PBS_SMOOTH, rect.left, rect.top,
+                                  rect.right - rect.left, rect.bottom - rect.top, mainWindow_,
+                                  nullptr, moduleInstance_, nullptr);
+    if (window == nullptr) return 0;
+    if (!activate) {
+        HWND above = GetWindow(mainWindow_, GW_HWNDPREV);
+        if (above == window) above = GetWindow(window, GW_HWNDPREV);
+        SetWindowPos(window, above != nullptr ? above : HWND_TOP, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    }
+    // The shutdown screen lists every window of a program that does not answer; the
+    // progress window says why, as the main window does.
+    ShutdownBlockReasonCreate(window, shutdownReason.c_str());
     return reinterpret_cast<WindowId>(window);
 }
 
@@ -67,7 +79,11 @@ WindowId Win32ProgressScreen::foregroundWindow() {
 
 void Win32ProgressScreen::showWindow(WindowId window) { ShowWindow(asWindow(window), SW_SHOW); }
 
-void Win32ProgressScreen::destroyWindow(WindowId window) { DestroyWindow(asWindow(window)); }
+void Win32ProgressScreen::destroyWindow(WindowId window) {
+    if (window == 0) return;
+    ShutdownBlockReasonDestroy(asWindow(window));
+    DestroyWindow(asWindow(window));
+}
 
 void Win32ProgressScreen::setTaskbarProgress(std::uint32_t percent) {
     taskbar_.setProgress(mainWindow_, percent);

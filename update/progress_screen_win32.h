@@ -16,9 +16,9 @@ public:
     void attach(HWND mainWindow) { mainWindow_ = mainWindow; }
 
     WindowId mainWindow() override;
-    ScreenRect windowRect(WindowId window) override;
-    WindowId createProgressWindow(const std::wstring& title, std::int32_t x, std::int32_t y,
-                                  std::int32_t width, std::int32_t height, bool activate) override;
+    MainWindowPlace mainWindowPlace() override;
+    WindowId createProgressWindow(const std::wstring& title, const ScreenRect& rect, bool activate,
+                                  const std::wstring& shutdownReason) override;
     void setProgressPosition(WindowId window, std::uint32_t percent) override;
     void raiseToTop(WindowId window) override;
     WindowId foregroundWindow() override;

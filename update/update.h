@@ -51,13 +51,20 @@ void reportUpdateFailure(UnitLink& link, UpdateDialog& dialog, ProgramResources&
 struct ProgressWindow {
     WindowId window = 0;
     WindowId rememberedForeground = 0;
+    // The share the taskbar button shows: each value is a message to the shell, so it
+    // is told only of a change.
+    std::uint32_t taskbarPercent = 0;
 };
 
 inline constexpr std::int32_t kProgressWidth = 400;
 inline constexpr std::int32_t kProgressHeight = 50;
 
+// Where a window of the given size goes: centred on the main window (where it stands
+// once restored, if it is minimised), then moved wholly onto its monitor's work area.
+ScreenRect placeOverMainWindow(const MainWindowPlace& place, std::int32_t width,
+                               std::int32_t height);
 void openProgressWindow(ProgressScreen& screen, const std::wstring& title,
-                        ProgressWindow& progress);
+                        const std::wstring& shutdownReason, ProgressWindow& progress);
 void advanceProgressWindow(ProgressScreen& screen, ProgressWindow& progress, std::uint32_t percent);
 void closeProgressWindow(ProgressScreen& screen, ProgressWindow& progress);
 

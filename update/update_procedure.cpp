@@ -132,9 +132,9 @@ RunResult prepareEsc(UnitLink& link) {
 // Every block in turn, with the progress window over the dialog; the window is gone
 // before the caller shows anything.
 RunResult streamImage(UnitLink& link, const ImageBlocks& image, ProgressScreen& screen,
-                      const std::wstring& progressTitle) {
+                      const std::wstring& progressTitle, const std::wstring& shutdownReason) {
     ProgressWindow progress;
-    openProgressWindow(screen, progressTitle, progress);
+    openProgressWindow(screen, progressTitle, shutdownReason, progress);
     const std::vector<Block>& blocks = image.blocks();
     for (std::size_t sent = 0; sent < blocks.size(); ++sent) {
         const LinkStatus status = writeBlock(link, blocks[sent].data, blocks[sent].words);
@@ -172,7 +172,8 @@ std::vector<std::uint8_t> copyOfImage(ProgramResources& resources) {
 // The unit's part of the update, paced with a fine timer. The image is checked
 // before the first command: once the old firmware is erased, a missing or damaged
 // image would leave the ESC with nothing or with garbage.
-RunResult runOnUnit(UnitLink& link, ProgramResources& resources, ProgressScreen& screen) {
+RunResult runOnUnit(UnitLink& link, ProgramResources& resources, ProgressScreen& screen,
+                    const std::wstring& shutdownReason) {
     PreciseTiming timing(link.clock);
     const std::vector<std::uint8_t> copy = copyOfImage(resources);
     const ImageView image{copy.empty() ? nullptr : copy.data(), copy.size()};
@@ -181,7 +182,8 @@ RunResult runOnUnit(UnitLink& link, ProgramResources& resources, ProgressScreen&
 
     RunResult result = prepareEsc(link);
     if (!result.succeeded()) return result;
-    result = streamImage(link, blocks, screen, resources.loadString(IDS_PROGRESS_TITLE));
+    result = streamImage(link, blocks, screen, resources.loadString(IDS_PROGRESS_TITLE),
+                         shutdownReason);
     if (!result.succeeded()) return result;
     restoreProtection(link);
     return {};
@@ -247,8 +249,9 @@ bool runFirmwareUpdate(UnitLink& link, UpdateDialog& dialog, ProgramResources& r
     }
     if (!userConsents(link, dialog, resources)) return false;
     const TaskbarProgressEnd taskbarProgressEnd(screen);
-    dialog.holdShutdown(resources.loadString(IDS_SHUTDOWN_REASON));
-    const RunResult result = runOnUnit(link, resources, screen);
+    const std::wstring shutdownReason = resources.loadString(IDS_SHUTDOWN_REASON);
+    dialog.holdShutdown(shutdownReason);
+    const RunResult result = runOnUnit(link, resources, screen, shutdownReason);
     dialog.releaseShutdown();
     dialog.runEnded();
     // The user may have turned to another program during the stream, and must not

@@ -35,7 +35,8 @@ void postCloseRequests(HWND dialog) {
 }
 
 // What Wine's stubs printed of the reason the program gave the system not to shut
-// down: given once, for its dialog, with the catalogue's text, then released.
+// down: given for its dialog with the catalogue's text, then for the progress window as
+// long as it stood, released in the reverse order.
 void checkShutdownReason(const std::string& stderrPath, HWND dialog) {
     const auto window = static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(dialog));
     const std::vector<std::string> calls = wineOutputLines(stderrPath, "ShutdownBlockReason");
@@ -43,11 +44,15 @@ void checkShutdownReason(const std::string& stderrPath, HWND dialog) {
     const std::string given = "ShutdownBlockReasonCreate (";
     const std::string released = "ShutdownBlockReasonDestroy (";
     const std::string reason = "L\"" + narrow(catalogueString(IDS_SHUTDOWN_REASON)) + "\"";
-    check(calls.size() == 2, "the reason given once and released once");
-    if (calls.size() != 2) return;
+    check(calls.size() == 4, "the reason given twice and released twice");
+    if (calls.size() != 4) return;
+    const unsigned long long progress = hexAfter(calls[1], given);
     check(hexAfter(calls[0], given) == window && calls[0].find(reason) != std::string::npos,
           "first, the catalogue's reason given for the dialog");
-    check(hexAfter(calls[1], released) == window, "then, the dialog's reason released");
+    check(progress != window && progress != ~0ULL && calls[1].find(reason) != std::string::npos,
+          "then for the progress window");
+    check(hexAfter(calls[2], released) == progress, "the progress window's reason released");
+    check(hexAfter(calls[3], released) == window, "then the dialog's");
 }
 
 // Enter, Enter and Space while the stream runs, the requests to close, then Enter held
