@@ -35,6 +35,10 @@ add_test(NAME docs_troubleshooting
           --catalogue ${CMAKE_SOURCE_DIR}/resources/catalogue.txt --tools ${CMAKE_SOURCE_DIR}/tools
           en=${CMAKE_SOURCE_DIR}/docs/troubleshooting.md
           de=${CMAKE_SOURCE_DIR}/docs/troubleshooting.de.md)
+# Every relative link and anchor in the README and docs/ leads somewhere, and the map of
+# the product files names every one of them.
+add_test(NAME docs_links
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_docs.py ${CMAKE_SOURCE_DIR})
 
 # Fuzzing and benchmarks live in folders of their own and add themselves when the
 # tools for them are present. The fuzzer brings its own sanitizers, so the sanitizer
