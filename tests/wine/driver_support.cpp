@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "app/held_keys.h"
 #include "resources/resource_ids.h"
 
 namespace orvanta::driver {
@@ -454,8 +455,14 @@ void waitBoxGone(HWND box) {
           "box closed");
 }
 
+void waitOutFreshKeyHold() {
+    const ULONGLONG start = GetTickCount64();
+    waitFor([&] { return GetTickCount64() - start > kFreshKeyHoldMs; }, 2 * kFreshKeyHoldMs, 20);
+}
+
 bool answerWithEnter(HWND box) {
     if (!bringToFront(box)) return false;
+    if (windowText(box) == catalogueString(IDS_UPDATE_FAILED_CAPTION)) waitOutFreshKeyHold();
     pressKey(VK_RETURN);
     waitBoxGone(box);
     return !IsWindow(box) || !IsWindowVisible(box);
@@ -751,6 +758,7 @@ HWND focusOf(HWND window) {
 
 void checkKeyboardAlive(Program& program, HWND dialog, const std::string& when) {
     if (!bringToFront(dialog)) return;
+    waitOutFreshKeyHold();
     HWND before = nullptr;
     check(waitFor(
               [&] {

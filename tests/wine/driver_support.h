@@ -130,8 +130,11 @@ HWND startReady(Program& program, const ScenarioContext& context, const std::wst
 HWND waitForMessageBox(const Program& program, HWND mainDialog, std::uint32_t timeoutMs);
 // Waits for a box to be dismissed after a button was pressed on it.
 void waitBoxGone(HWND box);
-// Brings the box to the front and answers it with a real Enter; false when it does
-// not go.
+// The program takes no key for a second after an outcome (a failure box, the success
+// hint) appears: a key meant for the outcome waits that long after it was found.
+void waitOutFreshKeyHold();
+// Brings the box to the front and answers it with a real Enter, after the second in
+// which a failure box takes no key; false when it does not go.
 bool answerWithEnter(HWND box);
 // Clicks "Update" with the mouse and answers the first confirmation with Enter.
 bool startUpdate(const Program& program, HWND dialog);
@@ -191,7 +194,7 @@ void releaseKey(WORD virtualKey);
 // The window that has the keyboard focus in the thread that owns `window`; null when
 // that thread has none.
 HWND focusOf(HWND window);
-// With real keys: Tab moves the focus to another enabled control of the dialog, then
+// With real keys, once an outcome's second is over: Tab moves the focus to another enabled control of the dialog, then
 // Esc ends the program with exit code 0. `when` names the moment in the messages.
 void checkKeyboardAlive(Program& program, HWND dialog, const std::string& when);
 

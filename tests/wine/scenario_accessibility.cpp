@@ -175,6 +175,7 @@ void keyboardSessionScenario(ScenarioContext& context) {
     check(box != nullptr, "the failure box after the early block");
     if (box == nullptr || !waitFor([&] { return activeInItsThread(box); }, kBoxTimeoutMs)) return;
     checkText(windowText(box), catalogueString(IDS_UPDATE_FAILED_CAPTION), "failure caption");
+    waitOutFreshKeyHold();
     pressKey(VK_RETURN);
     waitBoxGone(box);
     waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
