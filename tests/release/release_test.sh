@@ -114,14 +114,14 @@ EOF_SHIM
     (cd "$work/ca" && set -m
       PATH=$shims/$tool:$PATH SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
         ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=sign.key \
-        bash "$second/tools/release.sh" >"$work/i.log" 2>&1 &
+        bash "$second/tools/release.sh" >"$work/interrupted-$tool.log" 2>&1 &
       wait $!) || ran=$?
-    if [ $ran -eq "$code" ] && grep -q "release: interrupted by $signal; dist/" "$work/i.log" &&
+    if [ $ran -eq "$code" ] && grep -q "release: interrupted by $signal; dist/" "$work/interrupted-$tool.log" &&
       (cd "$second/dist" && sha256sum --quiet -c SHA256SUMS) &&
       [ ! -e "$second/dist.new" ] && [ ! -e "$second/dist.old" ] &&
       { [ "$tool" = mv ] || [ "$(cat "$second/dist/SHA256SUMS")" = "$good" ]; } &&
       { [ ! -e "$shims/$tool/pid" ] || ! kill -0 "$(cat "$shims/$tool/pid")" 2>/dev/null; }; then
-      echo "ok   interrupted by $signal in $tool: $(tail -1 "$work/i.log")"
+      echo "ok   interrupted by $signal in $tool: $(tail -1 "$work/interrupted-$tool.log")"
     else
       fail "interrupted by $signal in $tool (status $ran, see $work/i.log):" \
         "$(ls -d "$second"/dist* 2>/dev/null | xargs -r -n1 basename | tr '\n' ' ')"
