@@ -123,7 +123,7 @@ EOF_SHIM
       { [ ! -e "$shims/$tool/pid" ] || ! kill -0 "$(cat "$shims/$tool/pid")" 2>/dev/null; }; then
       echo "ok   interrupted by $signal in $tool: $(tail -1 "$work/interrupted-$tool.log")"
     else
-      fail "interrupted by $signal in $tool (status $ran, see $work/i.log):" \
+      fail "interrupted by $signal in $tool (status $ran, see $work/interrupted-$tool.log):" \
         "$(ls -d "$second"/dist* 2>/dev/null | xargs -r -n1 basename | tr '\n' ' ')"
     fi
   done
