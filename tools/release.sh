@@ -40,7 +40,7 @@ stop_step() {
   killer=$!
   set +m
   wait "$group" 2>/dev/null || true
-  kill -- -"$killer" 2>/dev/null || true
+  kill -KILL -- -"$killer" 2>/dev/null || true
   wait "$killer" 2>/dev/null || true
 }
 
