@@ -88,13 +88,12 @@ reproducible() {
       fail "a failed release changed dist/${left_by:+ after a run $left_by}"
     fi
   done
-  # Interrupted: by Ctrl-C while the signing tool waits for its time-stamp server, and by
-  # SIGTERM between the two moves that replace dist/. Stand-ins first in PATH signal the
-  # script from exactly there: the signing tool's to the script's process group, as a
-  # terminal does, and then it waits to be ended; the move's to the script alone. dist/
-  # must hold a whole release, the last good one if the new one was not finished, with
-  # nothing beside it and no step left running.
-  local shims=$work/shims tool signal code ran
+  # Interrupted: by Ctrl-C while the signing tool waits for its time-stamp server (its
+  # stand-in signals the script's process group, as a terminal does, then waits to be
+  # ended), and by SIGTERM between the two moves that replace dist/. dist/ must hold a whole
+  # release, the last good one if the new one was unfinished, nothing may be beside it,
+  # and no step may still run.
+  local shims=$work/shims tool signal code ran left
   mkdir -p "$shims/osslsigncode" "$shims/mv"
   cat >"$shims/osslsigncode/osslsigncode" <<'EOF_SHIM'
 #!/usr/bin/env bash
@@ -116,15 +115,15 @@ EOF_SHIM
         ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=sign.key \
         bash "$second/tools/release.sh" >"$work/interrupted-$tool.log" 2>&1 &
       wait $!) || ran=$?
-    if [ $ran -eq "$code" ] && grep -q "release: interrupted by $signal; dist/" "$work/interrupted-$tool.log" &&
+    left=$(cd "$second" && echo dist*)
+    if [ $ran -eq "$code" ] && [ "$left" = dist ] &&
+      grep -q "release: interrupted by $signal; dist/" "$work/interrupted-$tool.log" &&
       (cd "$second/dist" && sha256sum --quiet -c SHA256SUMS) &&
-      [ ! -e "$second/dist.new" ] && [ ! -e "$second/dist.old" ] &&
       { [ "$tool" = mv ] || [ "$(cat "$second/dist/SHA256SUMS")" = "$good" ]; } &&
       { [ ! -e "$shims/$tool/pid" ] || ! kill -0 "$(cat "$shims/$tool/pid")" 2>/dev/null; }; then
       echo "ok   interrupted by $signal in $tool: $(tail -1 "$work/interrupted-$tool.log")"
     else
-      fail "interrupted by $signal in $tool (status $ran, see $work/interrupted-$tool.log):" \
-        "$(ls -d "$second"/dist* 2>/dev/null | xargs -r -n1 basename | tr '\n' ' ')"
+      fail "interrupted by $signal in $tool: status $ran, left $left (see $work/interrupted-$tool.log)"
     fi
   done
   grep -q "UNSIGNED" "$work/a.log" || fail "the unsigned release does not say so"
