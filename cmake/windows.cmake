@@ -55,6 +55,16 @@ target_link_options(orvanta-updater-emulated PRIVATE ${orvanta_windows_link_opti
 target_compile_options(orvanta-updater-emulated PRIVATE ${orvanta_stack_protector})
 target_compile_definitions(orvanta-updater-emulated PRIVATE UNICODE _UNICODE)
 
+# Both programs' headers ask Windows to load them whole from the swap file when started
+# from a network share or a removable drive, which may go away during an update. The
+# linker has no option for these flags, and objcopy drops them; tools/pe_align.py sets
+# them after every link, with the header checksum that covers them.
+foreach(program orvanta-updater orvanta-updater-emulated)
+  add_custom_command(TARGET ${program} POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/pe_align.py $<TARGET_FILE:${program}>
+    VERBATIM)
+endforeach()
+
 # Every test that runs Wine takes one Wine lane: a Wine prefix and an X display that no
 # other test uses at the same time (tools/headless.sh). `ctest --preset windows` has one
 # lane; tools/test.sh runs several side by side.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fails when a Windows image imports a DLL outside the list allowed for it, with --native
 # when it is not a native-subsystem image (a driver), and with --hardened when it lacks
-# ASLR with high entropy (and the relocations it needs) or DEP.
+# ASLR with high entropy (and the relocations it needs), DEP, or the flags that load it
+# whole from the swap file when it stands on a network share or a removable drive.
 #   check-imports.sh <objdump> GROUP [-- GROUP]...
 #   GROUP: [--native | --hardened] <image> <allowed dll>...
 set -euo pipefail
@@ -43,6 +44,14 @@ while [ $# -gt 0 ]; do
       status=1
     else
       echo "ok   $(basename "$image") DllCharacteristics $flags: ASLR, high entropy, DEP"
+    fi
+    # IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP and IMAGE_FILE_NET_RUN_FROM_SWAP.
+    flags=$(sed -n 's/^Characteristics\s*//p' <<<"$headers")
+    if [ -z "$flags" ] || [ $((flags & 0xc00)) -ne $((0xc00)) ]; then
+      echo "FAIL $(basename "$image") Characteristics ${flags:-missing}: want run from swap on removable and network media"
+      status=1
+    else
+      echo "ok   $(basename "$image") Characteristics $flags: run from swap on removable and network media"
     fi
   fi
   if [ ${#imports[@]} -eq 0 ]; then

@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
-"""Prepares a PE program for signing: pads it with zero bytes to the 8-byte boundary at
-which an Authenticode signature starts and sets its header checksum, as the signing tool
-does. Removing the signature from the signed program (osslsigncode remove-signature) then
-gives back exactly these bytes, so a signed release can be compared with a rebuild.
+"""Prepares a PE program for shipping and signing. It sets the file header's run-from-swap
+flags, which neither the linker nor objcopy can set and objcopy drops: started from a
+network share or a removable drive, the program is then loaded whole into memory backed
+by the swap file, so that losing the medium during an update cannot take its code away.
+It pads the program with zero bytes to the 8-byte boundary at which an Authenticode
+signature starts and sets its header checksum, as the signing tool does. Removing the
+signature from the signed program (osslsigncode remove-signature) then gives back exactly
+these bytes, so a signed release can be compared with a rebuild.
     pe_align.py <program>       (changed in place)"""
 
 import struct
 import sys
 
 SIGNATURE_ALIGNMENT_BYTES = 8
+# IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP | IMAGE_FILE_NET_RUN_FROM_SWAP
+RUN_FROM_SWAP = 0x0400 | 0x0800
 
 
 def pe_checksum(data, field):
@@ -31,6 +37,10 @@ def main():
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if data[:2] != b"MZ" or data[pe:pe + 4] != b"PE\0\0":
         sys.exit(f"{path}: not a PE program")
+    # The file header follows the signature; its Characteristics are at offset 18.
+    characteristics = pe + 4 + 18
+    flags = struct.unpack_from("<H", data, characteristics)[0]
+    struct.pack_into("<H", data, characteristics, flags | RUN_FROM_SWAP)
     data += b"\0" * (-len(data) % SIGNATURE_ALIGNMENT_BYTES)
     # Signature, file header, then the optional header with the checksum at offset 64.
     field = pe + 4 + 20 + 64

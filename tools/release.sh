@@ -7,25 +7,67 @@
 #   [ORVANTA_SIGN_TIMESTAMP_URL=http://...] bash tools/release.sh
 # Relative paths are taken from the folder the script is called from. The new release is
 # made in dist.new/ and takes the place of dist/ only once all of it has succeeded: a
-# failed run leaves the last good dist/ as it was.
+# failed or interrupted run (Ctrl-C, SIGTERM) leaves the last good dist/ as it was, or the
+# new one if it was already in place, and says which.
 set -euo pipefail
 called_from=$PWD
 cd "$(dirname "$0")/.."
 new=dist.new
-# Whatever ends the script early, the new release goes and the last good one stays:
-# dist.old/ holds it only while dist/ is being replaced, here or in a run that was cut
-# short between its two moves.
-failed() {
+
+# Each long step runs as a process group of its own, waited for with the shell's wait,
+# which a signal interrupts at once: the shell runs its traps only once a foreground
+# command has ended, and a build or a signing tool waiting for its time-stamp server may
+# take minutes, or never see a Ctrl-C that reaches only the script.
+stepping=false
+step() {
+  local status=0
+  stepping=true
+  set -m
+  "$@" </dev/null &
+  set +m
+  wait $! || status=$?
+  stepping=false
+  return $status
+}
+# Ends the step still running: TERM to its whole group, KILL to what is left of it after a
+# few seconds, so that nothing writes into the release once the script has cleaned up.
+stop_step() {
+  local group=${!:-} killer
+  $stepping && [ -n "$group" ] || return 0
+  kill -TERM -- -"$group" 2>/dev/null || true
+  set -m
+  (sleep 5 && kill -KILL -- -"$group") </dev/null >/dev/null 2>&1 &
+  killer=$!
+  set +m
+  wait "$group" 2>/dev/null || true
+  kill -KILL -- -"$killer" 2>/dev/null || true
+  wait "$killer" 2>/dev/null || true
+}
+
+# Whatever ends the script early, the new release goes and the last good one stays.
+# dist.old/ holds it only between the two moves that replace dist/, here or in a run that
+# was cut short there. Once dist.new/ has become dist/, the new release stands.
+interrupted=
+replacing=false
+finish_early() {
+  set +e +m
+  trap '' INT TERM
+  stop_step
+  local what="failed" left="dist/ is left as it was"
+  [ -z "$interrupted" ] || what="interrupted by $interrupted"
+  if $replacing && [ ! -d "$new" ] && [ -d dist ]; then
+    left="dist/ holds the new release"
+  fi
   rm -rf "$new"
   [ -d dist ] || [ ! -d dist.old ] || mv dist.old dist
-  if [ -d dist ]; then
-    echo "release: failed; dist/ is left as it was" >&2
-  else
-    echo "release: failed; there is no dist/" >&2
-  fi
+  [ ! -d dist ] || rm -rf dist.old
+  [ -d dist ] || left="there is no dist/"
+  echo "release: $what; $left" >&2
 }
-trap 'status=$?; [ $status -eq 0 ] || failed' EXIT
-bash tools/install-deps.sh
+trap 'status=$?; [ $status -eq 0 ] || finish_early' EXIT
+trap 'interrupted=SIGINT; exit 130' INT
+trap 'interrupted=SIGTERM; exit 143' TERM
+step bash tools/install-deps.sh
 
 export TZ=UTC LC_ALL=C.UTF-8
 umask 022
@@ -53,19 +95,20 @@ if [ -n "$sign_cert$sign_key" ] && { [ ! -r "$sign_cert" ] || [ ! -r "$sign_key"
 fi
 
 rm -rf "$new"
-cmake --preset release >/dev/null
-cmake --build --preset release -j2
+step cmake --preset release >/dev/null
+step cmake --build --preset release -j2
 
 mingw=x86_64-w64-mingw32
 built=build/release/orvanta-updater.exe
 unsigned=build/release/orvanta-updater-unsigned.exe
 mkdir "$new"
 # The symbols go to their own file; the program keeps only its name and checksum.
-$mingw-objcopy --only-keep-debug "$built" "$new/orvanta-updater.debug"
-$mingw-objcopy --strip-all --add-gnu-debuglink="$new/orvanta-updater.debug" "$built" "$unsigned"
-# Padded and checksummed as signing does, so that removing a signature gives these bytes.
-python3 tools/pe_align.py "$unsigned"
-bash tools/check-imports.sh $mingw-objdump --hardened "$unsigned" \
+step $mingw-objcopy --only-keep-debug "$built" "$new/orvanta-updater.debug"
+step $mingw-objcopy --strip-all --add-gnu-debuglink="$new/orvanta-updater.debug" "$built" "$unsigned"
+# The run-from-swap flags that objcopy dropped set again; padded and checksummed as
+# signing does, so that removing a signature gives these bytes.
+step python3 tools/pe_align.py "$unsigned"
+step bash tools/check-imports.sh $mingw-objdump --hardened "$unsigned" \
   gdi32.dll kernel32.dll msvcrt.dll setupapi.dll user32.dll >/dev/null
 
 if [ -n "$sign_cert" ]; then
@@ -79,7 +122,7 @@ if [ -n "$sign_cert" ]; then
     echo "release: the key in ORVANTA_SIGN_KEY does not belong to the certificate in ORVANTA_SIGN_CERT" >&2
     exit 1
   fi
-  osslsigncode sign -certs "$sign_cert" -key "$sign_key" -h sha256 \
+  step osslsigncode sign -certs "$sign_cert" -key "$sign_key" -h sha256 \
     -n "ORVANTA 210 HV firmware updater" -i "https://www.varidyne.example" \
     "${timestamp[@]}" -in "$unsigned" -out "$new/orvanta-updater.exe" >/dev/null
   signed="signed with $(openssl x509 -in "$sign_cert" -noout -subject)"
@@ -90,6 +133,7 @@ else
 fi
 
 (cd "$new" && sha256sum orvanta-updater.exe orvanta-updater.debug >SHA256SUMS)
+replacing=true
 if [ -d dist ]; then
   rm -rf dist.old
   mv dist dist.old

@@ -7,7 +7,8 @@
 #     folder; the programs before signing and the symbol files must be equal byte for
 #     byte, and so must the signed program with its signature removed. A run with a key
 #     that does not match the certificate must fail and leave the last good dist/, also
-#     where an earlier run was cut short while it replaced dist/.
+#     where an earlier run was cut short while it replaced dist/; so must a run
+#     interrupted while it signs or between the two moves that replace dist/.
 #     Leaves the signed release and the CA in the work folder.
 #   release_test.sh signature <work folder> <firmware image>
 #     checks that signed release: its checksums, its signature against the CA, a copy with
@@ -85,6 +86,44 @@ reproducible() {
       echo "ok   a failed release leaves the last good dist/ as it was${left_by:+ after a run $left_by}"
     else
       fail "a failed release changed dist/${left_by:+ after a run $left_by}"
+    fi
+  done
+  # Interrupted: by Ctrl-C while the signing tool waits for its time-stamp server (its
+  # stand-in signals the script's process group, as a terminal does, then waits to be
+  # ended), and by SIGTERM between the two moves that replace dist/. dist/ must hold a whole
+  # release, the last good one if the new one was unfinished, nothing may be beside it,
+  # and no step may still run.
+  local shims=$work/shims tool signal code ran left
+  mkdir -p "$shims/osslsigncode" "$shims/mv"
+  cat >"$shims/osslsigncode/osslsigncode" <<'EOF_SHIM'
+#!/usr/bin/env bash
+echo $$ >"${0%/*}/pid"
+kill -INT -- -"$PPID"
+exec sleep 60
+EOF_SHIM
+  cat >"$shims/mv/mv" <<'EOF_SHIM'
+#!/usr/bin/env bash
+command -p mv "$@" || exit
+[ "$*" != "dist dist.old" ] || kill -TERM "$PPID"
+EOF_SHIM
+  chmod +x "$shims"/*/*
+  for point in "osslsigncode SIGINT 130" "mv SIGTERM 143"; do
+    read -r tool signal code <<<"$point"
+    ran=0
+    (cd "$work/ca" && set -m
+      PATH=$shims/$tool:$PATH SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
+        ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=sign.key \
+        bash "$second/tools/release.sh" >"$work/interrupted-$tool.log" 2>&1 &
+      wait $!) || ran=$?
+    left=$(cd "$second" && echo dist*)
+    if [ $ran -eq "$code" ] && [ "$left" = dist ] &&
+      grep -q "release: interrupted by $signal; dist/" "$work/interrupted-$tool.log" &&
+      (cd "$second/dist" && sha256sum --quiet -c SHA256SUMS) &&
+      { [ "$tool" = mv ] || [ "$(cat "$second/dist/SHA256SUMS")" = "$good" ]; } &&
+      { [ ! -e "$shims/$tool/pid" ] || ! kill -0 "$(cat "$shims/$tool/pid")" 2>/dev/null; }; then
+      echo "ok   interrupted by $signal in $tool: $(tail -1 "$work/interrupted-$tool.log")"
+    else
+      fail "interrupted by $signal in $tool: status $ran, left $left (see $work/interrupted-$tool.log)"
     fi
   done
   grep -q "UNSIGNED" "$work/a.log" || fail "the unsigned release does not say so"
