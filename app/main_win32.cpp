@@ -93,6 +93,9 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return FALSE;
         }
         return FALSE;
+    case WM_DESTROY:
+        program.dialog.destroyed();
+        return FALSE;
     case WM_ACTIVATEAPP:
         if (wParam != FALSE) program.dialog.activated();
         return FALSE;
