@@ -21,6 +21,13 @@ constexpr LONG kPolite = 1;
 
 }  // namespace
 
+LiveRegion::~LiveRegion() {
+    // Without a detach the control has gone already: its handle may name another
+    // window by now, so nothing is cleared on it.
+    control_ = nullptr;
+    detach();
+}
+
 void LiveRegion::attach(HWND control) {
     detach();
     control_ = control;
@@ -59,8 +66,10 @@ void LiveRegion::changed() const {
 
 void LiveRegion::detach() {
     if (services_ != nullptr) {
-        services_->ClearHwndProps(control_, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                                  &kLiveSettingProperty, 1);
+        if (control_ != nullptr) {
+            services_->ClearHwndProps(control_, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                      &kLiveSettingProperty, 1);
+        }
         services_->Release();
         services_ = nullptr;
     }

@@ -11,7 +11,7 @@ namespace orvanta {
 class LiveRegion {
 public:
     LiveRegion() = default;
-    ~LiveRegion() { detach(); }
+    ~LiveRegion();
     LiveRegion(const LiveRegion&) = delete;
     LiveRegion& operator=(const LiveRegion&) = delete;
 
