@@ -32,8 +32,8 @@ void LiveRegion::attach(HWND control) {
     detach();
     control_ = control;
     const ComLibrary& com = comLibrary();
-    // COM loads the service's DLL by the name it is registered under, which then is
-    // the copy already loaded from System32, never one beside the program.
+    // Loaded from System32 before COM looks for it: under whatever name the service is
+    // registered, COM then finds this copy, never one beside the program.
     if (control == nullptr || !com.complete() || loadSystemLibrary(L"oleacc.dll") == nullptr) {
         return;
     }
