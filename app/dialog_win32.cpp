@@ -36,6 +36,11 @@ HBRUSH Win32Dialog::buttonFaceBrush() {
     return GetSysColorBrush(COLOR_BTNFACE);
 }
 
+void Win32Dialog::attach(HWND mainWindow) {
+    mainWindow_ = mainWindow;
+    hintLiveRegion_.attach(GetDlgItem(mainWindow, IDC_HINT_PANEL));
+}
+
 void Win32Dialog::setWindowTitle(const std::wstring& title) {
     SendMessageW(mainWindow_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title.c_str()));
 }
@@ -47,7 +52,11 @@ void Win32Dialog::setClassIcon() {
 }
 
 void Win32Dialog::setControlText(int id, const std::wstring& text) {
-    SetDlgItemTextW(mainWindow_, id, text.c_str());
+    // Every hint set is announced, the same text again too: each follows a fresh look
+    // at the unit (an arrival, a removal, the end of an update) that the user waits for.
+    if (SetDlgItemTextW(mainWindow_, id, text.c_str()) != FALSE && id == IDC_HINT_PANEL) {
+        hintLiveRegion_.changed();
+    }
 }
 
 std::wstring Win32Dialog::controlText(int id) {

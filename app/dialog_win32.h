@@ -1,6 +1,6 @@
 // The main dialog on Win32: its controls, message boxes, the device notification
-// registration, the red texts' brush, the product picture and the hint panel's place
-// after its label.
+// registration, the red texts' brush, the product picture, and the hint panel's place
+// after its label and its announcements.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 
 #include "app/dialog.h"
 #include "app/held_keys.h"
+#include "app/live_region_win32.h"
 
 namespace orvanta {
 
@@ -20,7 +21,10 @@ public:
     Win32Dialog(const Win32Dialog&) = delete;
     Win32Dialog& operator=(const Win32Dialog&) = delete;
 
-    void attach(HWND mainWindow) { mainWindow_ = mainWindow; }
+    // WM_INITDIALOG: the dialog's window, and the hint panel made a live region.
+    void attach(HWND mainWindow);
+    // WM_DESTROY: the hint panel is no live region any more.
+    void destroyed() { hintLiveRegion_.detach(); }
     HWND window() const { return mainWindow_; }
     HINSTANCE instance() const { return moduleInstance_; }
     // The program has the keyboard again (WM_ACTIVATEAPP): a held key released while
@@ -56,6 +60,8 @@ private:
     // The system commands other than a close (minimise, restore) that came during the
     // run, posted again once its outcome has been seen.
     std::vector<MSG> keptCommands_;
+    // A screen reader announces the hint panel's changes wherever the focus is.
+    LiveRegion hintLiveRegion_;
     // Sees every message of the dialog's and the message boxes' modal loops before
     // they act on it; set at the first end of an update.
     HHOOK keyFilter_ = nullptr;

@@ -100,6 +100,9 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return TRUE;
     case WM_COMMAND:
         return handleCommand(program.app, LOWORD(wParam), program.progressScreen) ? TRUE : FALSE;
+    case WM_DESTROY:
+        program.dialog.destroyed();
+        return FALSE;
     case WM_ACTIVATEAPP:
         if (wParam != FALSE) program.dialog.activated();
         return FALSE;

@@ -21,6 +21,7 @@ target_link_libraries(orvanta_core PUBLIC orvanta_stack_guard)
 set(orvanta_win32_sources
   ${CMAKE_SOURCE_DIR}/app/main_win32.cpp
   ${CMAKE_SOURCE_DIR}/app/dialog_win32.cpp
+  ${CMAKE_SOURCE_DIR}/app/live_region_win32.cpp
   ${CMAKE_SOURCE_DIR}/app/single_instance_win32.cpp
   ${CMAKE_SOURCE_DIR}/link/clock_win32.cpp
   ${CMAKE_SOURCE_DIR}/link/system_libraries_win32.cpp

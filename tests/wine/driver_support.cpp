@@ -1,6 +1,7 @@
 // Helpers of the Windows test driver.
 #include "tests/wine/driver_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -48,7 +49,9 @@ bool waitFor(const std::function<bool()>& predicate, std::uint32_t timeoutMs,
     while (true) {
         if (predicate()) return true;
         if (GetTickCount64() >= deadline) return false;
-        Sleep(pollMs);
+        MsgWaitForMultipleObjectsEx(0, nullptr, pollMs, QS_SENDMESSAGE, 0);
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
 
@@ -603,6 +606,35 @@ std::string blockRefusedAt(std::uint32_t block) {
                   "fault = error_status command=CMD_WRITE_BLOCK occurrence=%u value=0x%X\n",
                   static_cast<unsigned>(block), static_cast<unsigned>(kRefusedBlockCode));
     return line;
+}
+
+namespace {
+
+std::vector<std::wstring> heardTexts;
+
+void CALLBACK hearHintPanel(HWINEVENTHOOK /*hook*/, DWORD /*event*/, HWND window, LONG object,
+                            LONG child, DWORD /*thread*/, DWORD /*time*/) {
+    if (GetDlgCtrlID(window) == IDC_HINT_PANEL && object == OBJID_CLIENT && child == CHILDID_SELF)
+        heardTexts.push_back(windowText(window));
+}
+
+}  // namespace
+
+HintPanelListener::HintPanelListener(DWORD processId)
+    : hook_(SetWinEventHook(EVENT_OBJECT_LIVEREGIONCHANGED, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
+                            hearHintPanel, processId, 0, WINEVENT_OUTOFCONTEXT)) {}
+
+void HintPanelListener::forget() {
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    heardTexts.clear();
+}
+
+void HintPanelListener::checkHeard(const std::wstring& text, const std::string& what) {
+    const bool heard = waitFor(
+        [&] { return std::find(heardTexts.begin(), heardTexts.end(), text) != heardTexts.end(); },
+        kBoxTimeoutMs);
+    check(heard, what + ", heard " + std::to_string(heardTexts.size()) + " event(s)");
 }
 
 namespace {

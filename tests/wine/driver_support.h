@@ -31,7 +31,8 @@ std::string narrow(const std::wstring& text);
 // ASCII text (names, language tags) as a wide string.
 std::wstring widen(const std::string& text);
 
-// Polls until the predicate holds or timeoutMs runs out.
+// Polls until the predicate holds or timeoutMs runs out, taking sent messages (and so
+// WinEvents) between polls; nothing posted is taken.
 bool waitFor(const std::function<bool()>& predicate, std::uint32_t timeoutMs,
              std::uint32_t pollMs = 50);
 
@@ -168,6 +169,22 @@ RECT controlRectInWindow(HWND dialog, int id);
 // Pixels of exactly this colour inside the area of a capture.
 int countPixels(const Capture& capture, const RECT& area, std::uint8_t red, std::uint8_t green,
                 std::uint8_t blue);
+
+// Listens from outside the program, as a screen reader does, for live-region events on
+// its hint panel's client object (an out-of-context hook; they come while this thread
+// waits), and keeps the text the panel held when each came.
+class HintPanelListener {
+public:
+    explicit HintPanelListener(DWORD processId);
+    ~HintPanelListener() { UnhookWinEvent(hook_); }
+    // Forgets what was heard, what is already on its way included.
+    void forget();
+    // Checks, waiting for it, that an event came while the panel read `text`.
+    void checkHeard(const std::wstring& text, const std::string& what);
+
+private:
+    HWINEVENTHOOK hook_;
+};
 
 // --- Real input ---------------------------------------------------------------------
 

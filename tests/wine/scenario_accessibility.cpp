@@ -1,7 +1,8 @@
 // What a screen reader and the taskbar get from the program: every control's name and
 // role as an accessibility client reads them, the hint panel right after its label, a
 // whole session by keyboard alone, and the taskbar's and the flash's calls during a
-// short update (Wine's stubs print them under WINEDEBUG=fixme+all).
+// short update and the hint panel's live-region property (Wine's stubs print them
+// under WINEDEBUG=fixme+all).
 #include <windows.h>
 #include <oleacc.h>
 
@@ -157,6 +158,8 @@ void keyboardSessionScenario(ScenarioContext& context) {
     if (!startEmulated(program, context.program, path, blockRefusedAt(3), kWineFixmes)) return;
     HWND dialog = waitForReady(program, kStartTimeoutMs);
     if (dialog == nullptr) return;
+    const auto panel = static_cast<unsigned long long>(
+        reinterpret_cast<std::uintptr_t>(GetDlgItem(dialog, IDC_HINT_PANEL)));
     check(announceTaskbarButton(dialog), "the dialog took the taskbar button's announcement");
     check(waitFor([&] { return activeInItsThread(dialog); }, kBoxTimeoutMs), "the dialog in front");
     check(focusOf(dialog) == GetDlgItem(dialog, IDC_CLOSE), "\"Close\" has the focus at start");
@@ -200,6 +203,18 @@ void keyboardSessionScenario(ScenarioContext& context) {
           "the taskbar's error state on the dialog's button");
     check(wineOutputLines(context.argument, "NtUserFlashWindowEx").empty(),
           "no flash with the dialog in front");
+
+    // The hint panel's client object (OBJID_CLIENT, -4, printed unsigned) is a polite
+    // live region from the start until the dialog goes.
+    const auto onPanel = [&](const char* call, const char* arguments) {
+        const std::vector<std::string> lines = wineOutputLines(context.argument, call);
+        return lines.size() == 1 && hexAfter(lines[0], call) == panel &&
+               lines[0].find(arguments) != std::string::npos;
+    };
+    check(onPanel("SetHwndProp (", " 4294967292 0 {c12bcd8e-2a8e-4950-8ae7-3625111d58eb} ") &&
+              onPanel("SetHwndProp (", " {VT_I4: 1})"),
+          "the hint panel made a polite live region");
+    check(onPanel("ClearHwndProps (", " 4294967292 0 "), "its property cleared with the dialog");
 }
 const RegisterScenario registeredKeyboardSession("keyboard-session", keyboardSessionScenario);
 

@@ -256,20 +256,26 @@ void removalScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "removal");
     Program program;
     if (!startEmulated(program, context.program, path, "")) return;
+    HintPanelListener listener(program.processId());
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
     if (dialog == nullptr) return;
     checkReady(dialog, L"TUNE-BOX");
 
+    listener.forget();
     if (!commandUnit(path, "unplug")) return;
     waitForHint(dialog, hintWithInstructions(IDS_CONNECTION_LOST), kTextTimeoutMs,
                 "hint: connection lost, with instructions");
+    listener.checkHeard(hintWithInstructions(IDS_CONNECTION_LOST),
+                        "a screen reader hears the connection lost");
     check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled after the removal");
     checkValuesClosed(dialog);
     checkText(controlText(dialog, IDC_LABEL_UNIT), L"TUNE-BOX", "label of line 1 kept");
     captureWindow(dialog, screenshotFile(context, "removal"));
 
+    listener.forget();
     if (!commandUnit(path, "plug")) return;
     checkReady(dialog, L"TUNE-BOX");
+    listener.checkHeard(catalogueString(IDS_READY), "a screen reader hears the unit ready again");
     closeAndCheckExit(program, dialog);
 }
 const RegisterScenario registeredRemoval("removal", removalScenario);

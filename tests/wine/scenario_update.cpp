@@ -297,10 +297,12 @@ void updateScenario(ScenarioContext& context) {
             "flash_file = " + narrow(flashPath) + "\ntrace_file = " + narrow(tracePath) + "\n")) {
         return;
     }
+    HintPanelListener listener(program.processId());
     HWND dialog = waitForMainDialog(program, kStartTimeoutMs);
     if (dialog == nullptr) return;
     waitForHint(dialog, catalogueString(IDS_READY), kStartTimeoutMs, "ready before the update");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
+    listener.forget();
     if (!startUpdate(program, dialog)) return;
     // Keys and a click on "Close" during the stream must not end the program after it.
     if (!waitForStream(program)) return;
@@ -312,6 +314,7 @@ void updateScenario(ScenarioContext& context) {
 
     waitForHint(dialog, catalogueString(IDS_UPDATE_SUCCEEDED), kStreamTimeoutMs,
                 "hint: success alone");
+    listener.checkHeard(catalogueString(IDS_UPDATE_SUCCEEDED), "a screen reader hears the success");
     checkText(controlText(dialog, IDC_VALUE_ESC), L"1.0", "ESC firmware now 1.0");
     checkText(controlText(dialog, IDC_VALUE_UNIT), L"1.5", "unit version still shown");
     check(controlEnabled(dialog, IDC_VALUE_ESC), "version panel still enabled");

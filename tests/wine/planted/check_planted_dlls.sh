@@ -6,7 +6,7 @@
 #   check_planted_dlls.sh <program.exe> <planted.dll> <naive_loader.exe> <driver.exe> <work folder>
 set -euo pipefail
 program=$1 planted=$2 naive=$3 driver=$4 work=$5
-libraries=(hid comctl32 msimg32 winmm)
+libraries=(hid comctl32 msimg32 winmm oleacc)
 here=$(cd "$(dirname "$0")/../../.." && pwd)
 
 rm -rf "$work"
