@@ -153,7 +153,7 @@ TEST_F(UpdateRun, SuccessfulRunOnTheScreen) {
 
     EXPECT_EQ(uiCallsWithoutPositions(),
               lines({{confirmBox(), shutdownHeld(), "timing 1", "image",
-                      "create " + test::utf8(rig.ui.text(IDS_PROGRESS_TITLE)) + " 200,275 400x50",
+                      test::FakeSurface::progressCreation(rig.ui.text(IDS_PROGRESS_TITLE)),
                       "raise main", "raise progress",
                       // The one raise, after the first block, with the dialog in front.
                       "raise main", "raise progress", "show main", "show progress",

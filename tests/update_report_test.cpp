@@ -84,6 +84,9 @@ TEST_F(FailureReport, HintIsWrittenAfterWhateverAnArrivalUnderTheBoxWrote) {
 class Progress : public ::testing::Test {
 protected:
     void open() { openProgressWindow(ui, ui.text(IDS_PROGRESS_TITLE), progress); }
+    std::string created() const {
+        return FakeSurface::progressCreation(ui.text(IDS_PROGRESS_TITLE));
+    }
 
     FakeSurface ui;
     ProgressWindow progress;
@@ -91,9 +94,10 @@ protected:
 
 TEST_F(Progress, OpensCentredOnTheMainWindowAndRaisesBoth) {
     open();
-    EXPECT_EQ(ui.calls, (std::vector<std::string>{
-                            "create Firmware update in progress, please wait... 200,275 400x50",
-                            "position progress 0", "raise main", "raise progress"}));
+    EXPECT_EQ(ui.calls,
+              (std::vector<std::string>{
+                  FakeSurface::progressCreation(L"Firmware update in progress, please wait..."),
+                  "position progress 0", "raise main", "raise progress"}));
     EXPECT_EQ(progress.window, FakeSurface::kProgressWindow);
     EXPECT_EQ(progress.rememberedForeground, 0u);
 }
@@ -102,12 +106,13 @@ TEST_F(Progress, HalvesAreTakenWithAnArithmeticShift) {
     ui.mainRect = ScreenRect{-301, -51, 0, 0};  // odd, negative differences the other way too
     ui.language = Language::german;
     open();
-    EXPECT_EQ(ui.calls[0], "create Firmware wird geschrieben, bitte warten... -351,-51 400x50");
+    EXPECT_EQ(ui.calls[0], FakeSurface::progressCreation(
+                               L"Firmware wird geschrieben, bitte warten...", -351, -51));
 
     ui.calls.clear();
     ui.mainRect = ScreenRect{10, 10, 7, 5};  // reversed: (-3 >> 1) is -2, not -1
     open();
-    EXPECT_EQ(ui.calls[0], "create Firmware wird geschrieben, bitte warten... -192,-18 400x50");
+    EXPECT_EQ(ui.calls[0], FakeSurface::progressCreation(ui.text(IDS_PROGRESS_TITLE), -192, -18));
 }
 
 TEST_F(Progress, RaisesOnceWhenTheDialogIsInFront) {
@@ -124,10 +129,7 @@ TEST_F(Progress, WaitsWhileAnotherApplicationHoldsTheForeground) {
     WindowId front = 0x999;
     ui.foreground = [&] { return front; };
     open();
-    EXPECT_EQ(ui.calls, (std::vector<std::string>{
-                            "create Firmware update in progress, please wait... 200,275 400x50 "
-                            "inactive",
-                            "position progress 0"}));
+    EXPECT_EQ(ui.calls, (std::vector<std::string>{created() + " inactive", "position progress 0"}));
     ui.calls.clear();
 
     advanceProgressWindow(ui, progress, 5);
@@ -150,10 +152,8 @@ TEST_F(Progress, FailedCreationStillRunsEveryCallButNeverRaisesAfterABlock) {
     open();
     advanceProgressWindow(ui, progress, 50);
     closeProgressWindow(ui, progress);
-    EXPECT_EQ(ui.calls,
-              (std::vector<std::string>{
-                  "create Firmware update in progress, please wait... 200,275 400x50",
-                  "position 0 0", "raise main", "raise 0", "position 0 50", "destroy 0"}));
+    EXPECT_EQ(ui.calls, (std::vector<std::string>{created(), "position 0 0", "raise main",
+                                                  "raise 0", "position 0 50", "destroy 0"}));
 }
 
 TEST(FirmwareImage, Crc32IsTheZipChecksum) {
