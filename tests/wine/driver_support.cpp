@@ -1,6 +1,7 @@
 // Helpers of the Windows test driver.
 #include "tests/wine/driver_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -268,6 +269,29 @@ bool readFileBytes(const std::wstring& path, std::vector<std::uint8_t>& out) {
     return true;
 }
 
+bool readFileLines(const std::wstring& path, std::vector<std::string>& lines) {
+    std::vector<std::uint8_t> bytes;
+    if (!readFileBytes(path, bytes)) return false;
+    lines.clear();
+    const std::string text(bytes.begin(), bytes.end());
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+        start = end + 1;
+    }
+    return true;
+}
+
+bool traceHolds(const std::wstring& tracePath, const std::string& text) {
+    std::vector<std::string> lines;
+    readFileLines(tracePath, lines);
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.find(text) != std::string::npos;
+    });
+}
+
 namespace {
 
 constexpr std::uint32_t kHostReadyTimeoutMs = 60000;
@@ -282,17 +306,11 @@ std::wstring environmentValue(const wchar_t* name) {
 
 // The `key = value` lines of the host's state file.
 std::string stateValue(const std::wstring& stateFile, const std::string& key) {
-    std::vector<std::uint8_t> bytes;
-    if (!readFileBytes(stateFile, bytes)) return {};
-    const std::string text(bytes.begin(), bytes.end());
+    std::vector<std::string> lines;
+    readFileLines(stateFile, lines);
     const std::string prefix = key + " = ";
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (const std::string& line : lines) {
         if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
-        start = end + 1;
     }
     return {};
 }
@@ -568,19 +586,11 @@ std::wstring blockFailureText(std::uint32_t code, std::uint32_t lastError) {
 }
 
 std::vector<std::string> wineOutputLines(const std::string& path, const char* needle) {
-    std::vector<std::uint8_t> bytes;
-    std::vector<std::string> out;
-    if (!readFileBytes(windowsPath(path), bytes)) return out;
-    const std::string text(bytes.begin(), bytes.end());
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
-        if (line.find(needle) != std::string::npos) out.push_back(line);
-        start = end + 1;
-    }
-    return out;
+    std::vector<std::string> lines;
+    readFileLines(windowsPath(path), lines);
+    std::erase_if(lines,
+                  [&](const std::string& line) { return line.find(needle) == std::string::npos; });
+    return lines;
 }
 
 // The number after `key` in a line, read as hex ("hwnd 0000000000010080").

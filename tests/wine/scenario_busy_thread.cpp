@@ -142,13 +142,8 @@ void replugDuringEraseScenario(ScenarioContext& context) {
     Program program;
     HWND dialog = startReady(program, context, path, "trace_file = " + narrow(tracePath) + "\n");
     if (dialog == nullptr || !startUpdate(program, dialog)) return;
-    const bool erasing = waitFor(
-        [&] {
-            std::vector<std::uint8_t> trace;
-            return readFileBytes(tracePath, trace) &&
-                   std::string(trace.begin(), trace.end()).find("> 01 1e") != std::string::npos;
-        },
-        kProgressTimeoutMs, 10);
+    const bool erasing =
+        waitFor([&] { return traceHolds(tracePath, "> 01 1e"); }, kProgressTimeoutMs, 10);
     check(erasing, "the unit has the erase request");
     if (!erasing || !commandUnit(path, "unplug") || !commandUnit(path, "plug")) return;
 

@@ -159,23 +159,17 @@ void checkFlash(const std::wstring& flashPath, const std::vector<std::uint8_t>& 
 
 // The trace's lines with their times; every line must have one.
 std::vector<TraceLine> readTrace(const std::wstring& tracePath) {
-    std::vector<std::uint8_t> bytes;
-    check(readFileBytes(tracePath, bytes), "trace file read");
+    std::vector<std::string> text;
+    check(readFileLines(tracePath, text), "trace file read");
     std::vector<TraceLine> lines;
     std::size_t withoutTime = 0;
-    const std::string text(bytes.begin(), bytes.end());
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (const std::string& line : text) {
         TraceLine split;
         if (splitTraceLine(line, split)) {
             lines.push_back(split);
         } else if (!line.empty()) {
             ++withoutTime;
         }
-        start = end + 1;
     }
     check(withoutTime == 0, std::to_string(withoutTime) + " trace lines without a time");
     return lines;
