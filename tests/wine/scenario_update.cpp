@@ -13,6 +13,7 @@
 
 #include "emulator/emulated_bus.h"
 #include "resources/resource_ids.h"
+#include "tests/update_requests.h"
 #include "tests/wine/driver_support.h"
 #include "tests/wine/scenarios.h"
 #include "update/update.h"
@@ -178,7 +179,7 @@ std::vector<TraceLine> readTrace(const std::wstring& tracePath) {
 // The pauses the program keeps, read from the trace's times alone: from each reply
 // to the next request, and the erase's wait for its reply. `update` holds the
 // update's lines, request and reply by turns.
-void checkPauses(const std::vector<TraceLine>& update) {
+void checkPauses(const std::vector<TraceLine>& update, const std::vector<std::string>& requests) {
     // The pause before each request after the first, in exchange order.
     std::vector<std::uint64_t> pauses = {kPreparationPauseMs, kPreparationPauseMs,
                                          kErasePauseMs + kPreparationPauseMs};
@@ -196,7 +197,7 @@ void checkPauses(const std::vector<TraceLine>& update) {
     }
     const TraceLine& eraseRequest = update[4];
     const TraceLine& eraseReply = update[5];
-    check(eraseRequest.entry.rfind("> 01 1e", 0) == 0, "third update request is the erase");
+    check(eraseRequest.entry == requests[2], "third update request is the erase");
     std::printf(
         "     from the trace: shortest pause between blocks %llu ms, erase reply after %llu ms, "
         "address %llu ms after it, update %llu ms\n",
@@ -212,35 +213,8 @@ void checkPauses(const std::vector<TraceLine>& update) {
         "address request long enough after the erase request");
 }
 
-// A request's trace entry: the bytes given, then `fill` up to the 60-byte report.
-std::string requestLine(std::vector<std::uint8_t> bytes, std::uint8_t fill) {
-    bytes.resize(60, fill);
-    static const char digits[] = "0123456789abcdef";
-    std::string line = ">";
-    for (std::uint8_t b : bytes) {
-        line += ' ';
-        line += digits[b >> 4];
-        line += digits[b & 0xF];
-    }
-    return line;
-}
-
-// Every request, byte for byte: the preparation, each block of the image with
-// erased flash behind a short one, then protection and lock restored.
-void checkRequests(const std::vector<TraceLine>& update, const std::vector<std::uint8_t>& image) {
-    std::vector<std::string> expected = {
-        requestLine({0x01, 0x0B, 0x01, 0x01}, 0), requestLine({0x01, 0x20, 0x01, 0x00}, 0),
-        requestLine({0x01, 0x1E, 0x04, 0x00, 0xE9, 0x52, 0x7C, 0x3A}, 0),
-        requestLine({0x01, 0x1F, 0x09, 0x01, 0, 0, 0, 0, 0xE9, 0x52, 0x7C, 0x3A}, 0)};
-    for (std::size_t offset = 0; offset < image.size(); offset += 48) {
-        const std::size_t length = std::min<std::size_t>(48, image.size() - offset);
-        std::vector<std::uint8_t> block = {0x01, 0x1B, static_cast<std::uint8_t>(length), 0x00};
-        block.insert(block.end(), image.begin() + static_cast<std::ptrdiff_t>(offset),
-                     image.begin() + static_cast<std::ptrdiff_t>(offset + length));
-        expected.push_back(requestLine(block, 0xFF));
-    }
-    expected.push_back(requestLine({0x01, 0x20, 0x01, 0x01}, 0));
-    expected.push_back(requestLine({0x01, 0x0B, 0x01, 0x00}, 0));
+// Every request, byte for byte, as the native tests expect them of the same image.
+void checkRequests(const std::vector<TraceLine>& update, const std::vector<std::string>& expected) {
     std::size_t differing = 0;
     std::size_t firstDiffering = expected.size();
     for (std::size_t exchange = 0; exchange < expected.size(); ++exchange) {
@@ -257,18 +231,19 @@ void checkRequests(const std::vector<TraceLine>& update, const std::vector<std::
 // The update as the unit's trace saw it: its pauses and its requests.
 void checkTrace(const std::wstring& tracePath, const std::vector<std::uint8_t>& image) {
     const std::vector<TraceLine> lines = readTrace(tracePath);
+    const std::vector<std::string> requests = test::updateRequests(image);
     // The update starts with the lock request; the probe's exchanges stand before it.
     std::size_t first = 0;
-    while (first < lines.size() && lines[first].entry.rfind("> 01 0b 01 01", 0) != 0) ++first;
-    const std::size_t exchanges = 4 + kBlocks + 2;
+    while (first < lines.size() && lines[first].entry != requests.front()) ++first;
+    const std::size_t exchanges = requests.size();
     check(lines.size() - first == 2 * exchanges,
           "trace holds the update's " + std::to_string(2 * exchanges) + " lines, has " +
               std::to_string(lines.size() - first));
     if (lines.size() - first != 2 * exchanges) return;
     const std::vector<TraceLine> update(lines.begin() + static_cast<std::ptrdiff_t>(first),
                                         lines.end());
-    checkPauses(update);
-    checkRequests(update, image);
+    checkPauses(update, requests);
+    checkRequests(update, requests);
 }
 
 // A whole update over firmware 0.9, in real time, with no second confirmation and an
