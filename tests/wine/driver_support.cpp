@@ -190,6 +190,12 @@ Capture captureWindow(HWND window, const std::wstring& bmpPath) {
     HGDIOBJ previous = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, capture.width, capture.height, screen, rect.left, rect.top, SRCCOPY);
     GdiFlush();
+    // A window hidden, closed or moved meanwhile left other pixels on that part of the
+    // screen: the copy counts only when the window still stands where it was.
+    RECT after = {};
+    const bool stood =
+        IsWindowVisible(window) && GetWindowRect(window, &after) && EqualRect(&rect, &after);
+    if (!stood) capture = Capture{};
     const int stride = (capture.width * 3 + 3) & ~3;
     capture.bgr.resize(static_cast<std::size_t>(capture.width) * 3 * capture.height);
     for (int y = 0; y < capture.height; ++y) {
@@ -199,7 +205,7 @@ Capture captureWindow(HWND window, const std::wstring& bmpPath) {
                   capture.bgr.begin() + static_cast<std::ptrdiff_t>(y) * capture.width * 3);
     }
 
-    if (!bmpPath.empty()) {
+    if (stood && !bmpPath.empty()) {
         BITMAPFILEHEADER file = {};
         const DWORD imageBytes = static_cast<DWORD>(stride) * capture.height;
         file.bfType = 0x4D42;

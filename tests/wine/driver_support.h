@@ -76,7 +76,8 @@ Language userLanguage();
 std::wstring catalogueString(std::uint32_t id);
 
 // Saves the window's area of the screen as a 24-bit BMP; the pixels are returned
-// too, top-down, BGR.
+// too, top-down, BGR. Empty, and nothing saved, when the window was hidden, closed or
+// moved during the copy.
 struct Capture {
     int width = 0;
     int height = 0;

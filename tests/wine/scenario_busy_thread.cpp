@@ -175,13 +175,18 @@ void minimisedAtTheStartScenario(ScenarioContext& context) {
     check(waitFor([&] { return IsIconic(dialog) != FALSE; }, kBoxTimeoutMs), "dialog minimised");
     if (!answerWithEnter(box)) return;
 
+    // Its place counts only when the window still stood after it was read.
     HWND progress = nullptr;
-    check(waitFor([&] { return (progress = findProgressWindow(program.processId())) != nullptr; },
-                  kProgressTimeoutMs, 10),
-          "the progress window is shown");
-    if (progress == nullptr) return;
     RECT rect = {};
-    GetWindowRect(progress, &rect);
+    const bool read = waitFor(
+        [&] {
+            progress = findProgressWindow(program.processId());
+            return progress != nullptr && GetWindowRect(progress, &rect) &&
+                   IsWindowVisible(progress);
+        },
+        kProgressTimeoutMs, 10);
+    check(read, "the progress window is shown");
+    if (!read) return;
     check(rect.left >= 0 && rect.top >= 0 && rect.right <= GetSystemMetrics(SM_CXSCREEN) &&
               rect.bottom <= GetSystemMetrics(SM_CYSCREEN),
           "the progress window lies on the screen");

@@ -54,7 +54,8 @@ int barFillPercent(HWND progress) {
     return filled * 100 / width;
 }
 
-// What the driver saw of the progress window during one stream.
+// What the driver saw of the progress window during one stream, each read taken while
+// the window stood.
 struct ProgressSeen {
     HWND window = nullptr;
     std::wstring title;
@@ -75,13 +76,18 @@ ProgressSeen followStream(const Program& program, HWND dialog) {
         },
         kProgressTimeoutMs, kProgressPollMs);
     if (seen.window == nullptr) return seen;
-    seen.title = storedWindowText(seen.window);
-    GetWindowRect(seen.window, &seen.rect);
     waitFor(
         [&] {
-            if (!IsWindow(seen.window) || !IsWindowVisible(seen.window)) return true;
+            if (!IsWindowVisible(seen.window)) return true;
             if (findMessageBox(program.processId(), dialog) != nullptr) return true;
+            const std::wstring title = storedWindowText(seen.window);
+            RECT rect = {};
+            GetWindowRect(seen.window, &rect);
             const int fill = barFillPercent(seen.window);
+            // A window gone during the reads may have left another's text and pixels.
+            if (!IsWindowVisible(seen.window)) return true;
+            seen.title = title;
+            seen.rect = rect;
             if (fill >= 0 && (seen.fills.empty() || seen.fills.back() != fill)) {
                 seen.fills.push_back(fill);
             }
