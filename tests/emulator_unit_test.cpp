@@ -456,11 +456,11 @@ const FaultCase kFaultCases[] = {
               Faults{faultOnCommand(FaultKind::errorStatus, CMD_WRITE_BLOCK, 3, 0xE0FF)},
               "LUEABBBB", Statuses{kOk, kOk, kOk, kOk, kOk, kOk, 0xE0FF, kOk}, 0,
               kEraseReplyDelayMs, "locked, unprotected, address 144, 11 exchanges"},
-    // Both locks carried out; only the echo is wrong.
+    // Every lock request carried out; only the echo is wrong.
     FaultCase{"WrongEchoOnEveryOccurrence",
-              Faults{faultOnCommand(FaultKind::wrongEcho, CMD_SYSTEM_LOCK, 0)}, "Ll",
-              Statuses{kStatusNoEcho, kStatusNoEcho}, 0, 0,
-              "unlocked, protected, no address, 5 exchanges"},
+              Faults{faultOnCommand(FaultKind::wrongEcho, CMD_SYSTEM_LOCK, 0)}, "LlL",
+              Statuses{kStatusNoEcho, kStatusNoEcho, kStatusNoEcho}, 0, 0,
+              "locked, protected, no address, 6 exchanges"},
     FaultCase{"WrongEchoWithAGivenValue",
               Faults{faultOnCommand(FaultKind::wrongEcho, CMD_WRITE_PROTECTION, 1, 2)}, "PP",
               Statuses{kStatusNoEcho, kOk}, 0, 0, "unlocked, protected, no address, 5 exchanges"},
