@@ -464,13 +464,13 @@ const FaultCase kFaultCases[] = {
     FaultCase{"WrongEchoWithAGivenValue",
               Faults{faultOnCommand(FaultKind::wrongEcho, CMD_WRITE_PROTECTION, 1, 2)}, "PP",
               Statuses{kStatusNoEcho, kOk}, 0, 0, "unlocked, protected, no address, 5 exchanges"},
-    // Both take effect, whichever was added first: the command is refused, so not carried
-    // out, with the echo byte given; the link judges the status before the echo.
-    FaultCase{"ErrorStatusThenWrongEcho", Faults{kRefusedUnprotect, kUnprotectEchoesTwo}, "LU",
-              Statuses{kOk, 0xE0F0}, 0, 0, "locked, protected, no address, 5 exchanges",
+    // Both take effect on every request, whichever was added first: refused, so not
+    // carried out, with the echo byte given; the link judges the status before the echo.
+    FaultCase{"ErrorStatusThenWrongEcho", Faults{kRefusedUnprotect, kUnprotectEchoesTwo}, "LUU",
+              Statuses{kOk, 0xE0F0, 0xE0F0}, 0, 0, "locked, protected, no address, 6 exchanges",
               "0 < 02 ff 00 02 f0 e0 00 00 "},
-    FaultCase{"WrongEchoThenErrorStatus", Faults{kUnprotectEchoesTwo, kRefusedUnprotect}, "LU",
-              Statuses{kOk, 0xE0F0}, 0, 0, "locked, protected, no address, 5 exchanges",
+    FaultCase{"WrongEchoThenErrorStatus", Faults{kUnprotectEchoesTwo, kRefusedUnprotect}, "LUU",
+              Statuses{kOk, 0xE0F0, 0xE0F0}, 0, 0, "locked, protected, no address, 6 exchanges",
               "0 < 02 ff 00 02 f0 e0 00 00 "},
     // Exchange 5 is the second after the probe: carried out, only the reply was lost.
     FaultCase{"ReadFailsByExchangeNumber", Faults{faultOnExchange(FaultKind::readFails, 5)}, "LUE",
