@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/fake_clock.h"
+#include "tests/unit_trace.h"
 #include "emulator/emulated_bus.h"
 #include "link/unit_link.h"
 
@@ -569,33 +570,19 @@ TEST_F(EmulatorTest, ReplugPowersTheUnitUpButKeepsTheFlash) {
 
 // --- Trace ------------------------------------------------------------------
 
-std::string hexLine(char direction, std::initializer_list<std::uint8_t> head, std::size_t length,
-                    std::uint8_t fill = 0) {
-    std::vector<std::uint8_t> bytes(length, fill);
-    std::copy(head.begin(), head.end(), bytes.begin());
-    std::string line(1, direction);
-    char hex[4];
-    for (std::uint8_t b : bytes) {
-        std::snprintf(hex, sizeof hex, " %02x", b);
-        line += hex;
-    }
-    return line;
-}
-
 TEST_F(EmulatorTest, TraceHasEveryReportInOrder) {
     open();
     ASSERT_EQ(bus.trace().size(), 6u);
-    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x08}, 60));
-    EXPECT_EQ(
-        bus.trace()[1],
-        "0 " + hexLine('<', {0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x05, 0x01}, 60));
+    EXPECT_EQ(bus.trace()[0], "0 " + test::traceEntry('>', {0x01, 0x08}));
+    EXPECT_EQ(bus.trace()[1], "0 " + test::traceEntry('<', {0x02, 0x00, 0x00, 0x00, 0x03, 0x00,
+                                                            0x00, 0x00, 0x05, 0x01}));
     bus.clearTrace();
 
     ASSERT_EQ(setSystemLock(link, true), kStatusOk);
     ASSERT_EQ(bus.trace().size(), 2u);
     EXPECT_EQ(bus.trace()[0].substr(0, 16), "0 > 01 0b 01 01 ");
-    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x0B, 0x01, 0x01}, 60));
-    EXPECT_EQ(bus.trace()[1], "0 " + hexLine('<', {0x02, 0x00, 0x00, 0x01}, 60));
+    EXPECT_EQ(bus.trace()[0], "0 " + test::traceEntry('>', {0x01, 0x0B, 0x01, 0x01}));
+    EXPECT_EQ(bus.trace()[1], "0 " + test::traceEntry('<', {0x02, 0x00, 0x00, 0x01}));
 
     bus.clearTrace();
     const std::uint8_t block[32] = {};
@@ -609,7 +596,7 @@ TEST_F(EmulatorTest, TraceMarksFailedTransfersWithTheirTimeAndTheBytesOfAWrite) 
     config.inputReportLength = 44;
     config.outputReportLength = 52;
     EmulatedUnit& unit = open(config);
-    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x08}, 52));
+    EXPECT_EQ(bus.trace()[0], "0 " + test::traceEntry('>', {0x01, 0x08}, 52));
     EXPECT_EQ(bus.trace()[1].size(), 2u + 1u + 3u * 44u);
     bus.clearTrace();
 
@@ -620,7 +607,7 @@ TEST_F(EmulatorTest, TraceMarksFailedTransfersWithTheirTimeAndTheBytesOfAWrite) 
     setWriteProtection(link, false);
     ASSERT_EQ(bus.trace().size(), 3u);
     EXPECT_EQ(bus.trace()[0], "1500 ! write failed, last error 31: " +
-                                  hexLine('>', {0x01, 0x0B, 0x01, 0x01}, 52).substr(2));
+                                  test::traceEntry('>', {0x01, 0x0B, 0x01, 0x01}, 52).substr(2));
     EXPECT_EQ(bus.trace()[1].substr(0, 19), "1500 > 01 20 01 00 ");
     // A line carries the time its transfer ended: here after the read's time limit.
     EXPECT_EQ(bus.trace()[2],

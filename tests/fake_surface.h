@@ -176,8 +176,7 @@ public:
     // ProgressScreen
     // The line a progress window's creation leaves: every one is 400 x 50, and at
     // (200, 275) it stands centred on mainRect as it starts out.
-    static std::string progressCreation(const std::wstring& title, std::int32_t x = 200,
-                                        std::int32_t y = 275) {
+    static std::string progressCreation(const std::wstring& title, int x = 200, int y = 275) {
         return "create " + utf8(title) + " " + std::to_string(x) + "," + std::to_string(y) +
                " 400x50";
     }

@@ -13,7 +13,7 @@
 #include "link/product.h"
 #include "resources/resource_ids.h"
 #include "tests/fake_surface.h"
-#include "tests/update_requests.h"
+#include "tests/unit_trace.h"
 #include "update/update.h"
 
 namespace orvanta {

@@ -1,10 +1,10 @@
 // Helpers of the Windows test driver.
 #include "tests/wine/driver_support.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <sstream>
 
 #include "resources/resource_ids.h"
 
@@ -190,8 +190,7 @@ Capture captureWindow(HWND window, const std::wstring& bmpPath) {
     HGDIOBJ previous = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, capture.width, capture.height, screen, rect.left, rect.top, SRCCOPY);
     GdiFlush();
-    // A window hidden, closed or moved meanwhile left other pixels on that part of the
-    // screen: the copy counts only when the window still stands where it was.
+    // A window hidden, closed or moved during the copy left another's pixels there.
     RECT after = {};
     const bool stood =
         IsWindowVisible(window) && GetWindowRect(window, &after) && EqualRect(&rect, &after);
@@ -278,24 +277,19 @@ bool readFileBytes(const std::wstring& path, std::vector<std::uint8_t>& out) {
 bool readFileLines(const std::wstring& path, std::vector<std::string>& lines) {
     std::vector<std::uint8_t> bytes;
     if (!readFileBytes(path, bytes)) return false;
+    std::istringstream text(std::string(bytes.begin(), bytes.end()));
     lines.clear();
-    const std::string text(bytes.begin(), bytes.end());
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
-        start = end + 1;
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
     }
     return true;
 }
 
 bool traceHolds(const std::wstring& tracePath, const std::string& text) {
-    std::vector<std::string> lines;
-    readFileLines(tracePath, lines);
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-        return line.find(text) != std::string::npos;
-    });
+    std::vector<std::uint8_t> bytes;
+    return readFileBytes(tracePath, bytes) &&
+           std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos;
 }
 
 namespace {

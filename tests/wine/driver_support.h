@@ -94,7 +94,7 @@ bool writeFileWhole(const std::wstring& path, const std::string& text);
 bool readFileBytes(const std::wstring& path, std::vector<std::uint8_t>& out);
 // The file's lines without their "\n" or "\r\n"; false when it cannot be read.
 bool readFileLines(const std::wstring& path, std::vector<std::string>& lines);
-// The trace file holds a line with this text.
+// The trace file holds this text.
 bool traceHolds(const std::wstring& tracePath, const std::string& text);
 
 // The scenarios run the program against one of two units: the emulated build's own

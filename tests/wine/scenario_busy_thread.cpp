@@ -176,11 +176,10 @@ void minimisedAtTheStartScenario(ScenarioContext& context) {
     if (!answerWithEnter(box)) return;
 
     // Its place counts only when the window still stood after it was read.
-    HWND progress = nullptr;
     RECT rect = {};
     const bool read = waitFor(
         [&] {
-            progress = findProgressWindow(program.processId());
+            HWND progress = findProgressWindow(program.processId());
             return progress != nullptr && GetWindowRect(progress, &rect) &&
                    IsWindowVisible(progress);
         },

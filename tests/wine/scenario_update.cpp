@@ -13,7 +13,7 @@
 
 #include "emulator/emulated_bus.h"
 #include "resources/resource_ids.h"
-#include "tests/update_requests.h"
+#include "tests/unit_trace.h"
 #include "tests/wine/driver_support.h"
 #include "tests/wine/scenarios.h"
 #include "update/update.h"
@@ -78,13 +78,12 @@ ProgressSeen followStream(const Program& program, HWND dialog) {
     if (seen.window == nullptr) return seen;
     waitFor(
         [&] {
-            if (!IsWindowVisible(seen.window)) return true;
             if (findMessageBox(program.processId(), dialog) != nullptr) return true;
             const std::wstring title = storedWindowText(seen.window);
             RECT rect = {};
             GetWindowRect(seen.window, &rect);
             const int fill = barFillPercent(seen.window);
-            // A window gone during the reads may have left another's text and pixels.
+            // The reads of a window gone meanwhile may be another's text and pixels.
             if (!IsWindowVisible(seen.window)) return true;
             seen.title = title;
             seen.rect = rect;
