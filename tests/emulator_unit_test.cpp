@@ -4,12 +4,14 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <fstream>
 #include <unistd.h>
 #include <vector>
 
 #include "tests/fake_clock.h"
+#include "tests/unit_trace.h"
 #include "emulator/emulated_bus.h"
 #include "link/unit_link.h"
 
@@ -90,34 +92,34 @@ TEST_F(EmulatorTest, ErasedFlashReportsNoVersion) {
 }
 
 // Plays the link's commands named by letters: L lock, l lock reset, U protection off,
-// P protection on, E erase, A write address, B a block of 12 words, b one of 8. Every
-// command but the last must be taken; returns what the last one gave.
-LinkStatus play(UnitLink& link, const char* steps) {
+// P protection on, E erase, A write address, B a block of 12 words, b one of 8; what
+// each gave.
+using Statuses = std::vector<LinkStatus>;
+Statuses playEach(UnitLink& link, const char* steps) {
     const std::uint8_t block[48] = {0x5A};
-    LinkStatus status = kStatusOk;
+    Statuses gave;
     for (const char* step = steps; *step != 0; ++step) {
-        EXPECT_EQ(status, kStatusOk) << "before step " << *step << " of " << steps;
         const char c = *step;
         if (c == 'L' || c == 'l') {
-            status = setSystemLock(link, c == 'L');
+            gave.push_back(setSystemLock(link, c == 'L'));
         } else if (c == 'U' || c == 'P') {
-            status = setWriteProtection(link, c == 'P');
+            gave.push_back(setWriteProtection(link, c == 'P'));
         } else if (c == 'E') {
-            status = eraseFirmware(link);
+            gave.push_back(eraseFirmware(link));
         } else if (c == 'A') {
-            status = setWriteAddress(link);
+            gave.push_back(setWriteAddress(link));
         } else {
-            status = writeBlock(link, block, c == 'B' ? 12 : 8);
+            gave.push_back(writeBlock(link, block, c == 'B' ? 12 : 8));
         }
     }
-    return status;
+    return gave;
 }
 
 // The bootloader refuses a command, with its own code, unless every condition holds,
 // and its flash stays as it was.
 struct GuardCase {
     const char* name;
-    const char* steps;    // taken first, as play() reads them
+    const char* steps;    // taken first, as playEach() reads them
     const char* refused;  // the command then refused
     std::uint32_t expected;
     std::uint16_t escState = ESC_STATE_BOOTLOADER_READY;
@@ -130,9 +132,10 @@ TEST_P(GuardRailTest, CommandIsRefusedAndNothingLands) {
     config.flashBytes = 96;
     config.escState = GetParam().escState;
     EmulatedUnit& unit = open(config);
-    EXPECT_EQ(play(link, GetParam().steps), kStatusOk);
+    EXPECT_EQ(playEach(link, GetParam().steps), Statuses(std::strlen(GetParam().steps), kStatusOk));
     const std::vector<std::uint8_t> before = unit.flash();
-    EXPECT_EQ(play(link, GetParam().refused), static_cast<LinkStatus>(GetParam().expected));
+    EXPECT_EQ(playEach(link, GetParam().refused),
+              Statuses{static_cast<LinkStatus>(GetParam().expected)});
     EXPECT_EQ(unit.flash(), before);
 }
 
@@ -417,99 +420,112 @@ TEST(RequestForm, ReportEndingBeforeTheArgumentsIsRefused) {
 
 // --- Fault injection --------------------------------------------------------
 
-TEST_F(EmulatorTest, FaultByCommandAndOccurrenceHitsOnlyThatExchange) {
-    EmulatedUnit& unit = open();
-    unit.addFault(faultOnCommand(FaultKind::errorStatus, CMD_WRITE_BLOCK, 3, 0xE0FF));
-    prepare();
-    const std::uint8_t block[48] = {1};
-    EXPECT_EQ(writeBlock(link, block, 12), kStatusOk);
-    EXPECT_EQ(writeBlock(link, block, 12), kStatusOk);
-    EXPECT_EQ(writeBlock(link, block, 12), 0xE0FF);
-    EXPECT_EQ(writeBlock(link, block, 12), kStatusOk);
-    // The refused block was not carried out: the address moved by three blocks.
-    EXPECT_EQ(unit.writeAddress(), 144u);
+// What the unit holds, as "locked, unprotected, address 144, 11 exchanges".
+std::string holdings(const EmulatedUnit& unit) {
+    const std::optional<std::uint32_t> address = unit.writeAddress();
+    return std::string(unit.systemLocked() ? "locked" : "unlocked") +
+           (unit.writeProtected() ? ", protected" : ", unprotected") +
+           (address ? ", address " + std::to_string(*address) : ", no address") + ", " +
+           std::to_string(unit.exchangeCount()) + " exchanges";
 }
 
-TEST_F(EmulatorTest, FaultOnEveryOccurrence) {
-    EmulatedUnit& unit = open();
-    unit.addFault(faultOnCommand(FaultKind::wrongEcho, CMD_SYSTEM_LOCK, 0));
-    EXPECT_EQ(setSystemLock(link, true), kStatusNoEcho);
-    EXPECT_EQ(setSystemLock(link, false), kStatusNoEcho);
-    // The lock itself was carried out; only the echo is wrong.
-    EXPECT_FALSE(unit.systemLocked());
-}
+using Faults = std::vector<Fault>;
 
-TEST_F(EmulatorTest, WrongEchoWithAGivenValue) {
-    EmulatedUnit& unit = open();
-    unit.addFault(faultOnCommand(FaultKind::wrongEcho, CMD_WRITE_PROTECTION, 1, 2));
-    EXPECT_EQ(setWriteProtection(link, true), kStatusNoEcho);
-    EXPECT_EQ(setWriteProtection(link, true), kStatusOk);
-}
+// Faults added to a freshly opened unit (whose exchanges 1-3 were the probe's), the
+// commands then played as playEach() reads them and what each gave, the bus's last
+// error after each failed transfer and at the end, the time they took, what the unit
+// holds after them, and the start of the last trace line where it matters.
+struct FaultCase {
+    const char* name;
+    Faults faults;
+    const char* steps;
+    Statuses gave;
+    std::uint32_t lastError;
+    std::uint64_t ms;
+    const char* holds;
+    const char* lastLine = nullptr;
+};
 
-TEST_F(EmulatorTest, ErrorStatusAndWrongEchoOnOneExchangeBothTakeEffect) {
-    EmulatedUnit& unit = open();
-    ASSERT_EQ(setSystemLock(link, true), kStatusOk);
-    const Fault error = faultOnCommand(FaultKind::errorStatus, CMD_WRITE_PROTECTION, 0, 0xE0F0);
-    const Fault echo = faultOnCommand(FaultKind::wrongEcho, CMD_WRITE_PROTECTION, 0, 2);
-    for (const bool echoFirst : {true, false}) {
-        unit.clearFaults();
-        unit.addFault(echoFirst ? echo : error);
-        unit.addFault(echoFirst ? error : echo);
-        bus.clearTrace();
-        // The link judges the status before the echo.
-        EXPECT_EQ(setWriteProtection(link, false), 0xE0F0) << echoFirst;
-        EXPECT_TRUE(unit.writeProtected()) << "refused, so not carried out";
-        TraceLine reply;
-        ASSERT_TRUE(splitTraceLine(bus.trace().at(1), reply));
-        EXPECT_EQ(reply.entry.substr(0, 26), "< 02 ff 00 02 f0 e0 00 00 ") << echoFirst;
-    }
-}
+constexpr LinkStatus kOk = kStatusOk;
+const Fault kRefusedUnprotect =
+    faultOnCommand(FaultKind::errorStatus, CMD_WRITE_PROTECTION, 0, 0xE0F0);
+const Fault kUnprotectEchoesTwo = faultOnCommand(FaultKind::wrongEcho, CMD_WRITE_PROTECTION, 0, 2);
 
-TEST_F(EmulatorTest, FaultByExchangeNumberCountsEveryExchange) {
-    EmulatedUnit& unit = open();  // exchanges 1-3
-    unit.addFault(faultOnExchange(FaultKind::readFails, 5));
-    EXPECT_EQ(setSystemLock(link, true), kStatusOk);                // 4
-    EXPECT_EQ(setWriteProtection(link, false), kStatusReadFailed);  // 5
-    EXPECT_EQ(bus.lastError(), kErrorGenFailure);
-    EXPECT_FALSE(unit.writeProtected());        // carried out, only the reply was lost
-    EXPECT_EQ(eraseFirmware(link), kStatusOk);  // 6
-    EXPECT_EQ(unit.exchangeCount(), 6u);
-}
+const FaultCase kFaultCases[] = {
+    // The refused third block is not carried out: the address moved by three blocks.
+    FaultCase{"ByCommandAndOccurrence",
+              Faults{faultOnCommand(FaultKind::errorStatus, CMD_WRITE_BLOCK, 3, 0xE0FF)},
+              "LUEABBBB", Statuses{kOk, kOk, kOk, kOk, kOk, kOk, 0xE0FF, kOk}, 0,
+              kEraseReplyDelayMs, "locked, unprotected, address 144, 11 exchanges"},
+    // Every lock request carried out; only the echo is wrong.
+    FaultCase{"WrongEchoOnEveryOccurrence",
+              Faults{faultOnCommand(FaultKind::wrongEcho, CMD_SYSTEM_LOCK, 0)}, "LlL",
+              Statuses{kStatusNoEcho, kStatusNoEcho, kStatusNoEcho}, 0, 0,
+              "locked, protected, no address, 6 exchanges"},
+    FaultCase{"WrongEchoWithAGivenValue",
+              Faults{faultOnCommand(FaultKind::wrongEcho, CMD_WRITE_PROTECTION, 1, 2)}, "PP",
+              Statuses{kStatusNoEcho, kOk}, 0, 0, "unlocked, protected, no address, 5 exchanges"},
+    // Both take effect on every request, whichever was added first: refused, so not
+    // carried out, with the echo byte given; the link judges the status before the echo.
+    FaultCase{"ErrorStatusThenWrongEcho", Faults{kRefusedUnprotect, kUnprotectEchoesTwo}, "LUU",
+              Statuses{kOk, 0xE0F0, 0xE0F0}, 0, 0, "locked, protected, no address, 6 exchanges",
+              "0 < 02 ff 00 02 f0 e0 00 00 "},
+    FaultCase{"WrongEchoThenErrorStatus", Faults{kUnprotectEchoesTwo, kRefusedUnprotect}, "LUU",
+              Statuses{kOk, 0xE0F0, 0xE0F0}, 0, 0, "locked, protected, no address, 6 exchanges",
+              "0 < 02 ff 00 02 f0 e0 00 00 "},
+    // Exchange 5 is the second after the probe: carried out, only the reply was lost.
+    FaultCase{"ReadFailsByExchangeNumber", Faults{faultOnExchange(FaultKind::readFails, 5)}, "LUE",
+              Statuses{kOk, kStatusReadFailed, kOk}, kErrorGenFailure, kEraseReplyDelayMs,
+              "locked, unprotected, no address, 6 exchanges"},
+    FaultCase{"FailedWriteCarriesNothingOut",
+              Faults{faultOnCommand(FaultKind::writeFails, CMD_SYSTEM_LOCK)}, "L",
+              Statuses{kStatusWriteFailed}, kErrorGenFailure, 0,
+              "unlocked, protected, no address, 4 exchanges"},
+    FaultCase{"NoAnswerRunsIntoTheReadLimit",
+              Faults{faultOnCommand(FaultKind::noAnswer, CMD_SET_ADDRESS)}, "LA",
+              Statuses{kOk, kStatusReadFailed}, kErrorTimeout, kReadTimeoutMs,
+              "locked, protected, no address, 5 exchanges"},
+    // Every later transfer fails as well.
+    FaultCase{"UnplugEndsEveryLaterTransfer", Faults{faultOnExchange(FaultKind::unplug, 5)}, "LUE",
+              Statuses{kOk, kStatusWriteFailed, kStatusWriteFailed}, kErrorDeviceNotConnected, 0,
+              "locked, protected, no address, 5 exchanges"},
+};
 
-TEST_F(EmulatorTest, FailedWriteCarriesNothingOut) {
-    EmulatedUnit& unit = open();
-    unit.addFault(faultOnCommand(FaultKind::writeFails, CMD_SYSTEM_LOCK));
-    EXPECT_EQ(setSystemLock(link, true), kStatusWriteFailed);
-    EXPECT_EQ(bus.lastError(), kErrorGenFailure);
-    EXPECT_FALSE(unit.systemLocked());
-}
+class FaultTest : public EmulatorTest, public ::testing::WithParamInterface<FaultCase> {};
 
-TEST_F(EmulatorTest, NoAnswerRunsIntoTheReadLimit) {
+TEST_P(FaultTest, HitsItsExchangesAlone) {
+    const FaultCase& row = GetParam();
     EmulatedUnit& unit = open();
-    unit.addFault(faultOnCommand(FaultKind::noAnswer, CMD_SET_ADDRESS));
-    ASSERT_EQ(setSystemLock(link, true), kStatusOk);
+    for (const Fault& fault : row.faults) unit.addFault(fault);
     const std::uint64_t start = clock.nowMs();
-    EXPECT_EQ(setWriteAddress(link), kStatusReadFailed);
-    EXPECT_EQ(bus.lastError(), kErrorTimeout);
-    EXPECT_EQ(clock.nowMs() - start, kReadTimeoutMs);
-    EXPECT_FALSE(unit.writeAddress().has_value());
-}
-
-TEST_F(EmulatorTest, UnplugFaultEndsEveryLaterTransfer) {
-    EmulatedUnit& unit = open();
-    unit.addFault(faultOnExchange(FaultKind::unplug, 5));
-    EXPECT_EQ(setSystemLock(link, true), kStatusOk);
-    EXPECT_EQ(setWriteProtection(link, false), kStatusWriteFailed);
-    EXPECT_EQ(bus.lastError(), kErrorDeviceNotConnected);
-    EXPECT_EQ(eraseFirmware(link), kStatusWriteFailed);
-    EXPECT_EQ(bus.lastError(), kErrorDeviceNotConnected);
-    EXPECT_TRUE(unit.unplugged());
-    EXPECT_FALSE(bus.present(bus.pathAt(0)));
-
+    Statuses gave;
+    for (const char* step = row.steps; *step != 0; ++step) {
+        gave.push_back(playEach(link, std::string(1, *step).c_str()).front());
+        // A failed transfer leaves the system's error at once.
+        if (gave.back() < 0) {
+            EXPECT_EQ(bus.lastError(), row.lastError) << "after " << *step;
+        }
+    }
+    EXPECT_EQ(gave, row.gave);
+    EXPECT_EQ(bus.lastError(), row.lastError);
+    EXPECT_EQ(clock.nowMs() - start, row.ms);
+    EXPECT_EQ(holdings(unit), row.holds);
+    if (row.lastLine != nullptr) {
+        EXPECT_EQ(bus.trace().back().substr(0, std::strlen(row.lastLine)), row.lastLine);
+    }
+    // Only an unplugged unit leaves the bus and is not found again.
+    const bool unplugs = row.faults.front().kind == FaultKind::unplug;
+    EXPECT_EQ(unit.unplugged(), unplugs);
+    EXPECT_EQ(bus.present(bus.pathAt(0)), !unplugs);
     closeLink(link);
-    EXPECT_EQ(openLink(link), kStatusNoUnit);
-    EXPECT_EQ(bus.openHandleCount(), 0u);
+    EXPECT_EQ(openLink(link), unplugs ? kStatusNoUnit : kStatusOk);
+    EXPECT_EQ(bus.openHandleCount(), unplugs ? 0u : 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FaultTest, ::testing::ValuesIn(kFaultCases),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(EmulatorTest, UnitComesBackAtItsReplugTimeWhetherOrNotTheChangesWereTaken) {
     EmulatedUnit& unit = open();
@@ -554,33 +570,19 @@ TEST_F(EmulatorTest, ReplugPowersTheUnitUpButKeepsTheFlash) {
 
 // --- Trace ------------------------------------------------------------------
 
-std::string hexLine(char direction, std::initializer_list<std::uint8_t> head, std::size_t length,
-                    std::uint8_t fill = 0) {
-    std::vector<std::uint8_t> bytes(length, fill);
-    std::copy(head.begin(), head.end(), bytes.begin());
-    std::string line(1, direction);
-    char hex[4];
-    for (std::uint8_t b : bytes) {
-        std::snprintf(hex, sizeof hex, " %02x", b);
-        line += hex;
-    }
-    return line;
-}
-
 TEST_F(EmulatorTest, TraceHasEveryReportInOrder) {
     open();
     ASSERT_EQ(bus.trace().size(), 6u);
-    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x08}, 60));
-    EXPECT_EQ(
-        bus.trace()[1],
-        "0 " + hexLine('<', {0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x05, 0x01}, 60));
+    EXPECT_EQ(bus.trace()[0], "0 " + test::traceEntry('>', {0x01, 0x08}));
+    EXPECT_EQ(bus.trace()[1], "0 " + test::traceEntry('<', {0x02, 0x00, 0x00, 0x00, 0x03, 0x00,
+                                                            0x00, 0x00, 0x05, 0x01}));
     bus.clearTrace();
 
     ASSERT_EQ(setSystemLock(link, true), kStatusOk);
     ASSERT_EQ(bus.trace().size(), 2u);
     EXPECT_EQ(bus.trace()[0].substr(0, 16), "0 > 01 0b 01 01 ");
-    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x0B, 0x01, 0x01}, 60));
-    EXPECT_EQ(bus.trace()[1], "0 " + hexLine('<', {0x02, 0x00, 0x00, 0x01}, 60));
+    EXPECT_EQ(bus.trace()[0], "0 " + test::traceEntry('>', {0x01, 0x0B, 0x01, 0x01}));
+    EXPECT_EQ(bus.trace()[1], "0 " + test::traceEntry('<', {0x02, 0x00, 0x00, 0x01}));
 
     bus.clearTrace();
     const std::uint8_t block[32] = {};
@@ -594,7 +596,7 @@ TEST_F(EmulatorTest, TraceMarksFailedTransfersWithTheirTimeAndTheBytesOfAWrite) 
     config.inputReportLength = 44;
     config.outputReportLength = 52;
     EmulatedUnit& unit = open(config);
-    EXPECT_EQ(bus.trace()[0], "0 " + hexLine('>', {0x01, 0x08}, 52));
+    EXPECT_EQ(bus.trace()[0], "0 " + test::traceEntry('>', {0x01, 0x08}, 52));
     EXPECT_EQ(bus.trace()[1].size(), 2u + 1u + 3u * 44u);
     bus.clearTrace();
 
@@ -605,7 +607,7 @@ TEST_F(EmulatorTest, TraceMarksFailedTransfersWithTheirTimeAndTheBytesOfAWrite) 
     setWriteProtection(link, false);
     ASSERT_EQ(bus.trace().size(), 3u);
     EXPECT_EQ(bus.trace()[0], "1500 ! write failed, last error 31: " +
-                                  hexLine('>', {0x01, 0x0B, 0x01, 0x01}, 52).substr(2));
+                                  test::traceEntry('>', {0x01, 0x0B, 0x01, 0x01}, 52).substr(2));
     EXPECT_EQ(bus.trace()[1].substr(0, 19), "1500 > 01 20 01 00 ");
     // A line carries the time its transfer ended: here after the read's time limit.
     EXPECT_EQ(bus.trace()[2],

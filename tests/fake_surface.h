@@ -178,6 +178,12 @@ public:
     }
 
     // ProgressScreen
+    // The line a progress window's creation leaves: every one is 400 x 50, and at
+    // (200, 275) it stands centred on mainRect as it starts out.
+    static std::string progressCreation(const std::wstring& title, int x = 200, int y = 275) {
+        return "create " + utf8(title) + " " + std::to_string(x) + "," + std::to_string(y) +
+               " 400x50";
+    }
     WindowId mainWindow() override { return kMainWindow; }
     MainWindowPlace mainWindowPlace() override { return mainPlace; }
     // The shutdown reason is left out: the Win32 edge gives it as it is handed over.

@@ -13,6 +13,7 @@
 #include "link/product.h"
 #include "resources/resource_ids.h"
 #include "tests/fake_surface.h"
+#include "tests/unit_trace.h"
 #include "update/update.h"
 
 namespace orvanta {
@@ -27,25 +28,6 @@ constexpr std::size_t kImageBytes = 90224;
 constexpr std::uint32_t kBlocks = blockCount(kImageBytes);
 
 using test::firmwareImage;
-
-// A trace line of a request: the named bytes, then `fill` up to the 60-byte report.
-std::string request(const std::vector<std::uint8_t>& bytes, std::uint8_t fill = 0) {
-    static const char digits[] = "0123456789abcdef";
-    std::string line = ">";
-    for (std::size_t i = 0; i < kReportBufferBytes; ++i) {
-        const std::uint8_t b = i < bytes.size() ? bytes[i] : fill;
-        line += ' ';
-        line += digits[b >> 4];
-        line += digits[b & 0xF];
-    }
-    return line;
-}
-
-std::string blockRequest(const std::uint8_t* payload, std::size_t length) {
-    std::vector<std::uint8_t> bytes{0x01, 0x1B, static_cast<std::uint8_t>(length), 0x00};
-    bytes.insert(bytes.end(), payload, payload + length);
-    return request(bytes, 0xFF);
-}
 
 // The requests of a trace, without their times.
 std::vector<std::string> requestsOf(const std::vector<std::string>& trace) {
@@ -118,18 +100,7 @@ TEST_F(UpdateRun, SuccessfulRunOnTheWire) {
 
     rig.update();
 
-    std::vector<std::string> expected = {
-        request({0x01, 0x0B, 0x01, 0x01}),
-        request({0x01, 0x20, 0x01, 0x00}),
-        request({0x01, 0x1E, 0x04, 0x00, 0xE9, 0x52, 0x7C, 0x3A}),
-        request({0x01, 0x1F, 0x09, 0x01, 0, 0, 0, 0, 0xE9, 0x52, 0x7C, 0x3A}),
-    };
-    for (std::size_t offset = 0; offset + 48 <= kImageBytes; offset += 48) {
-        expected.push_back(blockRequest(image.data() + offset, 48));
-    }
-    expected.push_back(blockRequest(image.data() + kImageBytes - 32, 32));
-    expected.push_back(request({0x01, 0x20, 0x01, 0x01}));
-    expected.push_back(request({0x01, 0x0B, 0x01, 0x00}));
+    const std::vector<std::string> expected = test::updateRequests(image);
     const std::vector<std::string> sent = requestsOf(rig.bus.trace());
     ASSERT_EQ(sent.size(), 4 + kBlocks + 2);
     for (std::size_t i = 0; i < sent.size(); ++i)
@@ -153,7 +124,7 @@ TEST_F(UpdateRun, SuccessfulRunOnTheScreen) {
 
     EXPECT_EQ(uiCallsWithoutPositions(),
               lines({{confirmBox(), shutdownHeld(), "timing 1", "image",
-                      "create " + test::utf8(rig.ui.text(IDS_PROGRESS_TITLE)) + " 200,275 400x50",
+                      test::FakeSurface::progressCreation(rig.ui.text(IDS_PROGRESS_TITLE)),
                       "raise main", "raise progress",
                       // The one raise, after the first block, with the dialog in front.
                       "raise main", "raise progress", "show main", "show progress",

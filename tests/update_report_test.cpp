@@ -86,6 +86,9 @@ protected:
     void open() {
         openProgressWindow(ui, ui.text(IDS_PROGRESS_TITLE), ui.text(IDS_SHUTDOWN_REASON), progress);
     }
+    std::string created() const {
+        return FakeSurface::progressCreation(ui.text(IDS_PROGRESS_TITLE));
+    }
 
     FakeSurface ui;
     ProgressWindow progress;
@@ -93,9 +96,10 @@ protected:
 
 TEST_F(Progress, OpensCentredOnTheMainWindowAndRaisesBoth) {
     open();
-    EXPECT_EQ(ui.calls, (std::vector<std::string>{
-                            "create Firmware update in progress, please wait... 200,275 400x50",
-                            "position progress 0", "raise main", "raise progress"}));
+    EXPECT_EQ(ui.calls,
+              (std::vector<std::string>{
+                  FakeSurface::progressCreation(L"Firmware update in progress, please wait..."),
+                  "position progress 0", "raise main", "raise progress"}));
     EXPECT_EQ(progress.window, FakeSurface::kProgressWindow);
     EXPECT_EQ(progress.rememberedForeground, 0u);
 }
@@ -159,10 +163,7 @@ TEST_F(Progress, WaitsWhileAnotherApplicationHoldsTheForeground) {
     WindowId front = 0x999;
     ui.foreground = [&] { return front; };
     open();
-    EXPECT_EQ(ui.calls, (std::vector<std::string>{
-                            "create Firmware update in progress, please wait... 200,275 400x50 "
-                            "inactive",
-                            "position progress 0"}));
+    EXPECT_EQ(ui.calls, (std::vector<std::string>{created() + " inactive", "position progress 0"}));
     ui.calls.clear();
 
     advanceProgressWindow(ui, progress, 5);
@@ -185,10 +186,8 @@ TEST_F(Progress, FailedCreationStillRunsEveryCallButNeverRaisesAfterABlock) {
     open();
     advanceProgressWindow(ui, progress, 50);
     closeProgressWindow(ui, progress);
-    EXPECT_EQ(ui.calls,
-              (std::vector<std::string>{
-                  "create Firmware update in progress, please wait... 200,275 400x50",
-                  "position 0 0", "raise main", "raise 0", "position 0 50", "destroy 0"}));
+    EXPECT_EQ(ui.calls, (std::vector<std::string>{created(), "position 0 0", "raise main",
+                                                  "raise 0", "position 0 50", "destroy 0"}));
 }
 
 TEST(FirmwareImage, Crc32IsTheZipChecksum) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <sstream>
 
 #include "app/held_keys.h"
 #include "resources/resource_ids.h"
@@ -193,6 +194,11 @@ Capture captureWindow(HWND window, const std::wstring& bmpPath) {
     HGDIOBJ previous = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, capture.width, capture.height, screen, rect.left, rect.top, SRCCOPY);
     GdiFlush();
+    // A window hidden, closed or moved during the copy left another's pixels there.
+    RECT after = {};
+    const bool stood =
+        IsWindowVisible(window) && GetWindowRect(window, &after) && EqualRect(&rect, &after);
+    if (!stood) capture = Capture{};
     const int stride = (capture.width * 3 + 3) & ~3;
     capture.bgr.resize(static_cast<std::size_t>(capture.width) * 3 * capture.height);
     for (int y = 0; y < capture.height; ++y) {
@@ -202,7 +208,7 @@ Capture captureWindow(HWND window, const std::wstring& bmpPath) {
                   capture.bgr.begin() + static_cast<std::ptrdiff_t>(y) * capture.width * 3);
     }
 
-    if (!bmpPath.empty()) {
+    if (stood && !bmpPath.empty()) {
         BITMAPFILEHEADER file = {};
         const DWORD imageBytes = static_cast<DWORD>(stride) * capture.height;
         file.bfType = 0x4D42;
@@ -272,6 +278,24 @@ bool readFileBytes(const std::wstring& path, std::vector<std::uint8_t>& out) {
     return true;
 }
 
+bool readFileLines(const std::wstring& path, std::vector<std::string>& lines) {
+    std::vector<std::uint8_t> bytes;
+    if (!readFileBytes(path, bytes)) return false;
+    std::istringstream text(std::string(bytes.begin(), bytes.end()));
+    lines.clear();
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return true;
+}
+
+bool traceHolds(const std::wstring& tracePath, const std::string& text) {
+    std::vector<std::uint8_t> bytes;
+    return readFileBytes(tracePath, bytes) &&
+           std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos;
+}
+
 namespace {
 
 constexpr std::uint32_t kHostReadyTimeoutMs = 60000;
@@ -286,17 +310,11 @@ std::wstring environmentValue(const wchar_t* name) {
 
 // The `key = value` lines of the host's state file.
 std::string stateValue(const std::wstring& stateFile, const std::string& key) {
-    std::vector<std::uint8_t> bytes;
-    if (!readFileBytes(stateFile, bytes)) return {};
-    const std::string text(bytes.begin(), bytes.end());
+    std::vector<std::string> lines;
+    readFileLines(stateFile, lines);
     const std::string prefix = key + " = ";
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (const std::string& line : lines) {
         if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
-        start = end + 1;
     }
     return {};
 }
@@ -578,19 +596,11 @@ std::wstring blockFailureText(std::uint32_t code, std::uint32_t lastError) {
 }
 
 std::vector<std::string> wineOutputLines(const std::string& path, const char* needle) {
-    std::vector<std::uint8_t> bytes;
-    std::vector<std::string> out;
-    if (!readFileBytes(windowsPath(path), bytes)) return out;
-    const std::string text(bytes.begin(), bytes.end());
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
-        if (line.find(needle) != std::string::npos) out.push_back(line);
-        start = end + 1;
-    }
-    return out;
+    std::vector<std::string> lines;
+    readFileLines(windowsPath(path), lines);
+    std::erase_if(lines,
+                  [&](const std::string& line) { return line.find(needle) == std::string::npos; });
+    return lines;
 }
 
 // The number after `key` in a line, read as hex ("hwnd 0000000000010080").

@@ -77,7 +77,8 @@ Language userLanguage();
 std::wstring catalogueString(std::uint32_t id);
 
 // Saves the window's area of the screen as a 24-bit BMP; the pixels are returned
-// too, top-down, BGR.
+// too, top-down, BGR. Empty, and nothing saved, when the window was hidden, closed or
+// moved during the copy.
 struct Capture {
     int width = 0;
     int height = 0;
@@ -92,6 +93,10 @@ bool fileExists(const std::wstring& path);
 // it never sees it half written.
 bool writeFileWhole(const std::wstring& path, const std::string& text);
 bool readFileBytes(const std::wstring& path, std::vector<std::uint8_t>& out);
+// The file's lines without their "\n" or "\r\n"; false when it cannot be read.
+bool readFileLines(const std::wstring& path, std::vector<std::string>& lines);
+// The trace file holds this text.
+bool traceHolds(const std::wstring& tracePath, const std::string& text);
 
 // The scenarios run the program against one of two units: the emulated build's own
 // (in the program, following a control file beside the scenario), or, when the

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/emulated_bus.h"
 #include "resources/resource_ids.h"
 #include "tests/wine/driver_support.h"
 #include "tests/wine/scenarios.h"
@@ -151,24 +152,19 @@ void timeUpdate(const ScenarioContext& context, Program& program, const char* he
 // reply to one exchange to the request of the next block, on the program's own clock,
 // in whole milliseconds. The program asks for 20 ms each time.
 void printBlockPauses(const std::wstring& tracePath) {
-    std::vector<std::uint8_t> bytes;
-    if (!readFileBytes(tracePath, bytes)) {
+    std::vector<std::string> lines;
+    if (!readFileLines(tracePath, lines)) {
         std::printf("  block pauses                   no trace\n");
         return;
     }
-    const std::string text(bytes.begin(), bytes.end());
     std::vector<long> pauses;
     long lastReplyMs = -1;
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(at, end - at);
-        at = end + 1;
-        const std::size_t space = line.find(' ');
-        if (space == std::string::npos) continue;
-        const long ms = std::strtol(line.c_str(), nullptr, 10);
-        if (line.compare(space, 3, " < ") == 0) lastReplyMs = ms;
-        if (line.compare(space, 8, " > 01 1b") == 0 && lastReplyMs >= 0) {
+    for (const std::string& line : lines) {
+        TraceLine split;
+        if (!splitTraceLine(line, split)) continue;
+        const long ms = static_cast<long>(split.ms);
+        if (split.entry.rfind("< ", 0) == 0) lastReplyMs = ms;
+        if (split.entry.rfind("> 01 1b", 0) == 0 && lastReplyMs >= 0) {
             pauses.push_back(ms - lastReplyMs);
         }
     }

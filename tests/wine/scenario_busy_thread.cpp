@@ -147,13 +147,8 @@ void replugDuringEraseScenario(ScenarioContext& context) {
     Program program;
     HWND dialog = startReady(program, context, path, "trace_file = " + narrow(tracePath) + "\n");
     if (dialog == nullptr || !startUpdate(program, dialog)) return;
-    const bool erasing = waitFor(
-        [&] {
-            std::vector<std::uint8_t> trace;
-            return readFileBytes(tracePath, trace) &&
-                   std::string(trace.begin(), trace.end()).find("> 01 1e") != std::string::npos;
-        },
-        kProgressTimeoutMs, 10);
+    const bool erasing =
+        waitFor([&] { return traceHolds(tracePath, "> 01 1e"); }, kProgressTimeoutMs, 10);
     check(erasing, "the unit has the erase request");
     if (!erasing || !commandUnit(path, "unplug") || !commandUnit(path, "plug")) return;
 
@@ -185,13 +180,17 @@ void minimisedAtTheStartScenario(ScenarioContext& context) {
     check(waitFor([&] { return IsIconic(dialog) != FALSE; }, kBoxTimeoutMs), "dialog minimised");
     if (!answerWithEnter(box)) return;
 
-    HWND progress = nullptr;
-    check(waitFor([&] { return (progress = findProgressWindow(program.processId())) != nullptr; },
-                  kProgressTimeoutMs, 10),
-          "the progress window is shown");
-    if (progress == nullptr) return;
+    // Its place counts only when the window still stood after it was read.
     RECT rect = {};
-    GetWindowRect(progress, &rect);
+    const bool read = waitFor(
+        [&] {
+            HWND progress = findProgressWindow(program.processId());
+            return progress != nullptr && GetWindowRect(progress, &rect) &&
+                   IsWindowVisible(progress);
+        },
+        kProgressTimeoutMs, 10);
+    check(read, "the progress window is shown");
+    if (!read) return;
     check(rect.left >= 0 && rect.top >= 0 && rect.right <= GetSystemMetrics(SM_CXSCREEN) &&
               rect.bottom <= GetSystemMetrics(SM_CYSCREEN),
           "the progress window lies on the screen");

@@ -172,16 +172,14 @@ struct TracedOpen {
 };
 
 std::vector<TracedOpen> unitOpensInTrace(const std::wstring& tracePath) {
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::string> lines;
     std::vector<TracedOpen> opens;
-    if (!readFileBytes(tracePath, bytes)) return opens;
-    std::string text(bytes.begin(), bytes.end());
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::size_t at = 0;
-    while ((at = text.find("trace:file:ntcreatefile ", at)) != std::string::npos) {
-        const std::size_t end = text.find('\n', at);
-        const std::string line = text.substr(at, end - at);
-        at = end;
+    readFileLines(tracePath, lines);
+    for (std::string line : lines) {
+        for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::size_t at = line.find("trace:file:ntcreatefile ");
+        if (at == std::string::npos) continue;
+        line.erase(0, at);
         const std::size_t access = line.find(" access=");
         const std::size_t sharing = line.find(" sharing=");
         if (line.find("vid_2e4a&pid_0002") == std::string::npos || access == std::string::npos ||

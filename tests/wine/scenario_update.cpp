@@ -13,6 +13,7 @@
 
 #include "emulator/emulated_bus.h"
 #include "resources/resource_ids.h"
+#include "tests/unit_trace.h"
 #include "tests/wine/driver_support.h"
 #include "tests/wine/scenarios.h"
 #include "update/update.h"
@@ -23,8 +24,6 @@ namespace {
 constexpr std::uint32_t kFlashTimeoutMs = 10000;
 constexpr std::uint32_t kProgressPollMs = 10;
 
-constexpr int kProgressWidthPx = 400;
-constexpr int kProgressHeightPx = 50;
 constexpr std::size_t kImageBytes = 90224;
 constexpr std::size_t kFlashBytes = 131072;
 constexpr std::size_t kBlocks = blockCount(kImageBytes);
@@ -55,7 +54,8 @@ int barFillPercent(HWND progress) {
     return filled * 100 / width;
 }
 
-// What the driver saw of the progress window during one stream.
+// What the driver saw of the progress window during one stream, each read taken while
+// the window stood.
 struct ProgressSeen {
     HWND window = nullptr;
     std::wstring title;
@@ -76,13 +76,17 @@ ProgressSeen followStream(const Program& program, HWND dialog) {
         },
         kProgressTimeoutMs, kProgressPollMs);
     if (seen.window == nullptr) return seen;
-    seen.title = storedWindowText(seen.window);
-    GetWindowRect(seen.window, &seen.rect);
     waitFor(
         [&] {
-            if (!IsWindow(seen.window) || !IsWindowVisible(seen.window)) return true;
             if (findMessageBox(program.processId(), dialog) != nullptr) return true;
+            const std::wstring title = storedWindowText(seen.window);
+            RECT rect = {};
+            GetWindowRect(seen.window, &rect);
             const int fill = barFillPercent(seen.window);
+            // The reads of a window gone meanwhile may be another's text and pixels.
+            if (!IsWindowVisible(seen.window)) return true;
+            seen.title = title;
+            seen.rect = rect;
             if (fill >= 0 && (seen.fills.empty() || seen.fills.back() != fill)) {
                 seen.fills.push_back(fill);
             }
@@ -103,10 +107,12 @@ void checkProgressWindow(const ProgressSeen& seen, HWND dialog, int lowestLastFi
     GetWindowRect(dialog, &main);
     const int width = seen.rect.right - seen.rect.left;
     const int height = seen.rect.bottom - seen.rect.top;
-    check(width == kProgressWidthPx && height == kProgressHeightPx,
-          "progress window 400 x 50, is " + std::to_string(width) + " x " + std::to_string(height));
-    const LONG x = main.left + ((main.right - main.left) >> 1) - kProgressWidthPx / 2;
-    const LONG y = main.top + ((main.bottom - main.top) >> 1) - kProgressHeightPx / 2;
+    // The size the program asks for (the native tests pin it) is the window's outer size.
+    check(width == kProgressWidth && height == kProgressHeight,
+          "progress window of the size asked for, is " + std::to_string(width) + " x " +
+              std::to_string(height));
+    const LONG x = main.left + ((main.right - main.left) >> 1) - kProgressWidth / 2;
+    const LONG y = main.top + ((main.bottom - main.top) >> 1) - kProgressHeight / 2;
     check(seen.rect.left == x && seen.rect.top == y,
           "progress window centred on the main window: at " + std::to_string(seen.rect.left) + "," +
               std::to_string(seen.rect.top) + ", expected " + std::to_string(x) + "," +
@@ -159,23 +165,17 @@ void checkFlash(const std::wstring& flashPath, const std::vector<std::uint8_t>& 
 
 // The trace's lines with their times; every line must have one.
 std::vector<TraceLine> readTrace(const std::wstring& tracePath) {
-    std::vector<std::uint8_t> bytes;
-    check(readFileBytes(tracePath, bytes), "trace file read");
+    std::vector<std::string> text;
+    check(readFileLines(tracePath, text), "trace file read");
     std::vector<TraceLine> lines;
     std::size_t withoutTime = 0;
-    const std::string text(bytes.begin(), bytes.end());
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (const std::string& line : text) {
         TraceLine split;
         if (splitTraceLine(line, split)) {
             lines.push_back(split);
         } else if (!line.empty()) {
             ++withoutTime;
         }
-        start = end + 1;
     }
     check(withoutTime == 0, std::to_string(withoutTime) + " trace lines without a time");
     return lines;
@@ -184,7 +184,7 @@ std::vector<TraceLine> readTrace(const std::wstring& tracePath) {
 // The pauses the program keeps, read from the trace's times alone: from each reply
 // to the next request, and the erase's wait for its reply. `update` holds the
 // update's lines, request and reply by turns.
-void checkPauses(const std::vector<TraceLine>& update) {
+void checkPauses(const std::vector<TraceLine>& update, const std::vector<std::string>& requests) {
     // The pause before each request after the first, in exchange order.
     std::vector<std::uint64_t> pauses = {kPreparationPauseMs, kPreparationPauseMs,
                                          kErasePauseMs + kPreparationPauseMs};
@@ -202,7 +202,7 @@ void checkPauses(const std::vector<TraceLine>& update) {
     }
     const TraceLine& eraseRequest = update[4];
     const TraceLine& eraseReply = update[5];
-    check(eraseRequest.entry.rfind("> 01 1e", 0) == 0, "third update request is the erase");
+    check(eraseRequest.entry == requests[2], "third update request is the erase");
     std::printf(
         "     from the trace: shortest pause between blocks %llu ms, erase reply after %llu ms, "
         "address %llu ms after it, update %llu ms\n",
@@ -218,35 +218,8 @@ void checkPauses(const std::vector<TraceLine>& update) {
         "address request long enough after the erase request");
 }
 
-// A request's trace entry: the bytes given, then `fill` up to the 60-byte report.
-std::string requestLine(std::vector<std::uint8_t> bytes, std::uint8_t fill) {
-    bytes.resize(60, fill);
-    static const char digits[] = "0123456789abcdef";
-    std::string line = ">";
-    for (std::uint8_t b : bytes) {
-        line += ' ';
-        line += digits[b >> 4];
-        line += digits[b & 0xF];
-    }
-    return line;
-}
-
-// Every request, byte for byte: the preparation, each block of the image with
-// erased flash behind a short one, then protection and lock restored.
-void checkRequests(const std::vector<TraceLine>& update, const std::vector<std::uint8_t>& image) {
-    std::vector<std::string> expected = {
-        requestLine({0x01, 0x0B, 0x01, 0x01}, 0), requestLine({0x01, 0x20, 0x01, 0x00}, 0),
-        requestLine({0x01, 0x1E, 0x04, 0x00, 0xE9, 0x52, 0x7C, 0x3A}, 0),
-        requestLine({0x01, 0x1F, 0x09, 0x01, 0, 0, 0, 0, 0xE9, 0x52, 0x7C, 0x3A}, 0)};
-    for (std::size_t offset = 0; offset < image.size(); offset += 48) {
-        const std::size_t length = std::min<std::size_t>(48, image.size() - offset);
-        std::vector<std::uint8_t> block = {0x01, 0x1B, static_cast<std::uint8_t>(length), 0x00};
-        block.insert(block.end(), image.begin() + static_cast<std::ptrdiff_t>(offset),
-                     image.begin() + static_cast<std::ptrdiff_t>(offset + length));
-        expected.push_back(requestLine(block, 0xFF));
-    }
-    expected.push_back(requestLine({0x01, 0x20, 0x01, 0x01}, 0));
-    expected.push_back(requestLine({0x01, 0x0B, 0x01, 0x00}, 0));
+// Every request, byte for byte, as the native tests expect them of the same image.
+void checkRequests(const std::vector<TraceLine>& update, const std::vector<std::string>& expected) {
     std::size_t differing = 0;
     std::size_t firstDiffering = expected.size();
     for (std::size_t exchange = 0; exchange < expected.size(); ++exchange) {
@@ -263,18 +236,19 @@ void checkRequests(const std::vector<TraceLine>& update, const std::vector<std::
 // The update as the unit's trace saw it: its pauses and its requests.
 void checkTrace(const std::wstring& tracePath, const std::vector<std::uint8_t>& image) {
     const std::vector<TraceLine> lines = readTrace(tracePath);
+    const std::vector<std::string> requests = test::updateRequests(image);
     // The update starts with the lock request; the probe's exchanges stand before it.
     std::size_t first = 0;
-    while (first < lines.size() && lines[first].entry.rfind("> 01 0b 01 01", 0) != 0) ++first;
-    const std::size_t exchanges = 4 + kBlocks + 2;
+    while (first < lines.size() && lines[first].entry != requests.front()) ++first;
+    const std::size_t exchanges = requests.size();
     check(lines.size() - first == 2 * exchanges,
           "trace holds the update's " + std::to_string(2 * exchanges) + " lines, has " +
               std::to_string(lines.size() - first));
     if (lines.size() - first != 2 * exchanges) return;
     const std::vector<TraceLine> update(lines.begin() + static_cast<std::ptrdiff_t>(first),
                                         lines.end());
-    checkPauses(update);
-    checkRequests(update, image);
+    checkPauses(update, requests);
+    checkRequests(update, requests);
 }
 
 // A whole update over firmware 0.9, in real time, with no second confirmation and an

@@ -4,10 +4,12 @@
 // boxes.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "emulator/emulated_bus.h"
 #include "resources/resource_ids.h"
 #include "tests/wine/driver_support.h"
 #include "tests/wine/scenarios.h"
@@ -24,19 +26,12 @@ constexpr int kArrivals = 20;
 
 // Request lines ("<time> > ...") in the trace file; -1 when it cannot be read.
 int requestsInTrace(const std::wstring& tracePath) {
-    std::vector<std::uint8_t> bytes;
-    if (!readFileBytes(tracePath, bytes)) return -1;
-    const std::string text(bytes.begin(), bytes.end());
-    int requests = 0;
-    std::size_t lineStart = 0;
-    while (lineStart < text.size()) {
-        std::size_t lineEnd = text.find('\n', lineStart);
-        if (lineEnd == std::string::npos) lineEnd = text.size();
-        const std::size_t space = text.find(' ', lineStart);
-        if (space < lineEnd && text.compare(space, 3, " > ") == 0) ++requests;
-        lineStart = lineEnd + 1;
-    }
-    return requests;
+    std::vector<std::string> lines;
+    if (!readFileLines(tracePath, lines)) return -1;
+    TraceLine split;
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return splitTraceLine(line, split) && split.entry.rfind("> ", 0) == 0;
+    }));
 }
 
 // "Update" clicked, the confirmation cancelled with Esc, then the unit pulled out
@@ -129,13 +124,6 @@ void secondCopyScenario(ScenarioContext& context) {
     closeAndCheckExit(third, thirdDialog);
 }
 const RegisterScenario registeredSecondCopy("second-copy", secondCopyScenario);
-
-// The trace holds a line with this text.
-bool traceHolds(const std::wstring& tracePath, const std::string& text) {
-    std::vector<std::uint8_t> bytes;
-    return readFileBytes(tracePath, bytes) &&
-           std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos;
-}
 
 // A second start while the first copy is minimised and busy with its update, waiting
 // for the erase and answering no message: the second copy hands over without waiting
