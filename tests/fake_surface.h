@@ -79,7 +79,8 @@ public:
 
     bool registrationSucceeds = true;
     ImageView image;
-    MainWindowPlace mainPlace{{100, 100, 700, 500}, false, {}, {0, 0, 1280, 1024}, {0, 0, 1280, 984}};
+    MainWindowPlace mainPlace{
+        {100, 100, 700, 500}, false, {}, {0, 0, 1280, 1024}, {0, 0, 1280, 984}};
     // What createProgressWindow hands out; 0 plays a failed creation.
     WindowId progressToCreate = kProgressWindow;
     // Answers GetForegroundWindow; tests may swap it during a run.

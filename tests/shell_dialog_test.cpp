@@ -159,7 +159,9 @@ TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
     constexpr std::uint8_t kProcessKey = 0xE5;
     constexpr std::uint8_t kPacket = 0xE7;
     const auto downAre = [](std::initializer_list<std::uint8_t> keys) {
-        return [keys](std::uint8_t key) { return std::find(keys.begin(), keys.end(), key) != keys.end(); };
+        return [keys](std::uint8_t key) {
+            return std::find(keys.begin(), keys.end(), key) != keys.end();
+        };
     };
     HeldKeys held;
     // Run 1 ends with Enter and both IME keys down; new keys are held for a second.
@@ -172,12 +174,12 @@ TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
         bool swallowed;
     };
     const Step steps[] = {
-        {kEnter, false, 4000, true},       {kEnter, false, 6000, true},
-        {kEnter, true, 6000, true},        {kEnter, false, 6000, false},
-        {kSpace, true, 4000, false},       {kSpace, false, 4999, true},
-        {kSpace, false, 6000, true},       {kSpace, true, 6000, true},
-        {kSpace, false, 6000, false},      {kEsc, false, 5000, false},
-        {kProcessKey, false, 4000, true},  {kProcessKey, false, 6000, false},
+        {kEnter, false, 4000, true},      {kEnter, false, 6000, true},
+        {kEnter, true, 6000, true},       {kEnter, false, 6000, false},
+        {kSpace, true, 4000, false},      {kSpace, false, 4999, true},
+        {kSpace, false, 6000, true},      {kSpace, true, 6000, true},
+        {kSpace, false, 6000, false},     {kEsc, false, 5000, false},
+        {kProcessKey, false, 4000, true}, {kProcessKey, false, 6000, false},
         {kPacket, false, 6000, false},
     };
     for (const Step& step : steps) {

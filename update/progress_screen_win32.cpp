@@ -32,8 +32,8 @@ MainWindowPlace Win32ProgressScreen::mainWindowPlace() {
         place.monitor = screenRectOf(monitor.rcMonitor);
         place.workArea = screenRectOf(monitor.rcWork);
     } else {
-        place.monitor = place.workArea = ScreenRect{0, 0, GetSystemMetrics(SM_CXSCREEN),
-                                                    GetSystemMetrics(SM_CYSCREEN)};
+        place.monitor = place.workArea =
+            ScreenRect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     }
     return place;
 }
@@ -46,10 +46,10 @@ WindowId Win32ProgressScreen::createProgressWindow(const std::wstring& title,
     // without activation, so the program cannot take the foreground even where the
     // system would let it, and put right above the main window: a new window stands
     // at the top, over the program the user has turned to.
-    HWND window = CreateWindowExW(0, PROGRESS_CLASSW, title.c_str(),
-                                  (activate ? WS_VISIBLE : 0) | PBS_SMOOTH, rect.left, rect.top,
-                                  rect.right - rect.left, rect.bottom - rect.top, mainWindow_,
-                                  nullptr, moduleInstance_, nullptr);
+    HWND window =
+        CreateWindowExW(0, PROGRESS_CLASSW, title.c_str(), (activate ? WS_VISIBLE : 0) | PBS_SMOOTH,
+                        rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                        mainWindow_, nullptr, moduleInstance_, nullptr);
     if (window == nullptr) return 0;
     if (!activate) {
         HWND above = GetWindow(mainWindow_, GW_HWNDPREV);

@@ -182,8 +182,8 @@ RunResult runOnUnit(UnitLink& link, ProgramResources& resources, ProgressScreen&
 
     RunResult result = prepareEsc(link);
     if (!result.succeeded()) return result;
-    result = streamImage(link, blocks, screen, resources.loadString(IDS_PROGRESS_TITLE),
-                         shutdownReason);
+    result =
+        streamImage(link, blocks, screen, resources.loadString(IDS_PROGRESS_TITLE), shutdownReason);
     if (!result.succeeded()) return result;
     restoreProtection(link);
     return {};
