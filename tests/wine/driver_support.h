@@ -58,6 +58,10 @@ private:
     bool started_ = false;
 };
 
+// The program has taken every message and input waiting for it and sits in its
+// message loop again.
+void waitUntilIdle(const Program& program);
+
 // Visible top-level windows of a process with the given class ("#32770" for dialogs).
 std::vector<HWND> topLevelWindows(DWORD processId, const wchar_t* className = nullptr);
 // The main dialog: the process's visible dialog that holds control 40004.
@@ -194,8 +198,9 @@ void releaseKey(WORD virtualKey);
 // The window that has the keyboard focus in the thread that owns `window`; null when
 // that thread has none.
 HWND focusOf(HWND window);
-// With real keys, once an outcome's second is over: Tab moves the focus to another enabled control of the dialog, then
-// Esc ends the program with exit code 0. `when` names the moment in the messages.
+// With real keys, once an outcome's second is over: Tab moves the focus to another
+// enabled control of the dialog, then Esc ends the program with exit code 0. `when`
+// names the moment in the messages.
 void checkKeyboardAlive(Program& program, HWND dialog, const std::string& when);
 
 // A situation line, an empty line and the wiring instructions, as the hint panel
