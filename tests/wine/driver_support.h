@@ -59,7 +59,8 @@ private:
 };
 
 // The program has taken every message and input waiting for it and sits in its
-// message loop again.
+// message loop again. Under Wine the wait may end before a key just typed has been
+// taken: that the key did nothing is seen only by watching for as long as it may act.
 void waitUntilIdle(const Program& program);
 
 // Visible top-level windows of a process with the given class ("#32770" for dialogs).

@@ -255,9 +255,11 @@ bool runWithPostedMessage(Program& program, HWND dialog, const PostedMessage& po
     waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
                 "the failure hint" + with);
     waitUntilIdle(program);
-    check(boxCount(program, dialog) == 0, "no box after the answer" + with);
+    const bool noBox = boxCount(program, dialog) == 0;
+    check(noBox, "no box after the answer" + with);
     check(program.running(), "the program still runs" + with);
-    if (!posted.minimises) return program.running();
+    if (!noBox || !program.running()) return false;
+    if (!posted.minimises) return true;
     check(waitFor([&] { return IsIconic(dialog) != FALSE; }, kBoxTimeoutMs),
           "the dialog minimised once the box was answered");
     PostMessageW(dialog, WM_SYSCOMMAND, SC_RESTORE, 0);
