@@ -223,7 +223,7 @@ bool standsBetween(const std::vector<HWND>& order, HWND top, HWND middle, HWND b
 }
 
 // Another program put in front during the preparation: the progress window opens
-// without taking the foreground, right above the dialog and below the other program;
+// without taking the foreground, below the other program and above the dialog;
 // nothing of the program takes the foreground before the failure box, and the dialog's
 // taskbar button is flashed. A Return typed into the other program as the box comes up
 // leaves the box standing. The shell never announced the button, so nothing touches

@@ -249,8 +249,9 @@ bool runWithPostedMessage(Program& program, HWND dialog, const PostedMessage& po
               "the box names the refused block" + with);
     waitUntilIdle(program);
     check(IsWindowVisible(box) && boxCount(program, dialog) == 1, "one box, idle" + with);
-    if (posted.minimises)
+    if (posted.minimises) {
         check(IsWindowVisible(dialog) && !IsIconic(dialog), "the dialog under the box");
+    }
     if (!answerWithEnter(box)) return false;
     waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
                 "the failure hint" + with);
