@@ -97,6 +97,11 @@ bool Program::waitForExit(std::uint32_t timeoutMs, DWORD& exitCode) {
     return true;
 }
 
+void waitUntilIdle(const Program& program) {
+    constexpr std::uint32_t kIdleTimeoutMs = 10000;
+    check(WaitForInputIdle(program.process(), kIdleTimeoutMs) == 0, "the program is idle again");
+}
+
 namespace {
 
 struct WindowSearch {

@@ -59,6 +59,11 @@ private:
     bool started_ = false;
 };
 
+// The program has taken every message and input waiting for it and sits in its
+// message loop again. Under Wine the wait may end before a key just typed has been
+// taken: that the key did nothing is seen only by watching for as long as it may act.
+void waitUntilIdle(const Program& program);
+
 // Visible top-level windows of a process with the given class ("#32770" for dialogs).
 std::vector<HWND> topLevelWindows(DWORD processId, const wchar_t* className = nullptr);
 // The main dialog: the process's visible dialog that holds control 40004.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,15 +18,8 @@
 namespace orvanta::driver {
 namespace {
 
-constexpr std::uint32_t kIdleTimeoutMs = 10000;
 // How long a key stays held once what follows the run is shown: some 20 repeats.
 constexpr std::uint32_t kHeldAfterMs = 660;
-
-// The program has taken every message and input waiting for it and sits in its
-// message loop again.
-void waitUntilIdle(const Program& program) {
-    check(WaitForInputIdle(program.process(), kIdleTimeoutMs) == 0, "the program is idle again");
-}
 
 // The requests to close that the taskbar's "Close window" and a task manager's "End
 // task" post to the window.
@@ -204,6 +198,97 @@ void minimisedAtTheStartScenario(ScenarioContext& context) {
     closeAndCheckExit(program, dialog);
 }
 
+// What another program posts to the dialog while the stream runs, as automation and
+// voice-control tools do; each is given to one run of its own.
+struct PostedMessage {
+    const char* name;
+    void (*post)(HWND dialog);
+    bool minimises = false;
+};
+const PostedMessage kPostedMessages[] = {
+    {"a click on \"Update\"",
+     [](HWND dialog) { PostMessageW(GetDlgItem(dialog, IDC_UPDATE), BM_CLICK, 0, 0); }},
+    {"\"Close\"", [](HWND dialog) { pressButton(dialog, IDC_CLOSE); }},
+    {"a quit",
+     [](HWND dialog) {
+         PostThreadMessageW(GetWindowThreadProcessId(dialog, nullptr), WM_QUIT, 0, 0);
+     }},
+    {"a minimise", [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0); }, true},
+};
+
+std::size_t boxCount(const Program& program, HWND dialog) {
+    std::size_t count = 0;
+    for (HWND window : topLevelWindows(program.processId(), L"#32770")) count += window != dialog;
+    return count;
+}
+
+// One update the unit refuses at its tenth block, some 200 ms into the stream, with the
+// message posted while the stream runs: the refusal's box alone, then its hint, with
+// the program still open; a minimise acts once the box has been answered. False when
+// the program cannot go on.
+bool runWithPostedMessage(Program& program, HWND dialog, const PostedMessage& posted) {
+    const std::string with = std::string(" with ") + posted.name + " posted";
+    if (!startUpdate(program, dialog)) return false;
+    // The unit reports the image's own version, as an earlier run's first blocks left it.
+    HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+    check(box != nullptr && windowText(box) == catalogueString(IDS_OLDER_OR_SAME_CAPTION),
+          "the confirmation for the same version");
+    if (box == nullptr || !answerWithEnter(box) || !waitForStream(program)) return false;
+    posted.post(dialog);
+    check(findProgressWindow(program.processId()) != nullptr, "posted while the stream runs");
+    waitFor(
+        [&] {
+            return (box = findMessageBox(program.processId(), dialog)) != nullptr ||
+                   !program.running();
+        },
+        kStreamTimeoutMs);
+    check(box != nullptr, "the failure box" + with);
+    if (box == nullptr) return false;
+    checkText(messageBoxText(box), blockFailureText(kRefusedBlockCode, 0),
+              "the box names the refused block" + with);
+    waitUntilIdle(program);
+    check(IsWindowVisible(box) && boxCount(program, dialog) == 1, "one box, idle" + with);
+    if (posted.minimises) {
+        check(IsWindowVisible(dialog) && !IsIconic(dialog), "the dialog under the box");
+    }
+    if (!answerWithEnter(box)) return false;
+    waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
+                "the failure hint" + with);
+    waitUntilIdle(program);
+    const bool noBox = boxCount(program, dialog) == 0;
+    check(noBox, "no box after the answer" + with);
+    check(program.running(), "the program still runs" + with);
+    if (!noBox || !program.running()) return false;
+    if (!posted.minimises) return true;
+    check(waitFor([&] { return IsIconic(dialog) != FALSE; }, kBoxTimeoutMs),
+          "the dialog minimised once the box was answered");
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_RESTORE, 0);
+    return waitFor([&] { return IsIconic(dialog) == FALSE; }, kBoxTimeoutMs);
+}
+
+// Another program posts "Update" and "Close", a quit and a minimise while the stream
+// runs, one per failing update; the unit is plugged in afresh between them.
+void anotherProgramDuringTheStreamScenario(ScenarioContext& context) {
+    const std::wstring path = scenarioFile(context, "another-program-during-the-stream");
+    std::string faults = "esc_firmware_version = 0x0100\n";
+    for (std::uint32_t run = 1; run <= std::size(kPostedMessages); ++run) {
+        faults += blockRefusedAt(10 * run);
+    }
+    Program program;
+    HWND dialog = startReady(program, context, path, faults);
+    for (const PostedMessage& posted : kPostedMessages) {
+        if (dialog == nullptr || !runWithPostedMessage(program, dialog, posted)) return;
+        if (&posted == std::end(kPostedMessages) - 1) break;
+        // The failure closed the link: the unit, plugged in afresh, is ready again.
+        if (!commandUnit(path, "unplug") || !commandUnit(path, "plug")) return;
+        if (!waitForHint(dialog, catalogueString(IDS_READY), kStartTimeoutMs, "ready again"))
+            return;
+    }
+    closeAndCheckExit(program, dialog);
+}
+
+const RegisterScenario registeredAnotherProgram("another-program-during-the-stream",
+                                                anotherProgramDuringTheStreamScenario);
 const RegisterScenario registeredMinimised("minimised-at-the-start", minimisedAtTheStartScenario);
 const RegisterScenario registeredKeys("keys-before-a-failure", keysBeforeAFailureScenario);
 const RegisterScenario registeredPull("input-and-pull-at-the-end", inputAndPullAtTheEndScenario);

@@ -87,6 +87,8 @@ foreach(lang en de)
   set_property(TEST real_bus_keys_before_a_failure_${lang} APPEND PROPERTY ENVIRONMENT
     "ORVANTA_WINE_STDERR=${keys_stderr}" "WINEDEBUG=fixme+all")
   virtual_unit_test(real_bus_input_and_pull_at_the_end_${lang} ${lang} input-and-pull-at-the-end)
+  virtual_unit_test(real_bus_another_program_during_the_stream_${lang} ${lang}
+                    another-program-during-the-stream)
 endforeach()
 virtual_unit_test(real_bus_replug_during_erase_en en replug-during-erase)
 virtual_unit_test(real_bus_minimised_at_the_start_en en minimised-at-the-start)
