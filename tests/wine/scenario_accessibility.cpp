@@ -309,6 +309,8 @@ void outcomeUnseenScenario(ScenarioContext& context) {
     const char* flashCall = "NtUserFlashWindowEx";
     check(wineOutputLines(context.argument, flashCall).size() == 1,
           "the button flashed for the box");
+    // The user turns back: the other program steps aside before the box is answered.
+    if (other != nullptr) DestroyWindow(other);
     if (box != nullptr) answerWithEnter(box);
     check(waitFor([&] { return wineOutputLines(context.argument, flashCall).size() == 2; },
                   kBoxTimeoutMs),
@@ -317,7 +319,6 @@ void outcomeUnseenScenario(ScenarioContext& context) {
         std::printf("     %s\n", line.c_str());
     check(wineOutputLines(context.argument, "SetProgress").empty(),
           "no taskbar list without the shell's announcement");
-    if (other != nullptr) DestroyWindow(other);
     closeAndCheckExit(program, dialog);
 }
 const RegisterScenario registeredOutcomeUnseen("outcome-unseen", outcomeUnseenScenario);
