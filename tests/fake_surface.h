@@ -180,20 +180,16 @@ public:
 
     // ProgressScreen
     // The line a progress window's creation leaves: every one is 400 x 50, and at
-    // (200, 275) it stands centred on mainRect as it starts out.
+    // (200, 275) it stands centred on mainPlace as it starts out.
     static std::string progressCreation(const std::wstring& title, int x = 200, int y = 275) {
-        return "create " + utf8(title) + " " + std::to_string(x) + "," + std::to_string(y) +
-               " 400x50";
+        return creationLine(title, ScreenRect{x, y, x + 400, y + 50});
     }
     WindowId mainWindow() override { return kMainWindow; }
     MainWindowPlace mainWindowPlace() override { return mainPlace; }
     // The shutdown reason is left out: the Win32 edge gives it as it is handed over.
     WindowId createProgressWindow(const std::wstring& title, const ScreenRect& rect, bool activate,
                                   const std::wstring& /*shutdownReason*/) override {
-        calls.push_back("create " + utf8(title) + " " + std::to_string(rect.left) + "," +
-                        std::to_string(rect.top) + " " + std::to_string(rect.right - rect.left) +
-                        "x" + std::to_string(rect.bottom - rect.top) +
-                        (activate ? "" : " inactive"));
+        calls.push_back(creationLine(title, rect) + (activate ? "" : " inactive"));
         return progressToCreate;
     }
     void setProgressPosition(WindowId window, std::uint32_t percent) override {
@@ -222,6 +218,12 @@ public:
     }
 
 private:
+    static std::string creationLine(const std::wstring& title, const ScreenRect& rect) {
+        return "create " + utf8(title) + " " + std::to_string(rect.left) + "," +
+               std::to_string(rect.top) + " " + std::to_string(rect.right - rect.left) + "x" +
+               std::to_string(rect.bottom - rect.top);
+    }
+
     struct ScriptedBox {
         int answer;
         std::function<void()> whileOpen;
