@@ -163,7 +163,7 @@ EOF_SHIM
   fi
   # Another image, named relative to the caller's folder: carried byte for byte, its
   # SHA-256 printed and kept beside the release.
-  LC_ALL=C tr '\000-\377' '\377-\000' <"$image" >"$work/maker.bin"
+  LC_ALL=C tr '\000-\377' '\001-\377\000' <"$image" >"$work/maker.bin"
   local sum
   sum=$(sha256sum <"$work/maker.bin" | cut -d' ' -f1)
   (cd "$work/a" && SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
