@@ -162,10 +162,13 @@ EOF_SHIM
     fail "the signed program without its signature differs from the unsigned one"
   fi
   # Another image, named relative to the caller's folder: carried byte for byte, its
-  # SHA-256 printed and kept beside the release.
+  # CRC-32 in the header the program checks it with, its SHA-256 printed and kept beside
+  # the release.
   LC_ALL=C tr '\000-\377' '\001-\377\000' <"$image" >"$work/maker.bin"
-  local sum
+  local sum crc
   sum=$(sha256sum <"$work/maker.bin" | cut -d' ' -f1)
+  crc=$(python3 -c 'import sys, zlib; print("%08x" % zlib.crc32(open(sys.argv[1], "rb").read()))' \
+    "$work/maker.bin")
   (cd "$work/a" && SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
     bash src/tools/release.sh --firmware ../maker.bin >"$work/maker.log" 2>&1) ||
     fail "the release of another image (see $work/maker.log)"
@@ -173,10 +176,11 @@ EOF_SHIM
     --catalogue "$source_dir/resources/catalogue.txt" --image "$work/maker.bin" \
     --tools "$source_dir/tools" >"$work/maker-resources.log" 2>&1 &&
     grep -q "SHA-256 $sum" "$work/maker.log" &&
+    grep -q "kFirmwareImageCrc32 = 0x${crc}u" "$first/build/release/generated/firmware_image_digest.h" &&
     [ "$(cat "$first/dist/firmware.sha256")" = "$sum  maker.bin" ]; then
-    echo "ok   another image is carried byte for byte, its SHA-256 printed and kept"
+    echo "ok   another image is carried byte for byte, its CRC-32 made from it, its SHA-256 printed and kept"
   else
-    fail "another image is not carried, or its SHA-256 not printed and kept (see $work/maker*.log)"
+    fail "another image is not carried, its CRC-32 not made from it, or its SHA-256 not printed and kept (see $work/maker*.log)"
   fi
   mv "$second/dist" "$work/dist"
   rm -rf "$work/a" "$work/second-copy"
