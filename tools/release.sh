@@ -80,7 +80,8 @@ trap 'status=$?; [ $status -eq 0 ] || finish_early' EXIT
 trap 'interrupted=SIGINT; exit 130' INT
 trap 'interrupted=SIGTERM; exit 143' TERM
 
-firmware= allow_stand_in=()
+firmware=''
+allow_stand_in=()
 while [ $# -gt 0 ]; do
   case $1 in
     --firmware)
