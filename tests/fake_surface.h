@@ -144,6 +144,11 @@ public:
         calls.push_back("text " + std::to_string(id) + " " + utf8(value));
     }
     std::wstring controlText(int id) override { return controlTextOf(id); }
+    // What a screen reader was handed, with the panel's text then; apart from the calls.
+    std::vector<std::pair<std::wstring, std::wstring>> heard;
+    void announceHint(const std::wstring& spoken) override {
+        heard.emplace_back(spoken, controlTextOf(IDC_HINT_PANEL));
+    }
     void enableControl(int id, bool enable) override {
         enabled[id] = enable;
         calls.push_back("enable " + std::to_string(id) + (enable ? " 1" : " 0"));
@@ -279,6 +284,7 @@ struct ShellRig {
 
     void clearRecords() {
         ui.calls.clear();
+        ui.heard.clear();
         bus.clearTrace();
         clock.pauses.clear();
     }
@@ -302,6 +308,11 @@ struct ShellRig {
     std::vector<std::string> hintWithInstructionsCalls(std::uint32_t messageId) const {
         return {"text 40004 " + utf8(ui.text(messageId) + L"\r\n\r\n"),
                 "text 40004 " + utf8(hintWithInstructions(messageId))};
+    }
+    // Handed to a screen reader once, over the whole of that hint.
+    using Heard = std::vector<std::pair<std::wstring, std::wstring>>;
+    Heard heardWithInstructions(std::uint32_t messageId) const {
+        return {{ui.text(messageId), hintWithInstructions(messageId)}};
     }
     std::string hintCall(std::uint32_t messageId) const {
         return "text 40004 " + utf8(ui.text(messageId));

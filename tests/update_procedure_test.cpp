@@ -65,6 +65,10 @@ protected:
         return out;
     }
 
+    // The outcome's hint, handed to a screen reader whole, once.
+    ShellRig::Heard outcomeHeard(std::uint32_t messageId) const {
+        return {{rig.ui.text(messageId), rig.ui.text(messageId)}};
+    }
     std::string confirmBox() const {
         return rig.boxCall(IDS_CONFIRM_CAPTION, rig.ui.text(IDS_CONFIRM_TEXT),
                            kMbIconWarning | kMbOkCancel);
@@ -136,6 +140,7 @@ TEST_F(UpdateRun, SuccessfulRunOnTheScreen) {
     EXPECT_TRUE(rig.app.link.isOpen());
     EXPECT_EQ(rig.app.link.escFirmwareVersion(), FIRMWARE_IMAGE_VERSION);
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_SUCCEEDED));
+    EXPECT_EQ(rig.ui.heard, outcomeHeard(IDS_UPDATE_SUCCEEDED));
     EXPECT_FALSE(rig.ui.isEnabled(IDC_UPDATE));
     EXPECT_FALSE(rig.ui.preciseTiming);
 }
@@ -570,6 +575,7 @@ TEST_P(FailingStep, ReportsTheStepAndSendsNothingMore) {
     EXPECT_EQ(rig.ui.callsStartingWith("box ").back(), failureBox(c.messageId, c.codeLine));
     EXPECT_EQ(rig.ui.calls.back(), rig.hintCall(IDS_UPDATE_FAILED_HINT));
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_FAILED_HINT));
+    EXPECT_EQ(rig.ui.heard, outcomeHeard(IDS_UPDATE_FAILED_HINT));
     EXPECT_FALSE(rig.app.link.isOpen());
     EXPECT_EQ(rig.bus.openHandleCount(), 0u);
     EXPECT_EQ(unit.commandLog().size(), 3 + c.requests);  // the probe's three first
@@ -653,6 +659,7 @@ TEST_F(UpdateRun, FailureInGermanUsesTheGermanCodeLine) {
         "box Update fehlgeschlagen! | System-Lock der Programmiereinheit konnte nicht gesetzt "
         "werden. Das Update wird abgebrochen.\r\nDas System meldet Fehlercode "
         "0x0000065b-0x00000000 | 0x10");
+    EXPECT_EQ(rig.ui.heard, outcomeHeard(IDS_UPDATE_FAILED_HINT));
 }
 
 }  // namespace
