@@ -145,7 +145,8 @@ public:
     }
     std::wstring controlText(int id) override { return controlTextOf(id); }
     // What a screen reader was handed, with the panel's text then; apart from the calls.
-    std::vector<std::pair<std::wstring, std::wstring>> heard;
+    using Heard = std::vector<std::pair<std::wstring, std::wstring>>;
+    Heard heard;
     void announceHint(const std::wstring& spoken) override {
         heard.emplace_back(spoken, controlTextOf(IDC_HINT_PANEL));
     }
@@ -308,11 +309,6 @@ struct ShellRig {
     std::vector<std::string> hintWithInstructionsCalls(std::uint32_t messageId) const {
         return {"text 40004 " + utf8(ui.text(messageId) + L"\r\n\r\n"),
                 "text 40004 " + utf8(hintWithInstructions(messageId))};
-    }
-    // Handed to a screen reader once, over the whole of that hint.
-    using Heard = std::vector<std::pair<std::wstring, std::wstring>>;
-    Heard heardWithInstructions(std::uint32_t messageId) const {
-        return {{ui.text(messageId), hintWithInstructions(messageId)}};
     }
     std::string hintCall(std::uint32_t messageId) const {
         return "text 40004 " + utf8(ui.text(messageId));

@@ -627,32 +627,22 @@ namespace {
 
 std::vector<std::string> heardTexts;
 
-// What a screen reader reads at the event is the panel's name; Wine's oleacc only prints
-// its annotation (SetHwndPropStr with PROPID_ACC_NAME), so this is the text of the last
-// one printed on the file that ORVANTA_WINE_STDERR names, as Wine prints it.
-std::string printedName(HWND window) {
+// A reader reads the panel's name at the event; Wine's oleacc only prints its annotation
+// (PROPID_ACC_NAME): the text of the last one on the file ORVANTA_WINE_STDERR names.
+std::string printedName() {
     const char* path = std::getenv("ORVANTA_WINE_STDERR");
-    const std::string call = "SetHwndPropStr (";
-    const std::string name = " 4294967292 0 {608d3df8-8128-4aa7-a428-f55e49267291} ";
-    const auto handle = static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window));
-    std::string last = "(no name printed)";
-    for (const std::string& line : wineOutputLines(path != nullptr ? path : "", call.c_str())) {
-        const std::size_t at = line.find(name);
-        if (at != std::string::npos && hexAfter(line, call) == handle)
-            last = line.substr(at + name.size());
-    }
-    return last;
+    const std::string name = " {608d3df8-8128-4aa7-a428-f55e49267291} ";
+    const auto lines = wineOutputLines(path != nullptr ? path : "", name.c_str());
+    return lines.empty() ? "-" : lines.back().substr(lines.back().find(name) + name.size());
 }
 
-// A text as Wine prints a call's last argument: L"...") with \r, \n, \", \\, and four
-// hex digits for any other character outside printable ASCII.
+// A line of text as Wine prints a call's last argument: L"...") with four hex digits for
+// a character outside printable ASCII.
 std::string asWinePrints(const std::wstring& text) {
     std::string out = "L\"";
     for (const wchar_t c : text) {
         char printed[8] = {static_cast<char>(c)};
-        if (c == L'\r' || c == L'\n') std::snprintf(printed, 8, "\\%c", c == L'\r' ? 'r' : 'n');
-        if (c == L'"' || c == L'\\') std::snprintf(printed, 8, "\\%c", static_cast<char>(c));
-        if (c >= 127) std::snprintf(printed, 8, "\\%04x", static_cast<unsigned>(c));
+        if (c < 32 || c >= 127) std::snprintf(printed, 8, "\\%04x", static_cast<unsigned>(c));
         out += printed;
     }
     return out + "\")";
@@ -661,7 +651,7 @@ std::string asWinePrints(const std::wstring& text) {
 void CALLBACK hearHintPanel(HWINEVENTHOOK /*hook*/, DWORD /*event*/, HWND window, LONG object,
                             LONG child, DWORD /*thread*/, DWORD /*time*/) {
     if (GetDlgCtrlID(window) == IDC_HINT_PANEL && object == OBJID_CLIENT && child == CHILDID_SELF)
-        heardTexts.push_back(printedName(window));
+        heardTexts.push_back(printedName());
 }
 
 }  // namespace
@@ -676,15 +666,12 @@ void HintPanelListener::forget() {
     heardTexts.clear();
 }
 
-void HintPanelListener::checkHeard(const std::wstring& spoken, const std::string& what) {
-    // Events come in the order they were raised: once this one is here, any other that
-    // the same change raised is counted too.
-    const std::string printed = asWinePrints(spoken);
-    waitFor([&] { return std::ranges::find(heardTexts, printed) != heardTexts.end(); },
-            kBoxTimeoutMs);
-    check(heardTexts.size() == 1 && heardTexts[0] == printed,
-          what + ", heard " + std::to_string(heardTexts.size()) + " event(s), the last " +
-              (heardTexts.empty() ? std::string("-") : heardTexts.back()));
+void HintPanelListener::checkHeard(const std::wstring& text, const std::string& what) {
+    const bool heard = waitFor(
+        [&] { return std::ranges::find(heardTexts, asWinePrints(text)) != heardTexts.end(); },
+        kBoxTimeoutMs);
+    check(heard && heardTexts.size() == 1,
+          what + ", heard " + std::to_string(heardTexts.size()) + " event(s)");
 }
 
 namespace {

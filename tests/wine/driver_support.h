@@ -182,16 +182,15 @@ int countPixels(const Capture& capture, const RECT& area, std::uint8_t red, std:
 
 // Listens from outside the program, as a screen reader does, for live-region events on
 // its hint panel's client object (an out-of-context hook; they come while this thread
-// waits), and keeps what a reader gets at each: the panel's name, as Wine prints its
-// annotation under WINEDEBUG=fixme+all.
+// waits), and keeps the panel's name a reader got at each (WINEDEBUG=fixme+all).
 class HintPanelListener {
 public:
     explicit HintPanelListener(DWORD processId);
     ~HintPanelListener() { UnhookWinEvent(hook_); }
     // Forgets what was heard, what is already on its way included.
     void forget();
-    // Checks, waiting for it, that a reader got `spoken`, at the one event since forget().
-    void checkHeard(const std::wstring& spoken, const std::string& what);
+    // Checks, waiting for it, that `text` was heard, at the one event since forget().
+    void checkHeard(const std::wstring& text, const std::string& what);
 
 private:
     HWINEVENTHOOK hook_;
