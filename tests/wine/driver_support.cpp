@@ -625,12 +625,33 @@ std::string blockRefusedAt(std::uint32_t block) {
 
 namespace {
 
-std::vector<std::wstring> heardTexts;
+std::vector<std::string> heardTexts;
+
+// A reader reads the panel's name at the event; Wine's oleacc only prints its annotation
+// (PROPID_ACC_NAME): the text of the last one on the file ORVANTA_WINE_STDERR names.
+std::string printedName() {
+    const char* path = std::getenv("ORVANTA_WINE_STDERR");
+    const std::string name = " {608d3df8-8128-4aa7-a428-f55e49267291} ";
+    const auto lines = wineOutputLines(path != nullptr ? path : "", name.c_str());
+    return lines.empty() ? "-" : lines.back().substr(lines.back().find(name) + name.size());
+}
+
+// A line of text as Wine prints a call's last argument: L"...") with four hex digits for
+// a character outside printable ASCII.
+std::string asWinePrints(const std::wstring& text) {
+    std::string out = "L\"";
+    for (const wchar_t c : text) {
+        char printed[8] = {static_cast<char>(c)};
+        if (c < 32 || c >= 127) std::snprintf(printed, 8, "\\%04x", static_cast<unsigned>(c));
+        out += printed;
+    }
+    return out + "\")";
+}
 
 void CALLBACK hearHintPanel(HWINEVENTHOOK /*hook*/, DWORD /*event*/, HWND window, LONG object,
                             LONG child, DWORD /*thread*/, DWORD /*time*/) {
     if (GetDlgCtrlID(window) == IDC_HINT_PANEL && object == OBJID_CLIENT && child == CHILDID_SELF)
-        heardTexts.push_back(windowText(window));
+        heardTexts.push_back(printedName());
 }
 
 }  // namespace
@@ -647,9 +668,10 @@ void HintPanelListener::forget() {
 
 void HintPanelListener::checkHeard(const std::wstring& text, const std::string& what) {
     const bool heard = waitFor(
-        [&] { return std::find(heardTexts.begin(), heardTexts.end(), text) != heardTexts.end(); },
+        [&] { return std::ranges::find(heardTexts, asWinePrints(text)) != heardTexts.end(); },
         kBoxTimeoutMs);
-    check(heard, what + ", heard " + std::to_string(heardTexts.size()) + " event(s)");
+    check(heard && heardTexts.size() == 1,
+          what + ", heard " + std::to_string(heardTexts.size()) + " event(s)");
 }
 
 namespace {
