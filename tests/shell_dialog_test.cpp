@@ -10,6 +10,7 @@
 #include "app/shell.h"
 #include "resources/resource_ids.h"
 #include "resources/text_format.h"
+#include "tests/fake_clock.h"
 #include "tests/fake_surface.h"
 
 namespace orvanta {
@@ -149,9 +150,10 @@ TEST(MainDialog, CloseReleasesTheRegistrationAndTheLinkBeforeEnding) {
     EXPECT_EQ(rig.bus.strayCloseCount(), 0u);
 }
 
-// A key down when an update's run ended, or pressed in the second after its outcome
-// appears, does nothing, repeats and release included, until it is released, or found
-// up at the next run's end or when the program has the keyboard again.
+// A key down when an update's run ended, the key that answered a box, and keys pressed
+// from the moment an outcome appears until none has come for a second do nothing,
+// repeats and release included, until they are released, or found up at the next run's
+// end or when the program has the keyboard again.
 TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
     constexpr std::uint8_t kEnter = 0x0D;
     constexpr std::uint8_t kSpace = 0x20;
@@ -163,36 +165,58 @@ TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
             return std::find(keys.begin(), keys.end(), key) != keys.end();
         };
     };
-    HeldKeys held;
-    // Run 1 ends with Enter and both IME keys down; new keys are held for a second.
-    held.holdKeysDown(downAre({kEnter, kProcessKey, kPacket}));
-    held.holdFreshKeysUntil(5000);
     struct Step {
         std::uint8_t key;
         bool up;
         std::uint64_t nowMs;
         bool swallowed;
     };
-    const Step steps[] = {
-        {kEnter, false, 4000, true},      {kEnter, false, 6000, true},
-        {kEnter, true, 6000, true},       {kEnter, false, 6000, false},
-        {kSpace, true, 4000, false},      {kSpace, false, 4999, true},
-        {kSpace, false, 6000, true},      {kSpace, true, 6000, true},
-        {kSpace, false, 6000, false},     {kEsc, false, 5000, false},
-        {kProcessKey, false, 4000, true}, {kProcessKey, false, 6000, false},
-        {kPacket, false, 6000, false},
+    HeldKeys held;
+    const auto play = [&](std::initializer_list<Step> steps) {
+        for (const Step& step : steps) {
+            EXPECT_EQ(held.swallows(step.key, step.up, step.nowMs), step.swallowed)
+                << int{step.key} << (step.up ? " up at " : " down at ") << step.nowMs;
+        }
     };
-    for (const Step& step : steps) {
-        EXPECT_EQ(held.swallows(step.key, step.up, step.nowMs), step.swallowed)
-            << int{step.key} << (step.up ? " up at " : " down at ") << step.nowMs;
-    }
+    FakeClock clock;
+    // Run 1 ends with Enter, an IME key and a typed character down; the look at the
+    // devices takes 2.5 s, and only then does the outcome show.
+    clock.advance(4000);
+    held.holdKeysDown(downAre({kEnter, kProcessKey, kPacket}));
+    clock.advance(2500);
+    held.holdFreshKeysFrom(clock.nowMs());
+    play({
+        {kSpace, false, 7400, true},  // 3.4 s after the run, 0.9 s after the outcome
+        {kEnter, false, 7500, true},
+        {kEnter, true, 7600, true},
+        {kSpace, true, 7700, true},
+        {kPacket, true, 7700, true},
+        // Typing goes on: each key-down keeps the hold a second longer.
+        {kEsc, false, 8400, true},
+        {kEsc, true, 8450, true},
+        {kProcessKey, false, 8500, true},
+        // A second without a key-down: a deliberate press acts, an IME's or a typed
+        // character's too.
+        {kSpace, false, 9500, false},
+        {kSpace, true, 9550, false},
+        {kProcessKey, false, 9600, false},
+        {kPacket, false, 9600, false},
+        {kPacket, true, 9650, false},
+        {kEnter, false, 9700, false},
+    });
+    // That Enter answered a box; its repeats and release do nothing, a new press acts.
+    held.holdKeysDownToo(downAre({kEnter}));
+    play({{kEnter, false, 10200, true},
+          {kEnter, false, 10233, true},
+          {kEnter, true, 10300, true},
+          {kEnter, false, 10400, false}});
     EXPECT_FALSE(held.any());
 
     // Enter held across run 1's end and released during run 2, Space still down at its
     // end: only Space is held, and a fresh Enter acts once the second is over.
     held.holdKeysDown(downAre({kEnter, kSpace}));
     held.holdKeysDown(downAre({kSpace}));
-    held.holdFreshKeysUntil(9000);
+    held.holdFreshKeysFrom(8000);
     EXPECT_FALSE(held.swallows(kEnter, false, 9000));
     EXPECT_TRUE(held.swallows(kSpace, false, 9000));
     held.forgetReleased(downAre({}));
