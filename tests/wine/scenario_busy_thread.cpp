@@ -20,6 +20,8 @@ namespace {
 
 // How long a key stays held once what follows the run is shown: some 20 repeats.
 constexpr std::uint32_t kHeldAfterMs = 660;
+// How long a system menu that a posted command would open is looked for.
+constexpr std::uint32_t kNoMenuWatchMs = 1000;
 
 // The requests to close that the taskbar's "Close window" and a task manager's "End
 // task" post to the window.
@@ -198,6 +200,8 @@ void minimisedAtTheStartScenario(ScenarioContext& context) {
     closeAndCheckExit(program, dialog);
 }
 
+void postMinimise(HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0); }
+
 // What another program posts to the dialog while the stream runs, as automation and
 // voice-control tools do; each is given to one run of its own.
 struct PostedMessage {
@@ -213,7 +217,10 @@ const PostedMessage kPostedMessages[] = {
      [](HWND dialog) {
          PostThreadMessageW(GetWindowThreadProcessId(dialog, nullptr), WM_QUIT, 0, 0);
      }},
-    {"a minimise", [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0); }, true},
+    {"a minimise", postMinimise, true},
+    // Alt+Space, as a tool posts it: the system menu.
+    {"the system menu",
+     [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_KEYMENU, VK_SPACE); }},
 };
 
 std::size_t boxCount(const Program& program, HWND dialog) {
@@ -222,20 +229,28 @@ std::size_t boxCount(const Program& program, HWND dialog) {
     return count;
 }
 
-// One update the unit refuses at its tenth block, some 200 ms into the stream, with the
-// message posted while the stream runs: the refusal's box alone, then its hint, with
-// the program still open; a minimise acts once the box has been answered. False when
-// the program cannot go on.
-bool runWithPostedMessage(Program& program, HWND dialog, const PostedMessage& posted) {
-    const std::string with = std::string(" with ") + posted.name + " posted";
+// An update started with the message posted while its stream runs; false when the
+// stream did not come.
+bool postDuringTheStream(Program& program, HWND dialog, void (*post)(HWND dialog)) {
     if (!startUpdate(program, dialog)) return false;
     // The unit reports the image's own version, as an earlier run's first blocks left it.
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr && windowText(box) == catalogueString(IDS_OLDER_OR_SAME_CAPTION),
           "the confirmation for the same version");
     if (box == nullptr || !answerWithEnter(box) || !waitForStream(program)) return false;
-    posted.post(dialog);
+    post(dialog);
     check(findProgressWindow(program.processId()) != nullptr, "posted while the stream runs");
+    return true;
+}
+
+// One update the unit refuses at its tenth block, some 200 ms into the stream, with the
+// message posted while the stream runs: the refusal's box alone, then its hint, with
+// the program still open and no menu; a minimise acts once the box has been answered.
+// False when the program cannot go on.
+bool runWithPostedMessage(Program& program, HWND dialog, const PostedMessage& posted) {
+    const std::string with = std::string(" with ") + posted.name + " posted";
+    if (!postDuringTheStream(program, dialog, posted.post)) return false;
+    HWND box = nullptr;
     waitFor(
         [&] {
             return (box = findMessageBox(program.processId(), dialog)) != nullptr ||
@@ -257,6 +272,9 @@ bool runWithPostedMessage(Program& program, HWND dialog, const PostedMessage& po
     waitUntilIdle(program);
     const bool noBox = boxCount(program, dialog) == 0;
     check(noBox, "no box after the answer" + with);
+    check(!waitFor([&] { return !topLevelWindows(program.processId(), L"#32768").empty(); },
+                   kNoMenuWatchMs),
+          "no menu after the answer" + with);
     check(program.running(), "the program still runs" + with);
     if (!noBox || !program.running()) return false;
     if (!posted.minimises) return true;
@@ -266,8 +284,22 @@ bool runWithPostedMessage(Program& program, HWND dialog, const PostedMessage& po
     return waitFor([&] { return IsIconic(dialog) == FALSE; }, kBoxTimeoutMs);
 }
 
-// Another program posts "Update" and "Close", a quit and a minimise while the stream
-// runs, one per failing update; the unit is plugged in afresh between them.
+// A last update that succeeds, with a minimise posted while its stream runs: the
+// dialog minimises over the success, and its taskbar button flashes, since nobody has
+// seen the success (the file of Wine's messages shows the flash).
+void minimisedOverASuccess(Program& program, HWND dialog, const std::string& stderrPath) {
+    if (!postDuringTheStream(program, dialog, postMinimise)) return;
+    waitForHint(dialog, catalogueString(IDS_UPDATE_SUCCEEDED), kStreamTimeoutMs,
+                "the success with a minimise posted");
+    check(waitFor([&] { return IsIconic(dialog) != FALSE; }, kBoxTimeoutMs),
+          "the dialog minimised after the success");
+    check(wineOutputLines(stderrPath, "NtUserFlashWindowEx").size() == 1,
+          "the taskbar button flashed for the success");
+}
+
+// Another program posts "Update" and "Close", a quit, a minimise and the system menu
+// while the stream runs, one per failing update, and a minimise during a last update
+// that succeeds; the unit is plugged in afresh between them.
 void anotherProgramDuringTheStreamScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "another-program-during-the-stream");
     std::string faults = "esc_firmware_version = 0x0100\n";
@@ -278,12 +310,12 @@ void anotherProgramDuringTheStreamScenario(ScenarioContext& context) {
     HWND dialog = startReady(program, context, path, faults);
     for (const PostedMessage& posted : kPostedMessages) {
         if (dialog == nullptr || !runWithPostedMessage(program, dialog, posted)) return;
-        if (&posted == std::end(kPostedMessages) - 1) break;
         // The failure closed the link: the unit, plugged in afresh, is ready again.
         if (!commandUnit(path, "unplug") || !commandUnit(path, "plug")) return;
         if (!waitForHint(dialog, catalogueString(IDS_READY), kStartTimeoutMs, "ready again"))
             return;
     }
+    minimisedOverASuccess(program, dialog, context.argument);
     closeAndCheckExit(program, dialog);
 }
 
