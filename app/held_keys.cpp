@@ -16,16 +16,20 @@ void HeldKeys::hold(std::uint8_t key) {
 
 void HeldKeys::holdKeysDown(const std::function<bool(std::uint8_t)>& isDown) {
     held_.reset();
+    pressed_.reset();
     holdKeysDownToo(isDown);
 }
 
 void HeldKeys::holdKeysDownToo(const std::function<bool(std::uint8_t)>& isDown) {
-    for (std::size_t key = 0; key < held_.size(); ++key) {
-        if (isDown(static_cast<std::uint8_t>(key))) hold(static_cast<std::uint8_t>(key));
+    for (std::size_t key = 0; key < pressed_.size(); ++key) {
+        if (isDown(static_cast<std::uint8_t>(key))) pressed_.set(key);
     }
+    held_ |= pressed_;
+    held_.reset(kProcessKey);
 }
 
 bool HeldKeys::swallows(std::uint8_t key, bool keyUp, std::uint64_t nowMs) {
+    pressed_[key] = !keyUp;
     const bool fresh = !keyUp && nowMs < freshUntilMs_;
     if (fresh) {
         // Keys still coming, held or new: someone types on or holds a key down, and
@@ -40,7 +44,9 @@ bool HeldKeys::swallows(std::uint8_t key, bool keyUp, std::uint64_t nowMs) {
 
 void HeldKeys::forgetReleased(const std::function<bool(std::uint8_t)>& isDown) {
     for (std::size_t key = 0; key < held_.size(); ++key) {
-        if (held_.test(key) && !isDown(static_cast<std::uint8_t>(key))) held_.reset(key);
+        if (isDown(static_cast<std::uint8_t>(key))) continue;
+        held_.reset(key);
+        pressed_.reset(key);
     }
 }
 

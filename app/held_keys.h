@@ -22,8 +22,10 @@ public:
     // Holds exactly the keys `isDown` names, at a run's end: a hold whose key has
     // been released since (its release dropped with the run's input) goes.
     void holdKeysDown(const std::function<bool(std::uint8_t)>& isDown);
-    // Holds the keys `isDown` names as well, as a box opens or has been answered: the
-    // key that pressed the button behind it, or answered it, is still down.
+    // Holds as well the keys `isDown` names and those whose last message here was a
+    // key-down, as a box opens or has been answered: the key that pressed the button
+    // behind it, or answered it, is still down. The messages count where the system
+    // takes the keys' state afresh at a change of focus (Wine does), as a box's does.
     void holdKeysDownToo(const std::function<bool(std::uint8_t)>& isDown);
     // From `nowMs` (on the clock `swallows` is given), a key pressed anew is held too,
     // until no key-down has come for kFreshKeyHoldMs.
@@ -38,14 +40,16 @@ public:
     // keyboard (VK_PACKET) is held like any key: its key-up is a VK_PACKET too.
     bool swallows(std::uint8_t key, bool keyUp, std::uint64_t nowMs);
     // A key released while another program had the keyboard sends this program no
-    // release: at its next activation, every held key that `isDown` says is up is
-    // let go.
+    // release: at its next activation, every key that `isDown` says is up is let go
+    // and counts as up.
     void forgetReleased(const std::function<bool(std::uint8_t)>& isDown);
 
 private:
     void hold(std::uint8_t key);
 
     std::bitset<256> held_;
+    // The keys whose last message `swallows` was asked about was a key-down.
+    std::bitset<256> pressed_;
     std::uint64_t freshUntilMs_ = 0;
 };
 

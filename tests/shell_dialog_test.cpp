@@ -204,8 +204,9 @@ TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
         {kPacket, true, 9650, false},
         {kEnter, false, 9700, false},
     });
-    // That Enter answered a box; its repeats and release do nothing, a new press acts.
-    held.holdKeysDownToo(downAre({kEnter}));
+    // That Enter answered a box; its repeats and release do nothing, a new press acts,
+    // although the system already says it is up (Wine does, at the change of focus).
+    held.holdKeysDownToo(downAre({}));
     play({{kEnter, false, 10200, true},
           {kEnter, false, 10233, true},
           {kEnter, true, 10300, true},

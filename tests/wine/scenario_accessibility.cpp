@@ -167,6 +167,8 @@ HWND boxInFront(const Program& program, HWND dialog, std::uint32_t captionId,
     const bool shown = box != nullptr && windowText(box) == catalogueString(captionId) &&
                        waitFor([&] { return activeInItsThread(box); }, kBoxTimeoutMs);
     check(shown, what);
+    if (!shown && box != nullptr)
+        std::printf("     the box: \"%s\"\n", narrow(windowText(box)).c_str());
     return shown ? box : nullptr;
 }
 
