@@ -161,9 +161,9 @@ public:
         calls.push_back("discard input");
         whileDiscarding();
     }
+    void holdFreshKeys() override { calls.push_back("hold fresh keys"); }
     // Kept apart from the other calls, so that their lists stay as they were: how many
     // calls had been made each time the kept system commands were let act.
-    void holdFreshKeys() override { calls.push_back("hold fresh keys"); }
     std::vector<std::size_t> keptCommandsActedAfter;
     bool actOnKeptCommands() override {
         keptCommandsActedAfter.push_back(calls.size());

@@ -803,6 +803,18 @@ void holdKeyFor(WORD virtualKey, std::uint32_t heldMs) {
     releaseKey(virtualKey);
 }
 
+bool answerHeld(const Program& program, HWND dialog, HWND box, WORD key, const std::string& name) {
+    constexpr std::uint32_t kHeldOnFailureBoxMs = 600;  // one repeat after the answer
+    if (!bringToFront(box)) return false;
+    waitOutFreshKeyHold();
+    holdKeyFor(key, kHeldOnFailureBoxMs);
+    waitBoxGone(box);
+    const bool hint = waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
+                                  name + " held answers the failure box");
+    check(leftAlone(dialog) && program.running(), "its repeat closes nothing");
+    return hint && program.running();
+}
+
 bool leftAlone(HWND window) {
     // Under Wine the program may count as idle before it has taken a key
     // (WaitForInputIdle tells nothing there), so the window is watched for as long as a

@@ -108,11 +108,11 @@ foreach(lang en de)
   virtual_unit_test(real_bus_keyboard_session_${lang} ${lang} keyboard-session ${session_stderr})
   set_property(TEST real_bus_keyboard_session_${lang} APPEND PROPERTY ENVIRONMENT
     "ORVANTA_WINE_STDERR=${session_stderr}")
+  set(unseen_stderr ${virtual_unit_dir}/run/outcome-unseen-${lang}.stderr)
+  virtual_unit_test(real_bus_outcome_unseen_${lang} ${lang} outcome-unseen ${unseen_stderr})
+  set_property(TEST real_bus_outcome_unseen_${lang} APPEND PROPERTY ENVIRONMENT
+    "ORVANTA_WINE_STDERR=${unseen_stderr}")
 endforeach()
-set(unseen_stderr ${virtual_unit_dir}/run/outcome-unseen.stderr)
-virtual_unit_test(real_bus_outcome_unseen_en en outcome-unseen ${unseen_stderr})
-set_property(TEST real_bus_outcome_unseen_en APPEND PROPERTY ENVIRONMENT
-  "ORVANTA_WINE_STDERR=${unseen_stderr}")
 
 # The whole streams take longest: started first, none of them ends a lane's run alone.
 set_tests_properties(real_bus_update_en real_bus_input_and_pull_at_the_end_en
