@@ -22,17 +22,24 @@ public:
     // wherever the user is working, and names the panel by it until the next change.
     virtual void announceHint(const std::wstring& spoken) = 0;
     virtual void enableControl(int id, bool enable) = 0;
-    // Modal box owned by the main window; returns the button pressed.
+    // Modal box owned by the main window; returns the button pressed. A key down as it
+    // opens (the one that pressed the button behind it, say) does nothing in it, and
+    // the key that answered it does nothing in what comes next: either acts again only
+    // once released and pressed anew.
     virtual int messageBox(const std::wstring& text, const std::wstring& caption,
                            std::uint32_t style) = 0;
     // Removes the keys, mouse clicks, touches, close requests, posted commands and
     // button clicks and a request to quit waiting in the thread's queue, on the client
     // area and the frame alike, without acting on any of them; a key held down
-    // meanwhile, or pressed in the moment after, is ignored until it is released.
-    // The other system commands (minimise, restore) are kept.
+    // meanwhile is ignored until it is released. Of the system commands, minimise and
+    // restore are kept; every other one goes with the input.
     virtual void discardUserInput() = 0;
-    // The kept system commands act, once the outcome they came before has been seen.
-    virtual void actOnKeptCommands() = 0;
+    // An update's outcome is about to show: from now until no key-down has come for
+    // a second, a key pressed anew does nothing, its repeats and release included.
+    virtual void holdFreshKeys() = 0;
+    // The kept system commands act, once the outcome they came before has been seen;
+    // true when they minimised the dialog.
+    virtual bool actOnKeptCommands() = 0;
     // The reason the system gives at log-off or restart for not ending the program.
     virtual void holdShutdown(const std::wstring& reason) = 0;
     virtual void releaseShutdown() = 0;

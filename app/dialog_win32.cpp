@@ -79,7 +79,13 @@ void Win32Dialog::enableControl(int id, bool enable) {
 
 int Win32Dialog::messageBox(const std::wstring& text, const std::wstring& caption,
                             std::uint32_t style) {
-    return MessageBoxW(mainWindow_, text.c_str(), caption.c_str(), style);
+    // The key that pressed the button behind the box, or answered the box before it,
+    // is still down: its repeats would answer this box unread. The key that answers
+    // this one would go on in what comes next.
+    holdKeysNowDown();
+    const int answer = MessageBoxW(mainWindow_, text.c_str(), caption.c_str(), style);
+    holdKeysNowDown();
+    return answer;
 }
 
 namespace {
@@ -110,8 +116,16 @@ void noteKey(const MSG& message, std::bitset<256>& keysDown) {
     if (message.message == WM_KEYUP || message.message == WM_SYSKEYUP) keysDown.reset(key);
 }
 
+// The key is down as far as this thread's messages have told (the key that pressed a
+// button or answered a box), or as the system knows it now.
+bool keyNowDown(std::uint8_t key) {
+    // Mouse buttons (1, 2, 4 to 6) are not keys.
+    if (key < VK_BACK || key == 0xFF) return false;
+    return ((GetKeyState(key) | GetAsyncKeyState(key)) & 0x8000) != 0;
+}
+
 // One pass over every range; true when it removed anything. System commands are all
-// taken out; those other than a close (the taskbar's "Close window") are kept.
+// taken out; a minimise and a restore are kept.
 bool dropQueuedInputOnce(std::vector<MSG>& keptCommands, std::bitset<256>& keysDown) {
     bool removed = false;
     MSG message;
@@ -125,12 +139,17 @@ bool dropQueuedInputOnce(std::vector<MSG>& keptCommands, std::bitset<256>& keysD
     }
     while (PeekMessageW(&message, nullptr, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_REMOVE)) {
         removed = true;
-        if ((message.wParam & 0xFFF0) != SC_CLOSE) keptCommands.push_back(message);
+        if (outlivesRun(message.wParam)) keptCommands.push_back(message);
     }
     return removed;
 }
 
 }  // namespace
+
+bool outlivesRun(WPARAM systemCommand) {
+    const WPARAM command = systemCommand & 0xFFF0;
+    return command == SC_MINIMIZE || command == SC_RESTORE;
+}
 
 Win32Dialog::~Win32Dialog() {
     if (keyFilter_ != nullptr) UnhookWindowsHookEx(keyFilter_);
@@ -148,12 +167,20 @@ void Win32Dialog::discardUserInput() {
     holdKeysThatAreDown(keysDown);
 }
 
-void Win32Dialog::actOnKeptCommands() {
-    // Posted only now: a disabled dialog, as under a failure box, ignores them.
+bool Win32Dialog::actOnKeptCommands() {
+    // Only now: a disabled dialog, as under a failure box, ignores them. Sent, so that
+    // they have acted when this returns.
+    const bool wasMinimised = IsIconic(mainWindow_) != FALSE;
     for (const MSG& command : keptCommands_) {
-        PostMessageW(command.hwnd, command.message, command.wParam, command.lParam);
+        SendMessageW(command.hwnd, command.message, command.wParam, command.lParam);
     }
     keptCommands_.clear();
+    return !wasMinimised && IsIconic(mainWindow_) != FALSE;
+}
+
+void Win32Dialog::holdFreshKeys() {
+    heldKeys_.holdFreshKeysFrom(GetTickCount64());
+    filterKeys();
 }
 
 void Win32Dialog::holdKeysThatAreDown(const std::bitset<256>& downInQueue) {
@@ -165,7 +192,15 @@ void Win32Dialog::holdKeysThatAreDown(const std::bitset<256>& downInQueue) {
         return key >= VK_BACK && key != 0xFF &&
                (downInQueue.test(key) || (GetAsyncKeyState(key) & 0x8000) != 0);
     });
-    heldKeys_.holdFreshKeysUntil(GetTickCount64() + kFreshKeyHoldMs);
+    filterKeys();
+}
+
+void Win32Dialog::holdKeysNowDown() {
+    heldKeys_.holdKeysDownToo(keyNowDown);
+    filterKeys();
+}
+
+void Win32Dialog::filterKeys() {
     if (keyFilter_ != nullptr) return;
     filteringDialog = this;
     keyFilter_ = SetWindowsHookExW(WH_MSGFILTER, filterHeldKeys, nullptr, GetCurrentThreadId());

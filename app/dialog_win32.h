@@ -43,7 +43,8 @@ public:
     int messageBox(const std::wstring& text, const std::wstring& caption,
                    std::uint32_t style) override;
     void discardUserInput() override;
-    void actOnKeptCommands() override;
+    void holdFreshKeys() override;
+    bool actOnKeptCommands() override;
     void holdShutdown(const std::wstring& reason) override;
     void releaseShutdown() override;
     bool registerDeviceNotification() override;
@@ -53,20 +54,28 @@ public:
 private:
     static LRESULT CALLBACK filterHeldKeys(int code, WPARAM wParam, LPARAM lParam);
     void holdKeysThatAreDown(const std::bitset<256>& downInQueue);
+    void holdKeysNowDown();
+    // Sets the message filter up, at the first key that is held.
+    void filterKeys();
 
     HINSTANCE moduleInstance_;
     HWND mainWindow_ = nullptr;
     HDEVNOTIFY deviceNotification_ = nullptr;
     HeldKeys heldKeys_;
-    // The system commands other than a close (minimise, restore) that came during the
-    // run, posted again once its outcome has been seen.
+    // The minimises and restores that came during the run, given again once its
+    // outcome has been seen.
     std::vector<MSG> keptCommands_;
     // A screen reader announces the hint panel's changes wherever the focus is.
     LiveRegion hintLiveRegion_;
     // Sees every message of the dialog's and the message boxes' modal loops before
-    // they act on it; set at the first end of an update.
+    // they act on it; set at the first box or the first end of an update.
     HHOOK keyFilter_ = nullptr;
 };
+
+// The system commands given during an update that act once its outcome has been seen:
+// a minimise and a restore. Any other (a close, the system menu, a move, the screen
+// saver) goes with the run's input.
+bool outlivesRun(WPARAM systemCommand);
 
 // Paints the product picture on the main dialog (WM_PAINT).
 void paintProductPicture(HWND dialog, HINSTANCE moduleInstance);

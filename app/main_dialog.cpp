@@ -104,6 +104,7 @@ int findHintLabel(const std::vector<DialogControl>& controls, const ScreenRect& 
 
 int ShellUpdateDialog::messageBox(const std::wstring& text, const std::wstring& caption,
                                   std::uint32_t style) {
+    outcomeShows();
     return app_.dialog.messageBox(text, caption, style);
 }
 
@@ -114,7 +115,20 @@ void ShellUpdateDialog::refreshVersionPanel(const UnitLinkState& link) {
 }
 
 // The outcome's hint is short and all situation: it is spoken whole.
-void ShellUpdateDialog::setHint(const std::wstring& text) { showHint(app_.dialog, text, text); }
+void ShellUpdateDialog::setHint(const std::wstring& text) {
+    outcomeShows();
+    showHint(app_.dialog, text, text);
+}
+
+void ShellUpdateDialog::outcomeShows() {
+    // The first box or hint after the run is its outcome (the failure box, the
+    // damaged-image box, the success hint). Keys are held from the moment it can be
+    // seen, not from the run's end: the look at the devices and the link's close come
+    // between, and may take a while.
+    if (!outcomePending_) return;
+    outcomePending_ = false;
+    app_.dialog.holdFreshKeys();
+}
 
 void ShellUpdateDialog::holdShutdown(const std::wstring& reason) {
     app_.dialog.holdShutdown(reason);
@@ -131,6 +145,7 @@ void ShellUpdateDialog::runEnded() {
     app_.inputBeingDropped = false;
     deviceChangeMissed_ = app_.deviceChangeNoted || linkDeviceGone(app_.link);
     app_.deviceChangeNoted = false;
+    outcomePending_ = true;
 }
 
 void runUpdate(App& app, ProgressScreen& progressScreen) {
@@ -140,8 +155,9 @@ void runUpdate(App& app, ProgressScreen& progressScreen) {
     app.linkUpdated = succeeded && app.link.isOpen();
     if (updateDialog.deviceChangeMissed()) healMissedDeviceChanges(app, succeeded);
     app.updateRunning = false;
-    // A minimise or restore given during the run acts now, over the outcome.
-    app.dialog.actOnKeptCommands();
+    // A minimise or restore given during the run acts now, over the outcome. A success
+    // it hides is announced on the taskbar button, as one reached in the background is.
+    if (app.dialog.actOnKeptCommands() && succeeded) progressScreen.flashTaskbarButton();
 }
 
 }  // namespace orvanta

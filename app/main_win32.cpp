@@ -75,11 +75,12 @@ void initialiseMainDialog(Program& program, HWND window) {
     program.unitBus.attach(window);
 }
 
-// A request to close sent while the end of an update drops what came during its run
-// (the taskbar's "Close window") waited as long as the input; it goes with it, so the
-// outcome is seen. Other system commands take their usual course.
-bool swallowCloseRequest(const Program& program, UINT message, WPARAM wParam) {
-    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) != SC_CLOSE) return false;
+// A request to close or another system command sent while the end of an update drops
+// what came during its run (the taskbar's "Close window", the system menu) waited as
+// long as the input; it goes with it, so the outcome is seen. A minimise and a restore
+// take their usual course.
+bool droppedWithTheInput(const Program& program, UINT message, WPARAM wParam) {
+    if (message == WM_SYSCOMMAND && outlivesRun(wParam)) return false;
     return program.app.inputBeingDropped;
 }
 
@@ -108,7 +109,7 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_CLOSE:
     case WM_SYSCOMMAND:
-        return swallowCloseRequest(program, message, wParam) ? TRUE : FALSE;
+        return droppedWithTheInput(program, message, wParam) ? TRUE : FALSE;
     case WM_CTLCOLORSTATIC:
         return colourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DEVICECHANGE:

@@ -92,8 +92,12 @@ public:
     bool deviceChangeMissed() const { return deviceChangeMissed_; }
 
 private:
+    void outcomeShows();
+
     App& app_;
     bool deviceChangeMissed_ = false;
+    // The run has ended and nothing of its outcome is shown yet.
+    bool outcomePending_ = false;
 };
 
 // "Update": the whole update, with the shell's dialog as what it shows, and what

@@ -167,10 +167,14 @@ public:
         calls.push_back("discard input");
         whileDiscarding();
     }
+    void holdFreshKeys() override { calls.push_back("hold fresh keys"); }
     // Kept apart from the other calls, so that their lists stay as they were: how many
     // calls had been made each time the kept system commands were let act.
     std::vector<std::size_t> keptCommandsActedAfter;
-    void actOnKeptCommands() override { keptCommandsActedAfter.push_back(calls.size()); }
+    bool actOnKeptCommands() override {
+        keptCommandsActedAfter.push_back(calls.size());
+        return false;
+    }
     void holdShutdown(const std::wstring& reason) override {
         calls.push_back("hold shutdown " + utf8(reason));
     }

@@ -132,7 +132,8 @@ TEST_F(UpdateRun, SuccessfulRunOnTheScreen) {
                       // What the user gave during the stream goes before the outcome shows.
                       "discard input", "enable 1002 0"},
                      ShellRig::panelOpenCalls("1.5", "1.2", "1.0", "TUNE-BOX"),
-                     {rig.hintCall(IDS_UPDATE_SUCCEEDED)}}));
+                     // New keys are held from the moment the outcome can be seen.
+                     {"hold fresh keys", rig.hintCall(IDS_UPDATE_SUCCEEDED)}}));
     EXPECT_TRUE(rig.app.link.isOpen());
     EXPECT_EQ(rig.app.link.escFirmwareVersion(), FIRMWARE_IMAGE_VERSION);
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_SUCCEEDED));
@@ -500,7 +501,7 @@ TEST_P(DamagedImage, EndsBeforeAnythingIsSentAndKeepsTheLink) {
     EXPECT_EQ(rig.ui.calls,
               (std::vector<std::string>{
                   confirmBox(), shutdownHeld(), "timing 1", "image", "timing 0", "release shutdown",
-                  "discard input",
+                  "discard input", "hold fresh keys",
                   rig.boxCall(IDS_UPDATE_FAILED_CAPTION,
                               L"The firmware image inside this updater is missing or damaged. "
                               L"Nothing was sent to the ESC. Please download the updater again.",
@@ -590,6 +591,8 @@ TEST_P(FailingStep, ReportsTheStepAndSendsNothingMore) {
     ASSERT_LT(released + 1, beforeBox.end());
     EXPECT_EQ(released[1], "discard input");
     EXPECT_EQ(std::count(beforeBox.begin(), beforeBox.end(), "discard input"), 1);
+    // New keys are held from the box on, after the link's close and the panel.
+    EXPECT_EQ(beforeBox.back(), "hold fresh keys");
     EXPECT_EQ(rig.ui.callsStartingWith("create ").size(), c.streamed ? 1u : 0u);
     if (c.fault.command == CMD_ERASE_FIRMWARE) {
         // Lock, unlock, the erase's own wait and the 4000 ms after it.

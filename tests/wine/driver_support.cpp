@@ -785,7 +785,9 @@ INPUT keyInput(WORD virtualKey, bool up) {
     return input;
 }
 
-// A keyboard's auto-repeat rate: some 30 downs a second.
+// A keyboard's auto-repeat as Windows sets it by default: the first repeat after half a
+// second, then some 30 downs a second.
+constexpr std::uint32_t kKeyRepeatDelayMs = 500;
 constexpr std::uint32_t kKeyRepeatMs = 33;
 
 }  // namespace
@@ -799,18 +801,49 @@ bool holdKeyUntil(WORD virtualKey, const std::function<bool()>& until, std::uint
                   std::uint32_t heldAfterMs) {
     INPUT down = keyInput(virtualKey, false);
     sendInputs(&down, 1);
+    const ULONGLONG pressed = GetTickCount64();
+    const auto repeat = [&] {
+        if (GetTickCount64() - pressed >= kKeyRepeatDelayMs) sendInputs(&down, 1);
+    };
     const bool reached = waitFor(
         [&] {
             if (until()) return true;
-            sendInputs(&down, 1);
+            repeat();
             return false;
         },
         timeoutMs, kKeyRepeatMs);
     for (std::uint32_t held = 0; held < heldAfterMs; held += kKeyRepeatMs) {
         Sleep(kKeyRepeatMs);  // the keyboard's pace, not a wait for the program
-        sendInputs(&down, 1);
+        repeat();
     }
     return reached;
+}
+
+void holdKeyFor(WORD virtualKey, std::uint32_t heldMs) {
+    holdKeyUntil(
+        virtualKey, [] { return false; }, heldMs, 0);
+    releaseKey(virtualKey);
+}
+
+bool answerHeld(const Program& program, HWND dialog, HWND box, WORD key, const std::string& name) {
+    constexpr std::uint32_t kHeldOnFailureBoxMs = 600;  // one repeat after the answer
+    if (!bringToFront(box)) return false;
+    waitOutFreshKeyHold();
+    holdKeyFor(key, kHeldOnFailureBoxMs);
+    waitBoxGone(box);
+    const bool hint = waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
+                                  name + " held answers the failure box");
+    check(leftAlone(dialog) && program.running(), "its repeat closes nothing");
+    return hint && program.running();
+}
+
+bool leftAlone(HWND window) {
+    // Under Wine the program may count as idle before it has taken a key
+    // (WaitForInputIdle tells nothing there), so the window is watched for as long as a
+    // key may take to act.
+    constexpr std::uint32_t kKeyActsWithinMs = 1000;
+    return !waitFor([&] { return !IsWindow(window) || !IsWindowVisible(window); }, kKeyActsWithinMs,
+                    10);
 }
 
 void releaseKey(WORD virtualKey) {

@@ -141,8 +141,8 @@ HWND startReady(Program& program, const ScenarioContext& context, const std::wst
 HWND waitForMessageBox(const Program& program, HWND mainDialog, std::uint32_t timeoutMs);
 // Waits for a box to be dismissed after a button was pressed on it.
 void waitBoxGone(HWND box);
-// The program takes no key for a second after an outcome (a failure box, the success
-// hint) appears: a key meant for the outcome waits that long after it was found.
+// The program takes no key as an outcome (a failure box, the success hint) appears
+// until none has come for a second: a key meant for the outcome waits that long.
 void waitOutFreshKeyHold();
 // Brings the box to the front and answers it with a real Enter, after the second in
 // which a failure box takes no key; false when it does not go.
@@ -213,11 +213,18 @@ bool clickControlWhereItIs(HWND dialog, int id);
 // Presses and releases a key (SendInput) on whatever window has the keyboard focus.
 void pressKey(WORD virtualKey);
 // Holds a key down as a person would: a press, then the keyboard's auto-repeat (a
-// down every 33 ms) until `until` holds or timeoutMs runs out, and heldAfterMs
-// longer. The key stays down until releaseKey; false when `until` never held.
+// down after 500 ms, then every 33 ms) until `until` holds or timeoutMs runs out, and
+// heldAfterMs longer. The key stays down until releaseKey; false when `until` never held.
 bool holdKeyUntil(WORD virtualKey, const std::function<bool()>& until, std::uint32_t timeoutMs,
                   std::uint32_t heldAfterMs);
 void releaseKey(WORD virtualKey);
+// A press held for heldMs with the keyboard's auto-repeat, then the release.
+void holdKeyFor(WORD virtualKey, std::uint32_t heldMs);
+// The window still stands when a key just typed has had time to act on it.
+bool leftAlone(HWND window);
+// A deliberate answer to the failure box, after a pause, held with the keyboard's
+// auto-repeat: the box goes, and the repeat that reaches the dialog closes nothing.
+bool answerHeld(const Program& program, HWND dialog, HWND box, WORD key, const std::string& name);
 // The window that has the keyboard focus in the thread that owns `window`; null when
 // that thread has none.
 HWND focusOf(HWND window);
