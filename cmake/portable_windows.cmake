@@ -1,0 +1,56 @@
+# The portable suite as a Windows program run through the cross build's emulator (Wine),
+# in two steps:
+#   -DSTEP=list  after the link: lists the suite's tests through the emulator and writes
+#                OUT, a ctest file that registers each of them;
+#   -DSTEP=run   the ctest fixture: runs the whole suite once into LOG.
+# Each registered test then passes when LOG shows it passed. Starting Wine for each of
+# the suite's tests would take minutes, one run takes seconds, and ctest still counts and
+# reports each test on its own. Both steps use the Wine prefix PREFIX, which no Wine lane
+# shares.
+cmake_minimum_required(VERSION 3.25)
+set(ENV{WINEPREFIX} ${PREFIX})
+
+if(STEP STREQUAL "list")
+  execute_process(COMMAND ${EMULATOR} ${PROGRAM} --gtest_list_tests
+    OUTPUT_VARIABLE listing ERROR_VARIABLE errors RESULT_VARIABLE status TIMEOUT 300)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${PROGRAM} --gtest_list_tests failed (${status}):\n${errors}")
+  endif()
+  # A suite's line ends in a dot, its tests follow indented; value and type parameters
+  # are shown after a '#'.
+  string(REPLACE "\r" "" listing "${listing}")
+  string(REPLACE "\n" ";" lines "${listing}")
+  set(script "")
+  set(count 0)
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE " *#.*" "" line "${line}")
+    if(line MATCHES "^([^ ].*\\.)$")
+      set(suite ${CMAKE_MATCH_1})
+    elseif(line MATCHES "^  ([^ ]+)$" AND DEFINED suite)
+      set(name ${suite}${CMAKE_MATCH_1})
+      string(APPEND script
+        "add_test([=[${name}]=] grep -qF -e [=[[       OK ] ${name} (]=] [=[${LOG}]=])\n"
+        "set_tests_properties([=[${name}]=] PROPERTIES LABELS portable"
+        " FIXTURES_REQUIRED portable_windows)\n")
+      math(EXPR count "${count} + 1")
+    endif()
+  endforeach()
+  if(count EQUAL 0)
+    message(FATAL_ERROR "${PROGRAM} listed no tests:\n${listing}${errors}")
+  endif()
+  file(WRITE ${OUT} "${script}")
+elseif(STEP STREQUAL "run")
+  file(REMOVE ${LOG})
+  execute_process(COMMAND ${EMULATOR} ${PROGRAM} OUTPUT_FILE ${LOG} ERROR_VARIABLE errors
+    RESULT_VARIABLE status)
+  file(STRINGS ${LOG} failed REGEX "^\\[  FAILED  \\] [^ ]+ \\(")
+  file(STRINGS ${LOG} summary REGEX "^\\[==========\\] .* ran\\.")
+  list(JOIN failed "\n" failed)
+  message("${summary}\n${failed}\nthe whole output: ${LOG}")
+  # Failed tests fail on their own; a run that ended early leaves every result unknown.
+  if(NOT summary)
+    message(FATAL_ERROR "the suite did not run to its end (${status}):\n${errors}")
+  endif()
+else()
+  message(FATAL_ERROR "STEP must be list or run")
+endif()
