@@ -83,11 +83,16 @@ elseif(NOT ORVANTA_WINDOWS_HOST)
   include(${CMAKE_CURRENT_LIST_DIR}/portable_tests.cmake)
   set_target_properties(orvanta_tests PROPERTIES EXCLUDE_FROM_ALL ON)
   target_link_options(orvanta_tests PRIVATE -static)
-  # The code under test is built as shipped; the tests and GoogleTest need no
-  # optimisation, which would double their compile time.
+  # The code under test is built as shipped. The tests and GoogleTest need no
+  # optimisation, and the test files are compiled a few to a unit, which parses
+  # GoogleTest's headers once per unit: half the time in all. A file whose names clash
+  # with another's in a unit stands alone.
   foreach(target orvanta_tests gtest gtest_main)
     target_compile_options(${target} PRIVATE -O0)
   endforeach()
+  set_target_properties(orvanta_tests PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 9)
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/tests/update_procedure_test.cpp
+    PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
 
   set(portable_step ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:orvanta_tests>
       -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR} -DPREFIX=${CMAKE_BINARY_DIR}/wineprefix-portable
