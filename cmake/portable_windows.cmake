@@ -38,7 +38,9 @@ if(STEP STREQUAL "list")
   if(count EQUAL 0)
     message(FATAL_ERROR "${PROGRAM} listed no tests:\n${listing}${errors}")
   endif()
-  file(WRITE ${OUT} "${script}")
+  # Written whole before a ctest starting meanwhile can read it.
+  file(WRITE ${OUT}.new "${script}")
+  file(RENAME ${OUT}.new ${OUT})
 elseif(STEP STREQUAL "run")
   file(REMOVE ${LOG})
   execute_process(COMMAND ${EMULATOR} ${PROGRAM} OUTPUT_FILE ${LOG} ERROR_VARIABLE errors
