@@ -37,6 +37,17 @@ bool vanishedUnderProbe(UnitLink& link, LinkStatus status) {
     return status != kStatusOk && linkDeviceGone(link);
 }
 
+// Situation line(s), an empty line, then the wiring instructions, in two steps (the
+// situation, then the whole text); a screen reader is handed `spoken` alone, once the
+// whole text stands. The steps are some 900 characters that the user reads in the panel
+// when the situation asks for them.
+void showSituationWithInstructions(Dialog& dialog, ProgramResources& resources,
+                                   const std::wstring& situation, const std::wstring& spoken) {
+    setHintText(dialog, situation + kSituationSeparator, false);
+    setHintText(dialog, resources.loadString(IDS_INSTRUCTIONS), true);
+    dialog.announceHint(spoken);
+}
+
 // Finds and judges a unit after a HID arrival, with the link closed; looks again
 // while the unit it found vanished under its probe.
 void probeAfterArrival(App& app) {
@@ -57,21 +68,16 @@ void probeAfterArrival(App& app) {
 // The link's device is gone: the link goes, "Update" goes grey and the hint says
 // the connection was lost, below the success of the link's update when there was one.
 void dropLink(App& app) {
+    const std::wstring lost = app.resources.loadString(IDS_CONNECTION_LOST);
     const std::wstring lead =
-        app.linkUpdated ? app.resources.loadString(IDS_UPDATE_SUCCEEDED) : std::wstring();
+        app.linkUpdated ? app.resources.loadString(IDS_UPDATE_SUCCEEDED) + kSituationSeparator
+                        : std::wstring();
     app.linkUpdated = false;
     closeLink(app.link);
     app.dialog.enableControl(IDC_UPDATE, false);
     refreshVersionPanel(app.dialog, app.link);
-    if (lead.empty()) {
-        setHintWithInstructions(app.dialog, app.resources, IDS_CONNECTION_LOST);
-        return;
-    }
-    setHintText(app.dialog,
-                lead + kSituationSeparator + app.resources.loadString(IDS_CONNECTION_LOST) +
-                    kSituationSeparator,
-                false);
-    setHintText(app.dialog, app.resources.loadString(IDS_INSTRUCTIONS), true);
+    // The success was announced when it appeared; what is new is the lost connection.
+    showSituationWithInstructions(app.dialog, app.resources, lead + lost, lost);
 }
 
 void handleArrival(App& app) {
@@ -119,7 +125,10 @@ void refuseUnit(App& app, const Refusal& refusal) {
 
 // The equipment is ready: the hint says so, the panel shows it and "Update" comes on.
 void acceptUnit(App& app, ProbeVariant variant) {
-    setHintText(app.dialog, app.resources.loadString(IDS_READY), false);
+    // Its note (do not disconnect during an update) is spoken without it: the
+    // confirmation box that starts an update says so again, and takes the focus.
+    const std::wstring ready = app.resources.loadString(IDS_READY);
+    showHint(app.dialog, ready, ready.substr(0, ready.find(kSituationSeparator)));
     if (variant == ProbeVariant::startUp) {
         app.dialog.enableControl(IDC_UPDATE, true);
         refreshVersionPanel(app.dialog, app.link);
@@ -140,11 +149,16 @@ void setHintText(Dialog& dialog, const std::wstring& text, bool append) {
     dialog.setControlText(IDC_HINT_PANEL, dialog.controlText(IDC_HINT_PANEL) + text);
 }
 
+void showHint(Dialog& dialog, const std::wstring& text, const std::wstring& spoken) {
+    setHintText(dialog, text, false);
+    // Announced every time, the same text again too: each hint follows a fresh look at
+    // the unit (an arrival, a removal, the end of an update) that the user waits for.
+    dialog.announceHint(spoken);
+}
+
 void setHintWithInstructions(Dialog& dialog, ProgramResources& resources, std::uint32_t messageId) {
-    std::wstring situation = resources.loadString(messageId);
-    situation += kSituationSeparator;
-    setHintText(dialog, situation, false);
-    setHintText(dialog, resources.loadString(IDS_INSTRUCTIONS), true);
+    const std::wstring situation = resources.loadString(messageId);
+    showSituationWithInstructions(dialog, resources, situation, situation);
 }
 
 void classifyUnit(App& app, LinkStatus status, ProbeVariant variant) {

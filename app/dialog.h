@@ -18,6 +18,9 @@ public:
     virtual void setClassIcon() = 0;
     virtual void setControlText(int id, const std::wstring& text) = 0;
     virtual std::wstring controlText(int id) = 0;
+    // The hint panel's new text stands whole: a screen reader speaks `spoken` for it,
+    // wherever the user is working, and names the panel by it until the next change.
+    virtual void announceHint(const std::wstring& spoken) = 0;
     virtual void enableControl(int id, bool enable) = 0;
     // Modal box owned by the main window; returns the button pressed.
     virtual int messageBox(const std::wstring& text, const std::wstring& caption,

@@ -52,12 +52,10 @@ void Win32Dialog::setClassIcon() {
 }
 
 void Win32Dialog::setControlText(int id, const std::wstring& text) {
-    // Every hint set is announced, the same text again too: each follows a fresh look
-    // at the unit (an arrival, a removal, the end of an update) that the user waits for.
-    if (SetDlgItemTextW(mainWindow_, id, text.c_str()) != FALSE && id == IDC_HINT_PANEL) {
-        hintLiveRegion_.changed();
-    }
+    SetDlgItemTextW(mainWindow_, id, text.c_str());
 }
+
+void Win32Dialog::announceHint(const std::wstring& spoken) { hintLiveRegion_.announce(spoken); }
 
 std::wstring Win32Dialog::controlText(int id) {
     HWND control = GetDlgItem(mainWindow_, id);

@@ -38,6 +38,7 @@ public:
     void setClassIcon() override;
     void setControlText(int id, const std::wstring& text) override;
     std::wstring controlText(int id) override;
+    void announceHint(const std::wstring& spoken) override;
     void enableControl(int id, bool enable) override;
     int messageBox(const std::wstring& text, const std::wstring& caption,
                    std::uint32_t style) override;

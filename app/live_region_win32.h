@@ -1,8 +1,12 @@
 // A control whose changes a screen reader announces wherever the user is working: a
 // polite live region, through oleacc's property service and a WinEvent per change.
+// What is spoken at the event is the control's name, so the name is annotated with
+// the text to be heard.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 struct IAccPropServices;
 
@@ -18,9 +22,11 @@ public:
     // Makes the control a live region. Without COM or the property service the
     // control stays as it was; its changes are still signalled.
     void attach(HWND control);
-    // The control's text has changed.
-    void changed() const;
-    // Takes the property off again before the control goes (WM_DESTROY).
+    // The control's text has changed: its name becomes `spoken` (for oleacc's proxy
+    // and UI Automation's), and the change is signalled once. Without the service the
+    // name stays the label's; the change is still signalled.
+    void announce(const std::wstring& spoken) const;
+    // Takes the properties off again before the control goes (WM_DESTROY).
     void detach();
 
 private:

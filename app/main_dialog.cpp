@@ -113,7 +113,8 @@ void ShellUpdateDialog::refreshVersionPanel(const UnitLinkState& link) {
     orvanta::refreshVersionPanel(app_.dialog, link);
 }
 
-void ShellUpdateDialog::setHint(const std::wstring& text) { setHintText(app_.dialog, text, false); }
+// The outcome's hint is short and all situation: it is spoken whole.
+void ShellUpdateDialog::setHint(const std::wstring& text) { showHint(app_.dialog, text, text); }
 
 void ShellUpdateDialog::holdShutdown(const std::wstring& reason) {
     app_.dialog.holdShutdown(reason);

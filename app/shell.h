@@ -112,8 +112,13 @@ struct DeviceBroadcast {
     std::wstring path;             // its dbcc_name
 };
 
+// Writes the hint panel's text and nothing else; every hint is shown through one of
+// the two below, which have it announced once it stands whole.
 void setHintText(Dialog& dialog, const std::wstring& text, bool append);
-// Situation line, an empty line, then the wiring instructions.
+// The text alone; a screen reader is handed `spoken`.
+void showHint(Dialog& dialog, const std::wstring& text, const std::wstring& spoken);
+// Situation line, an empty line, then the wiring instructions, written in two steps;
+// a screen reader is handed the situation line alone, once.
 void setHintWithInstructions(Dialog& dialog, ProgramResources& resources, std::uint32_t messageId);
 void classifyUnit(App& app, LinkStatus status, ProbeVariant variant);
 // The first probe, at start-up, with what it may have missed while it waited.

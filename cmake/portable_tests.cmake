@@ -34,8 +34,11 @@ function(orvanta_docs_checks)
             --catalogue ${CMAKE_SOURCE_DIR}/resources/catalogue.txt --tools ${CMAKE_SOURCE_DIR}/tools
             en=${CMAKE_SOURCE_DIR}/docs/troubleshooting.md
             de=${CMAKE_SOURCE_DIR}/docs/troubleshooting.de.md)
-  # Every relative link and anchor in the README and docs/ leads somewhere, and the map of
-  # the product files names every one of them.
+  # Every relative link and anchor of the pages leads somewhere, every path, test, preset
+  # and identifier they name exists, and the map of the product files names every one of
+  # them; the check itself catches a rename of each kind in a scratch copy.
   add_test(NAME docs_links
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_docs.py ${CMAKE_SOURCE_DIR})
+  add_test(NAME docs_links_catch_renames
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_docs_test.py ${CMAKE_SOURCE_DIR})
 endfunction()

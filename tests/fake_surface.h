@@ -144,6 +144,12 @@ public:
         calls.push_back("text " + std::to_string(id) + " " + utf8(value));
     }
     std::wstring controlText(int id) override { return controlTextOf(id); }
+    // What a screen reader was handed, with the panel's text then; apart from the calls.
+    using Heard = std::vector<std::pair<std::wstring, std::wstring>>;
+    Heard heard;
+    void announceHint(const std::wstring& spoken) override {
+        heard.emplace_back(spoken, controlTextOf(IDC_HINT_PANEL));
+    }
     void enableControl(int id, bool enable) override {
         enabled[id] = enable;
         calls.push_back("enable " + std::to_string(id) + (enable ? " 1" : " 0"));
@@ -279,6 +285,7 @@ struct ShellRig {
 
     void clearRecords() {
         ui.calls.clear();
+        ui.heard.clear();
         bus.clearTrace();
         clock.pauses.clear();
     }

@@ -28,6 +28,7 @@ struct RowCase {
     std::function<void(UnitConfig&)> setUp;
     std::uint32_t hintId;  // 0: the ready text, alone
     bool incompatibleBox;
+    Language language = Language::english;
 };
 
 void PrintTo(const RowCase& c, std::ostream* os) { *os << c.name; }
@@ -44,6 +45,8 @@ const RowCase kRows[] = {
      true},
     // A bootloader that reports no type at all is no compatible ESC either.
     {"NoTypeCode", [](UnitConfig& c) { c.escTypeCode = 0; }, IDS_INCOMPATIBLE_ESC, true},
+    {"IncompatibleInGerman", [](UnitConfig& c) { c.escTypeCode = kIncompatibleType; },
+     IDS_INCOMPATIBLE_ESC, true, Language::german},
 };
 
 class ClassifyRow : public ::testing::TestWithParam<RowCase> {
@@ -52,6 +55,14 @@ protected:
         UnitConfig config;
         GetParam().setUp(config);
         rig.bus.addUnit(config);
+        rig.ui.language = GetParam().language;
+    }
+
+    // Once, over the whole hint: a refusal's situation line, the ready text up to its note.
+    test::FakeSurface::Heard heard() const {
+        const std::wstring ready = rig.ui.text(IDS_READY);
+        if (GetParam().hintId == 0) return {{ready.substr(0, ready.find(L"\r\n\r\n")), ready}};
+        return {{rig.ui.text(GetParam().hintId), rig.hintWithInstructions(GetParam().hintId)}};
     }
 
     std::vector<std::string> boxCalls() const {
@@ -88,6 +99,7 @@ TEST_P(ClassifyRow, AtStartUp) {
         EXPECT_FALSE(rig.app.link.isOpen());
         EXPECT_EQ(rig.bus.openHandleCount(), 0u);
     }
+    EXPECT_EQ(rig.ui.heard, heard());
 }
 
 TEST_P(ClassifyRow, AtArrival) {
@@ -106,6 +118,7 @@ TEST_P(ClassifyRow, AtArrival) {
         EXPECT_FALSE(rig.app.link.isOpen());
         EXPECT_EQ(rig.bus.openHandleCount(), 0u);
     }
+    EXPECT_EQ(rig.ui.heard, heard());
 }
 
 INSTANTIATE_TEST_SUITE_P(DevicePresence, ClassifyRow, ::testing::ValuesIn(kRows),
@@ -466,6 +479,8 @@ INSTANTIATE_TEST_SUITE_P(
                        EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL),
                                  rig.ui.text(IDS_UPDATE_SUCCEEDED) + L"\r\n\r\n" +
                                      rig.hintWithInstructions(IDS_CONNECTION_LOST));
+                       // The success was heard when it came: the lost connection alone.
+                       EXPECT_EQ(rig.ui.heard.back().first, rig.ui.text(IDS_CONNECTION_LOST));
                        EXPECT_FALSE(rig.app.link.isOpen());
                        rig.bus.plug(path);
                        rig.arrival(path);

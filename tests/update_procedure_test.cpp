@@ -136,6 +136,8 @@ TEST_F(UpdateRun, SuccessfulRunOnTheScreen) {
     EXPECT_TRUE(rig.app.link.isOpen());
     EXPECT_EQ(rig.app.link.escFirmwareVersion(), FIRMWARE_IMAGE_VERSION);
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_SUCCEEDED));
+    const std::wstring shown = rig.ui.controlTextOf(IDC_HINT_PANEL);
+    EXPECT_EQ(rig.ui.heard, test::FakeSurface::Heard({{shown, shown}}));  // whole, once
     EXPECT_FALSE(rig.ui.isEnabled(IDC_UPDATE));
     EXPECT_FALSE(rig.ui.preciseTiming);
 }
@@ -570,6 +572,8 @@ TEST_P(FailingStep, ReportsTheStepAndSendsNothingMore) {
     EXPECT_EQ(rig.ui.callsStartingWith("box ").back(), failureBox(c.messageId, c.codeLine));
     EXPECT_EQ(rig.ui.calls.back(), rig.hintCall(IDS_UPDATE_FAILED_HINT));
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_FAILED_HINT));
+    const std::wstring shown = rig.ui.controlTextOf(IDC_HINT_PANEL);
+    EXPECT_EQ(rig.ui.heard, test::FakeSurface::Heard({{shown, shown}}));  // whole, once
     EXPECT_FALSE(rig.app.link.isOpen());
     EXPECT_EQ(rig.bus.openHandleCount(), 0u);
     EXPECT_EQ(unit.commandLog().size(), 3 + c.requests);  // the probe's three first

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Makes the firmware stand-in that the updater carries, and a header with its length and
-CRC-32. The bytes are deterministic and laid out so that a block that is lost, repeated,
-reordered or written to the wrong place shows up when the flash is compared with them."""
+"""Writes the firmware image the updater carries, and a header with its length and CRC-32.
+The image is the file given with --from (the firmware the ESC's maker provides), or else
+the stand-in that builds and tests use: deterministic bytes laid out so that a block that
+is lost, repeated, reordered or written to the wrong place shows up when the flash is
+compared with them. --check only judges a file as the release's image."""
 
 import argparse
 import hashlib
@@ -52,6 +54,19 @@ def check(image):
     assert all(not b.startswith(tail) for b in blocks), "the last block repeats a block"
 
 
+def read_given(path, allow_stand_in=True):
+    """The bytes of a given image; exits with the reason when it cannot be the image."""
+    with open(path, "rb") as f:
+        image = f.read()
+    if len(image) != IMAGE_BYTES:
+        sys.exit(f"{path} is {len(image)} bytes long; the updater is made for an image of "
+                 f"{IMAGE_BYTES} bytes")
+    if not allow_stand_in and image == make_image():
+        sys.exit(f"{path} is the stand-in that tools/gen_firmware.py makes for builds and "
+                 "tests, not the ESC's firmware")
+    return image
+
+
 def render_header(image):
     crc = zlib.crc32(image) & 0xFFFFFFFF
     return (
@@ -84,11 +99,23 @@ def write_if_changed(path, data):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--image", required=True, help="the image file to write")
-    parser.add_argument("--header", required=True, help="the digest header to write")
+    parser.add_argument("--image", help="the image file to write")
+    parser.add_argument("--header", help="the digest header to write")
+    parser.add_argument("--from", dest="given", help="the image to carry instead of the stand-in")
+    parser.add_argument("--check", help="only judge this file as a release's image")
+    parser.add_argument("--allow-stand-in", action="store_true",
+                        help="with --check: accept the stand-in too")
     args = parser.parse_args()
-    image = make_image()
-    check(image)
+    if args.check:
+        read_given(args.check, args.allow_stand_in)
+        return 0
+    if not (args.image and args.header):
+        parser.error("--image and --header are required")
+    if args.given:
+        image = read_given(args.given)
+    else:
+        image = make_image()
+        check(image)
     for path in (args.image, args.header):
         os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     write_if_changed(args.image, image)

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Builds the release of the checkout this script stands in and writes dist/: the program
-# without debug sections, its symbols beside it for crash analysis, and SHA256SUMS. The
-# same commit gives the same program whatever the folder, the clock, the time zone and
-# the umask. Signed with Authenticode when a certificate chain and its key are given:
-#   ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=key.pem \
-#   [ORVANTA_SIGN_TIMESTAMP_URL=http://...] bash tools/release.sh
+# carrying the ESC firmware image FILE byte for byte, without debug sections, its symbols
+# beside it for crash analysis, SHA256SUMS, and firmware.sha256 with the image's SHA-256.
+# The same commit and image give the same program whatever the folder, the clock, the time
+# zone and the umask. Signed with Authenticode when a certificate chain and its key are
+# given:
+#   [ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=key.pem]
+#   [ORVANTA_SIGN_TIMESTAMP_URL=http://...] bash tools/release.sh --firmware FILE
+# FILE must be the 90224-byte image the ESC's maker provides; the stand-in that builds and
+# tests carry is refused unless --allow-stand-in is given as well.
 # Relative paths are taken from the folder the script is called from. The new release is
 # made in dist.new/ and takes the place of dist/ only once all of it has succeeded: a
 # failed or interrupted run (Ctrl-C, SIGTERM) leaves the last good dist/ as it was, or the
@@ -44,6 +48,14 @@ stop_step() {
   wait "$killer" 2>/dev/null || true
 }
 
+# A path as the caller meant it.
+from_caller() {
+  case $1 in
+    "" | /*) echo "$1" ;;
+    *) echo "$called_from/$1" ;;
+  esac
+}
+
 # Whatever ends the script early, the new release goes and the last good one stays.
 # dist.old/ holds it only between the two moves that replace dist/, here or in a run that
 # was cut short there. Once dist.new/ has become dist/, the new release stands.
@@ -67,7 +79,37 @@ finish_early() {
 trap 'status=$?; [ $status -eq 0 ] || finish_early' EXIT
 trap 'interrupted=SIGINT; exit 130' INT
 trap 'interrupted=SIGTERM; exit 143' TERM
+
+firmware=''
+allow_stand_in=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --firmware)
+      firmware=${2:-}
+      shift $(($# > 1 ? 2 : 1))
+      ;;
+    --allow-stand-in)
+      allow_stand_in=(--allow-stand-in)
+      shift
+      ;;
+    *)
+      echo "release: unknown argument $1; usage: tools/release.sh --firmware FILE [--allow-stand-in]" >&2
+      exit 2
+      ;;
+  esac
+done
+if [ -z "$firmware" ]; then
+  echo "release: no firmware image: --firmware FILE names the image from the ESC's maker that the release carries" >&2
+  exit 1
+fi
+firmware=$(from_caller "$firmware")
+if [ ! -r "$firmware" ]; then
+  echo "release: the firmware image $firmware cannot be read" >&2
+  exit 1
+fi
 step bash tools/install-deps.sh
+# The image's length, and that it is not the stand-in, judged before anything is built.
+step python3 tools/gen_firmware.py --check "$firmware" "${allow_stand_in[@]}"
 
 export TZ=UTC LC_ALL=C.UTF-8
 umask 022
@@ -80,13 +122,6 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 
-# A path as the caller meant it.
-from_caller() {
-  case $1 in
-    "" | /*) echo "$1" ;;
-    *) echo "$called_from/$1" ;;
-  esac
-}
 sign_cert=$(from_caller "${ORVANTA_SIGN_CERT:-}")
 sign_key=$(from_caller "${ORVANTA_SIGN_KEY:-}")
 if [ -n "$sign_cert$sign_key" ] && { [ ! -r "$sign_cert" ] || [ ! -r "$sign_key" ]; }; then
@@ -95,7 +130,7 @@ if [ -n "$sign_cert$sign_key" ] && { [ ! -r "$sign_cert" ] || [ ! -r "$sign_key"
 fi
 
 rm -rf "$new"
-step cmake --preset release >/dev/null
+step cmake --preset release -DORVANTA_FIRMWARE_IMAGE="$firmware" >/dev/null
 step cmake --build --preset release -j2
 
 mingw=x86_64-w64-mingw32
@@ -133,6 +168,9 @@ else
 fi
 
 (cd "$new" && sha256sum orvanta-updater.exe orvanta-updater.debug >SHA256SUMS)
+# The image's checksum stays with the release, named as the maker's file is.
+image_sum=$(sha256sum <"$firmware" | cut -d' ' -f1)
+echo "$image_sum  $(basename "$firmware")" >"$new/firmware.sha256"
 replacing=true
 if [ -d dist ]; then
   rm -rf dist.old
@@ -144,4 +182,5 @@ commit=$(git rev-parse --short HEAD 2>/dev/null || echo "no commit")
 [ -z "$(git status --porcelain --untracked-files=no 2>/dev/null)" ] || commit+=" with local changes"
 echo "dist/ from $commit (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH):"
 cat dist/SHA256SUMS
+echo "firmware image $firmware: SHA-256 $image_sum (kept in dist/firmware.sha256)"
 echo "dist/orvanta-updater.exe is $signed"

@@ -130,7 +130,7 @@ cpu_work() {
   phase "native-sanitize: build, suite" native_sanitize &&
     phase "native: lint, fuzzing" native_lint_fuzz &&
     phase "windows-clang: build" windows_clang &&
-    phase "release: two builds compared" release_builds
+    phase "release: builds and refusals" release_builds
 }
 cpu_output=build/test-cpu-work.log
 start_group cpu_work >"$cpu_output" 2>&1

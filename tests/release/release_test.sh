@@ -2,15 +2,17 @@
 # The release as a user receives it.
 #   release_test.sh reproducible <work folder>
 #     copies the checkout twice, into folders of different names and depths, and runs
-#     tools/release.sh in each under another time zone and umask, the second signed with a
-#     throw-away CA's code-signing certificate named by paths relative to the caller's
-#     folder; the programs before signing and the symbol files must be equal byte for
-#     byte, and so must the signed program with its signature removed. A run with a key
-#     that does not match the certificate must fail and leave the last good dist/, also
-#     where an earlier run was cut short while it replaced dist/; so must a run
-#     interrupted while it signs or between the two moves that replace dist/.
-#     Leaves the signed release and the CA in the work folder.
-#   release_test.sh signature <work folder> <firmware image>
+#     tools/release.sh with the stand-in (--allow-stand-in) in each under another time
+#     zone and umask, the second signed with a throw-away CA's code-signing certificate
+#     named by paths relative to the caller's folder; the programs before signing and the
+#     symbol files must be equal byte for byte, and so must the signed program with its
+#     signature removed. A run with a key that does not match the certificate, without an
+#     image, with an image of the wrong length or with the stand-in not asked for must
+#     fail, say why and leave the last good dist/, also where an earlier run was cut short
+#     while it replaced dist/; so must a run interrupted while it signs or between the two
+#     moves that replace dist/. Another image given must be carried byte for byte, and its
+#     SHA-256 printed and kept. Leaves the signed release and the CA in the work folder.
+#   release_test.sh signature <work folder>
 #     checks that signed release: its checksums, its signature against the CA, a copy with
 #     one byte changed refused, its hardening and imports, and its resources.
 set -euo pipefail
@@ -50,8 +52,11 @@ copy_checkout() {
 }
 
 reproducible() {
+  local image=$work/stand-in.bin
+  local release_args=(--firmware "$image" --allow-stand-in)
   rm -rf "$work"
   mkdir -p "$work"
+  python3 "$source_dir/tools/gen_firmware.py" --image "$image" --header "$work/stand-in.h"
   make_ca "$work/ca"
   local epoch first second
   epoch=$(git -C "$source_dir" log -1 --format=%ct)
@@ -62,32 +67,41 @@ reproducible() {
   (umask 002 && copy_checkout "$second")
   (umask 077 && cd "$first" && unset ORVANTA_SIGN_CERT ORVANTA_SIGN_KEY &&
     TZ=Pacific/Kiritimati SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
-      bash tools/release.sh >"$work/a.log" 2>&1) || fail "first release build (see $work/a.log)"
+      bash tools/release.sh "${release_args[@]}" >"$work/a.log" 2>&1) || fail "first release build (see $work/a.log)"
   (umask 002 && cd "$work/ca" &&
     TZ=America/Adak SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
       ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=sign.key \
-      bash "$second/tools/release.sh" >"$work/b.log" 2>&1) || fail "second release build (see $work/b.log)"
+      bash "$second/tools/release.sh" "${release_args[@]}" >"$work/b.log" 2>&1) || fail "second release build (see $work/b.log)"
   [ $status -eq 0 ] || exit 1
-  local good left_by
+  local good left_by key why args
   good=$(cat "$second/dist/SHA256SUMS")
-  # A failed run, once with dist/ in place and once as a run cut short between its two
-  # moves would have left it, in dist.old/.
-  for left_by in "" "cut short"; do
-    [ -z "$left_by" ] || mv "$second/dist" "$second/dist.old"
+  head -c 90000 "$image" >"$work/short.bin"
+  # Failed runs, with dist/ in place or as a run cut short between its two moves would
+  # have left it, in dist.old/: where it was left, the key, what the run must say, its
+  # arguments.
+  while IFS='|' read -r left_by key why args; do
+    [ "$left_by" = dist ] || mv "$second/dist" "$second/$left_by"
+    # shellcheck disable=SC2086 # the arguments are words without blanks
     if (cd "$work/ca" && SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
-      ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=ca.key \
-      bash "$second/tools/release.sh" >"$work/c.log" 2>&1); then
-      fail "a release signed with a key that does not match its certificate succeeded"
+      ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=$key \
+      bash "$second/tools/release.sh" $args >"$work/c.log" 2>&1); then
+      fail "a release succeeded that should fail with: $why"
     fi
-    grep -q "dist/ is left as it was" "$work/c.log" || fail "the failed release does not say so"
-    if [ "$(cat "$second/dist/SHA256SUMS")" = "$good" ] &&
+    if grep -q "$why" "$work/c.log" && grep -q "dist/ is left as it was" "$work/c.log" &&
+      [ "$(cat "$second/dist/SHA256SUMS")" = "$good" ] &&
       (cd "$second/dist" && sha256sum --quiet -c SHA256SUMS) &&
       [ ! -e "$second/dist.new" ] && [ ! -e "$second/dist.old" ]; then
-      echo "ok   a failed release leaves the last good dist/ as it was${left_by:+ after a run $left_by}"
+      echo "ok   a release refused ($why) leaves the last good dist/ as it was, from $left_by/"
     else
-      fail "a failed release changed dist/${left_by:+ after a run $left_by}"
+      fail "a release refused ($why) from $left_by/ does not say so or changed dist/ (see $work/c.log)"
     fi
-  done
+  done <<EOF_RUNS
+dist|ca.key|does not belong to the certificate|${release_args[*]}
+dist.old|ca.key|does not belong to the certificate|${release_args[*]}
+dist|sign.key|no firmware image|
+dist|sign.key|made for an image of 90224 bytes|--firmware $work/short.bin --allow-stand-in
+dist|sign.key|is the stand-in|--firmware $image
+EOF_RUNS
   # Interrupted: by Ctrl-C while the signing tool waits for its time-stamp server (its
   # stand-in signals the script's process group, as a terminal does, then waits to be
   # ended), and by SIGTERM between the two moves that replace dist/. dist/ must hold a whole
@@ -113,7 +127,7 @@ EOF_SHIM
     (cd "$work/ca" && set -m
       PATH=$shims/$tool:$PATH SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
         ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=sign.key \
-        bash "$second/tools/release.sh" >"$work/interrupted-$tool.log" 2>&1 &
+        bash "$second/tools/release.sh" "${release_args[@]}" >"$work/interrupted-$tool.log" 2>&1 &
       wait $!) || ran=$?
     left=$(cd "$second" && echo dist*)
     if [ $ran -eq "$code" ] && [ "$left" = dist ] &&
@@ -147,13 +161,34 @@ EOF_SHIM
   else
     fail "the signed program without its signature differs from the unsigned one"
   fi
+  # Another image, named relative to the caller's folder: carried byte for byte, its
+  # CRC-32 in the header the program checks it with, its SHA-256 printed and kept beside
+  # the release.
+  LC_ALL=C tr '\000-\377' '\001-\377\000' <"$image" >"$work/maker.bin"
+  local sum crc
+  sum=$(sha256sum <"$work/maker.bin" | cut -d' ' -f1)
+  crc=$(python3 -c 'import sys, zlib; print("%08x" % zlib.crc32(open(sys.argv[1], "rb").read()))' \
+    "$work/maker.bin")
+  (cd "$work/a" && SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
+    bash src/tools/release.sh --firmware ../maker.bin >"$work/maker.log" 2>&1) ||
+    fail "the release of another image (see $work/maker.log)"
+  if python3 "$source_dir/resources/check_resources.py" --object "$first/dist/orvanta-updater.exe" \
+    --catalogue "$source_dir/resources/catalogue.txt" --image "$work/maker.bin" \
+    --tools "$source_dir/tools" >"$work/maker-resources.log" 2>&1 &&
+    grep -q "SHA-256 $sum" "$work/maker.log" &&
+    grep -q "kFirmwareImageCrc32 = 0x${crc}u" "$first/build/release/generated/firmware_image_digest.h" &&
+    [ "$(cat "$first/dist/firmware.sha256")" = "$sum  maker.bin" ]; then
+    echo "ok   another image is carried byte for byte, its CRC-32 made from it, its SHA-256 printed and kept"
+  else
+    fail "another image is not carried, its CRC-32 not made from it, or its SHA-256 not printed and kept (see $work/maker*.log)"
+  fi
   mv "$second/dist" "$work/dist"
   rm -rf "$work/a" "$work/second-copy"
   exit $status
 }
 
 signature() {
-  local image=$1
+  local image=$work/stand-in.bin
   local dist=$work/dist program=$work/dist/orvanta-updater.exe
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not describe dist/"
   if osslsigncode verify -CAfile "$work/ca/ca.pem" -in "$program" >"$work/verify.log" 2>&1; then
@@ -191,7 +226,7 @@ with open(sys.argv[1], "r+b") as f:
 
 case $mode in
   reproducible) reproducible ;;
-  signature) signature "$3" ;;
+  signature) signature ;;
   *)
     echo "usage: $0 reproducible|signature <work folder>" >&2
     exit 2

@@ -1,6 +1,8 @@
 // Helpers of the Windows test driver.
 #include "tests/wine/driver_support.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -638,12 +640,52 @@ std::string blockRefusedAt(std::uint32_t block) {
 
 namespace {
 
-std::vector<std::wstring> heardTexts;
+std::vector<std::string> heardTexts;
+
+// A reader reads the panel's name at the event; Wine's oleacc only prints its annotation
+// (PROPID_ACC_NAME): the text of the last one on the file ORVANTA_WINE_STDERR names.
+std::string printedName() {
+    const char* path = std::getenv("ORVANTA_WINE_STDERR");
+    const std::string name = " {608d3df8-8128-4aa7-a428-f55e49267291} ";
+    const auto lines = wineOutputLines(path != nullptr ? path : "", name.c_str());
+    return lines.empty() ? "-" : lines.back().substr(lines.back().find(name) + name.size());
+}
+
+// A line of text as Wine prints a call's last argument: L"...") with four hex digits for
+// a character outside printable ASCII.
+std::string asWinePrints(const std::wstring& text) {
+    std::string out = "L\"";
+    for (const wchar_t c : text) {
+        char printed[8] = {static_cast<char>(c)};
+        if (c < 32 || c >= 127) std::snprintf(printed, 8, "\\%04x", static_cast<unsigned>(c));
+        out += printed;
+    }
+    return out + "\")";
+}
+
+// On Windows a reader's name of the panel comes from its accessible object, written as
+// Wine would print it.
+std::string accessibleName(HWND window, LONG object, LONG child) {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IAccessible* accessible = nullptr;
+    VARIANT childId;
+    BSTR name = nullptr;
+    std::string heard = "-";
+    if (SUCCEEDED(AccessibleObjectFromEvent(window, object, child, &accessible, &childId))) {
+        if (SUCCEEDED(accessible->get_accName(childId, &name)) && name != nullptr)
+            heard = asWinePrints(std::wstring(name, SysStringLen(name)));
+        SysFreeString(name);
+        VariantClear(&childId);
+        accessible->Release();
+    }
+    if (SUCCEEDED(com)) CoUninitialize();
+    return heard;
+}
 
 void CALLBACK hearHintPanel(HWINEVENTHOOK /*hook*/, DWORD /*event*/, HWND window, LONG object,
                             LONG child, DWORD /*thread*/, DWORD /*time*/) {
     if (GetDlgCtrlID(window) == IDC_HINT_PANEL && object == OBJID_CLIENT && child == CHILDID_SELF)
-        heardTexts.push_back(windowText(window));
+        heardTexts.push_back(underWine() ? printedName() : accessibleName(window, object, child));
 }
 
 }  // namespace
@@ -660,9 +702,10 @@ void HintPanelListener::forget() {
 
 void HintPanelListener::checkHeard(const std::wstring& text, const std::string& what) {
     const bool heard = waitFor(
-        [&] { return std::find(heardTexts.begin(), heardTexts.end(), text) != heardTexts.end(); },
+        [&] { return std::ranges::find(heardTexts, asWinePrints(text)) != heardTexts.end(); },
         kBoxTimeoutMs);
-    check(heard, what + ", heard " + std::to_string(heardTexts.size()) + " event(s)");
+    check(heard && heardTexts.size() == 1,
+          what + ", heard " + std::to_string(heardTexts.size()) + " event(s)");
 }
 
 namespace {

@@ -187,14 +187,15 @@ int countPixels(const Capture& capture, const RECT& area, std::uint8_t red, std:
 
 // Listens from outside the program, as a screen reader does, for live-region events on
 // its hint panel's client object (an out-of-context hook; they come while this thread
-// waits), and keeps the text the panel held when each came.
+// waits), and keeps the panel's name a reader got at each: under Wine as its oleacc
+// prints it (WINEDEBUG=fixme+all), on Windows from the panel's accessible object.
 class HintPanelListener {
 public:
     explicit HintPanelListener(DWORD processId);
     ~HintPanelListener() { UnhookWinEvent(hook_); }
     // Forgets what was heard, what is already on its way included.
     void forget();
-    // Checks, waiting for it, that an event came while the panel read `text`.
+    // Checks, waiting for it, that `text` was heard, at the one event since forget().
     void checkHeard(const std::wstring& text, const std::string& what);
 
 private:

@@ -121,3 +121,9 @@ set_property(TEST real_bus_outcome_unseen_en APPEND PROPERTY ENVIRONMENT
 # The whole streams take longest: started first, none of them ends a lane's run alone.
 set_tests_properties(real_bus_update_en real_bus_input_and_pull_at_the_end_en
   real_bus_input_and_pull_at_the_end_de PROPERTIES COST 100)
+
+# The hint panel's name, where a screen reader's watcher reads it: Wine's oleacc prints it.
+foreach(test wine_removal_en real_bus_removal_en real_bus_removal_de real_bus_update_en)
+  set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
+    "ORVANTA_WINE_STDERR=${CMAKE_BINARY_DIR}/${test}.stderr" "WINEDEBUG=fixme+all")
+endforeach()
