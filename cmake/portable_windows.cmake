@@ -10,9 +10,15 @@
 cmake_minimum_required(VERSION 3.25)
 set(ENV{WINEPREFIX} ${PREFIX})
 
+# Wine's session in the prefix (its server and desktop) ends with each step.
+function(end_wine_session)
+  execute_process(COMMAND wineserver -k OUTPUT_QUIET ERROR_QUIET)
+endfunction()
+
 if(STEP STREQUAL "list")
   execute_process(COMMAND ${EMULATOR} ${PROGRAM} --gtest_list_tests
     OUTPUT_VARIABLE listing ERROR_VARIABLE errors RESULT_VARIABLE status TIMEOUT 300)
+  end_wine_session()
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "${PROGRAM} --gtest_list_tests failed (${status}):\n${errors}")
   endif()
@@ -45,6 +51,7 @@ elseif(STEP STREQUAL "run")
   file(REMOVE ${LOG})
   execute_process(COMMAND ${EMULATOR} ${PROGRAM} OUTPUT_FILE ${LOG} ERROR_VARIABLE errors
     RESULT_VARIABLE status)
+  end_wine_session()
   file(STRINGS ${LOG} failed REGEX "^\\[  FAILED  \\] [^ ]+ \\(")
   file(STRINGS ${LOG} summary REGEX "^\\[==========\\] .* ran\\.")
   list(JOIN failed "\n" failed)
