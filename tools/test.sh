@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the native suite with sanitizers, lint and fuzzing, the
-# Windows program built with clang as well, the release built twice and compared, and
-# the Windows program under Wine in headless X servers. The Wine tests run in lanes side
+# Builds and runs every test: the native suite with sanitizers, lint (the workflows'
+# too) and fuzzing, the Windows program built with clang as well, the release built
+# twice and compared, the Windows program under Wine in headless X servers, and the
+# portable suite as a Windows program under Wine. The Wine tests run in lanes side
 # by side (ORVANTA_WINE_LANES, 2 by default), each lane with a Wine prefix and an X
 # display of its own. They mostly wait for the program and the unit, so the work that
 # needs the processor runs meanwhile, at a lower priority, and its output follows theirs.
@@ -43,8 +44,14 @@ windows_clang() {
   cmake --preset windows-clang >/dev/null && cmake --build --preset windows-clang -j2 &&
     ctest --test-dir build/windows-clang -R '^windows_static_imports$' --output-on-failure
 }
+# Everything but the portable suite, which is built beside the Wine tests.
 windows_build() {
-  cmake --preset windows >/dev/null && cmake --build --preset windows -j2
+  cmake --preset windows >/dev/null && cmake --build build/windows -j2
+}
+# The portable suite as a Windows program; its build lists its tests under Wine.
+portable_build() {
+  renice -n 15 -p $BASHPID >/dev/null
+  phase "windows: portable suite built" cmake --build build/windows -j2 --target orvanta_tests
 }
 # The ctest release_reproducible, run here directly so that no two ctest runs share the
 # Windows build's folder; with its time limit.
@@ -128,11 +135,23 @@ cpu_work() {
 cpu_output=build/test-cpu-work.log
 start_group cpu_work >"$cpu_output" 2>&1
 cpu_group=$group
+portable_output=build/test-portable-build.log
+start_group portable_build >"$portable_output" 2>&1
+portable_group=$group
 
 wine_status=0
 phase "wine: X servers and prefixes" start_wine_lanes &&
   phase "windows: tests under Wine" in_group ctest --preset windows -j"$lanes" \
-    --resource-spec-file "$lane_spec" -LE release || wine_status=$?
+    --resource-spec-file "$lane_spec" -LE 'release|portable' || wine_status=$?
+# The portable suite under Wine: one run of the program in a prefix of its own, whose
+# output each of its tests reads.
+if wait "$portable_group"; then
+  phase "windows: portable suite under Wine" in_group ctest --test-dir build/windows -j2 \
+    -L portable --output-on-failure || wine_status=$?
+else
+  cat "$portable_output"
+  wine_status=1
+fi
 
 cpu_status=0
 wait "$cpu_group" || cpu_status=$?

@@ -36,6 +36,11 @@ std::wstring widen(const std::string& text);
 bool waitFor(const std::function<bool()>& predicate, std::uint32_t timeoutMs,
              std::uint32_t pollMs = 50);
 
+// The driver runs under Wine, not on Windows itself. What only Wine offers is used only
+// then: the lines its stubs print (wineOutputLines); Xvfb and the language taken from
+// LANG belong to tools/wine-run and to the tests' registration.
+bool underWine();
+
 // A Unix path handed over by ctest, turned into a Windows one (Wine maps / to Z:).
 std::wstring windowsPath(const std::string& path);
 
@@ -81,9 +86,9 @@ void pressButton(HWND dialog, int id);
 Language userLanguage();
 std::wstring catalogueString(std::uint32_t id);
 
-// Saves the window's area of the screen as a 24-bit BMP; the pixels are returned
-// too, top-down, BGR. Empty, and nothing saved, when the window was hidden, closed or
-// moved during the copy.
+// Saves the window's area of the screen as a 24-bit BMP (on Windows the window itself,
+// whatever stands in front of it); the pixels are returned too, top-down, BGR. Empty, and nothing
+// saved, when the window was hidden, closed or moved during the copy.
 struct Capture {
     int width = 0;
     int height = 0;
@@ -182,7 +187,8 @@ int countPixels(const Capture& capture, const RECT& area, std::uint8_t red, std:
 
 // Listens from outside the program, as a screen reader does, for live-region events on
 // its hint panel's client object (an out-of-context hook; they come while this thread
-// waits), and keeps the panel's name a reader got at each (WINEDEBUG=fixme+all).
+// waits), and keeps the panel's name a reader got at each: under Wine as its oleacc
+// prints it (WINEDEBUG=fixme+all), on Windows from the panel's accessible object.
 class HintPanelListener {
 public:
     explicit HintPanelListener(DWORD processId);
@@ -240,7 +246,8 @@ std::wstring hintWithInstructions(std::uint32_t messageId);
 // line with its codes.
 std::wstring blockFailureText(std::uint32_t code, std::uint32_t lastError);
 // The lines, in order, of the file of Wine's messages (ORVANTA_WINE_STDERR, as ctest
-// hands it over) that hold `needle`; none when the file cannot be read.
+// hands it over) that hold `needle`; none when the file cannot be read, and a failed
+// check outside Wine.
 std::vector<std::string> wineOutputLines(const std::string& path, const char* needle);
 // The number after `key` in such a line, read as hex ("hwnd 0000000000010080"); all
 // ones when the line has no `key`.

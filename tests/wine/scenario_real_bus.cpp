@@ -142,12 +142,10 @@ void secondHandleScenario(ScenarioContext& context) {
     std::printf(
         "     second open for reading and writing while the program holds the unit: %s\n",
         second == INVALID_HANDLE_VALUE ? ("error " + std::to_string(error)).c_str() : "opened");
-    // Only Wine's ntdll has wine_get_version.
-    const bool underWine =
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    check(underWine ? second != INVALID_HANDLE_VALUE : error == ERROR_SHARING_VIOLATION,
-          underWine ? "a second open let through, as Wine does"
-                    : "a second open refused for sharing, as Windows does");
+    const bool wine = underWine();
+    check(wine ? second != INVALID_HANDLE_VALUE : error == ERROR_SHARING_VIOLATION,
+          wine ? "a second open let through, as Wine does"
+               : "a second open refused for sharing, as Windows does");
 
     if (!startUpdate(program, dialog)) return;
     HWND box = waitForMessageBox(program, dialog, kSilentFailureTimeoutMs);
