@@ -38,7 +38,7 @@ function(orvanta_docs_checks)
   # and identifier they name exists, and the map of the product files names every one of
   # them; the check itself catches a rename of each kind in a scratch copy.
   add_test(NAME docs_links
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_docs.py ${CMAKE_SOURCE_DIR})
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/check_docs.py ${CMAKE_SOURCE_DIR})
   add_test(NAME docs_links_catch_renames
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_docs_test.py ${CMAKE_SOURCE_DIR})
 endfunction()

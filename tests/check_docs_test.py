@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""tests/check_docs.py against renames: a scratch copy of the checkout passes it, and a
-copy in which one thing that the pages name has been renamed fails it, naming the thing.
+"""tools/check_docs.py against renames: a scratch copy of the checkout passes it, and
+a copy in which one thing that the pages name has been renamed fails it, naming the
+thing.
   check_docs_test.py <checkout>"""
 
 import fnmatch
@@ -9,7 +10,7 @@ import shutil
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 import check_docs  # noqa: E402
 
 # The files changed (a pattern; none to move the file `old`), old text, new text.
