@@ -207,8 +207,8 @@ void Win32Dialog::filterKeys() {
 }
 
 void Win32Dialog::activated() {
-    heldKeys_.forgetReleased(
-        [](std::uint8_t key) { return (GetAsyncKeyState(key) & 0x8000) != 0; });
+    heldKeys_.forgetReleased([](std::uint8_t key) { return (GetAsyncKeyState(key) & 0x8000) != 0; },
+                             GetTickCount64());
 }
 
 LRESULT CALLBACK Win32Dialog::filterHeldKeys(int code, WPARAM wParam, LPARAM lParam) {

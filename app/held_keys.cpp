@@ -29,6 +29,8 @@ void HeldKeys::holdKeysDownToo(const std::function<bool(std::uint8_t)>& isDown) 
 }
 
 bool HeldKeys::swallows(std::uint8_t key, bool keyUp, std::uint64_t nowMs) {
+    if (!keyUp && letGo_.test(key) && nowMs < letGoUntilMs_) hold(key);
+    letGo_.reset(key);
     pressed_[key] = !keyUp;
     const bool fresh = !keyUp && nowMs < freshUntilMs_;
     if (fresh) {
@@ -42,12 +44,15 @@ bool HeldKeys::swallows(std::uint8_t key, bool keyUp, std::uint64_t nowMs) {
     return true;
 }
 
-void HeldKeys::forgetReleased(const std::function<bool(std::uint8_t)>& isDown) {
+void HeldKeys::forgetReleased(const std::function<bool(std::uint8_t)>& isDown,
+                              std::uint64_t nowMs) {
     for (std::size_t key = 0; key < held_.size(); ++key) {
         if (isDown(static_cast<std::uint8_t>(key))) continue;
+        letGo_[key] = held_.test(key);
         held_.reset(key);
         pressed_.reset(key);
     }
+    letGoUntilMs_ = nowMs + kFreshKeyHoldMs;
 }
 
 }  // namespace orvanta

@@ -40,9 +40,12 @@ public:
     // keyboard (VK_PACKET) is held like any key: its key-up is a VK_PACKET too.
     bool swallows(std::uint8_t key, bool keyUp, std::uint64_t nowMs);
     // A key released while another program had the keyboard sends this program no
-    // release: at its next activation, every key that `isDown` says is up is let go
-    // and counts as up.
-    void forgetReleased(const std::function<bool(std::uint8_t)>& isDown);
+    // release: at its next activation (at `nowMs`), every key that `isDown` says is up
+    // is let go and counts as up. A key-down of a key let go that comes within
+    // kFreshKeyHoldMs is taken for its repeat and holds it again: where the system
+    // takes the keys' state afresh at a change of focus (Wine does, for keys given
+    // with SendInput), a key still held down may read as up.
+    void forgetReleased(const std::function<bool(std::uint8_t)>& isDown, std::uint64_t nowMs);
 
 private:
     void hold(std::uint8_t key);
@@ -50,6 +53,9 @@ private:
     std::bitset<256> held_;
     // The keys whose last message `swallows` was asked about was a key-down.
     std::bitset<256> pressed_;
+    // The keys the last activation let go, until a message of theirs or letGoUntilMs_.
+    std::bitset<256> letGo_;
+    std::uint64_t letGoUntilMs_ = 0;
     std::uint64_t freshUntilMs_ = 0;
 };
 
