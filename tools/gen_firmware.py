@@ -10,6 +10,7 @@ to a copy of their own, and --once-in requires a program to hold them exactly on
 import argparse
 import hashlib
 import os
+import re
 import stat
 import sys
 import zlib
@@ -17,8 +18,18 @@ import zlib
 IMAGE_BYTES = 90224
 BLOCK_BYTES = 48  # the unit writes the ESC's flash in blocks of this size
 MAGIC = b"OVFW"
-# Packed 1.0: the emulated bootloader reads the installed version from bytes 4 and 5.
-IMAGE_VERSION = 0x0100
+
+
+def product_constant(name):
+    """A constant of link/product.h, which the program holds the image's facts in."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "link", "product.h")
+    with open(path, encoding="utf-8") as f:
+        return int(re.search(rf"\b{name}\s*=\s*(0x[0-9a-fA-F]+|\d+)", f.read()).group(1), 0)
+
+
+# The program's FIRMWARE_IMAGE_VERSION, packed: the emulated bootloader reads the
+# installed version from bytes 4 and 5.
+IMAGE_VERSION = product_constant("FIRMWARE_IMAGE_VERSION")
 HEADER_BYTES = len(MAGIC) + 2
 INDEX_BYTES = 4  # each block ends with its own index, little-endian
 
