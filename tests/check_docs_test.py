@@ -13,7 +13,8 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 import check_docs  # noqa: E402
 
-# The files changed (a pattern; none to move the file `old`), old text, new text.
+# The files changed (a pattern; none to move the file `old`), old text, new text, and
+# the name the check must give when it is not the old text's last word.
 RENAMES = [
     (None, "tools/bench.sh", "tools/benchmark.sh"),
     ("tests/release/CMakeLists.txt", "NAME release_signature", "NAME release_signed"),
@@ -21,6 +22,11 @@ RENAMES = [
     ("tests/shell_dialog_test.cpp", "HeldAndFreshKeysAreSwallowed", "FreshKeysAreSwallowed"),
     ("CMakePresets.json", '"native-sanitize"', '"native-asan"'),
     ("*.[ch]*", "kBlockPauseMs", "kPauseAfterBlockMs"),
+    ("*.[ch]*", "announceHint", "speakHint", "Dialog::announceHint"),
+    ("emulator/scenario.cpp", '"replug_after_ms"', '"replug_ms"'),  # in a fenced block
+    ("emulator/scenario.cpp", '"esc_type_code"', '"type_code"'),  # `set esc_type_code = ...`
+    ("tools/release.sh", "--firmware", "--image", "--firmware in tools/release.sh"),
+    ("tools/virtual-unit", "plug | unplug)", "plug | pull)", "unplug of tools/virtual-unit"),
 ]
 
 
@@ -35,7 +41,7 @@ def main():
     files = check_docs.repository_files(root)
     failures = []
     with tempfile.TemporaryDirectory() as scratch:
-        for pattern, old, new in [(None, None, None)] + RENAMES:
+        for pattern, old, new, *named in [(None, None, None)] + RENAMES:
             copy = os.path.join(scratch, str(len(os.listdir(scratch))))
             scratch_copy(root, files, copy)
             if old and not pattern:
@@ -46,7 +52,7 @@ def main():
                 with open(os.path.join(copy, f), "w", encoding="utf-8") as h:
                     h.write(text.replace(old, new))
             _, problems = check_docs.check(copy)
-            named = old and old.split()[-1].strip('"').split("$")[0]
+            named = named[0] if named else old and old.split()[-1].strip('"').split("$")[0]
             caught = any(named in p for p in problems) if old else not problems
             shown = [p for p in problems if not old or named in p] or problems
             print(f"{'ok  ' if caught else 'FAIL'} {old or 'the copy as it is'}: "

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "firmware_image_digest.h"
+#include "link/product.h"
 
 namespace orvanta {
 namespace {
@@ -44,12 +45,12 @@ TEST(FirmwareImageFile, MatchesTheCompiledLengthAndCrc) {
     EXPECT_EQ(referenceCrc32(image.data(), image.size()), kFirmwareImageCrc32);
 }
 
-TEST(FirmwareImageFile, StartsWithMagicAndVersionOnePointZero) {
+TEST(FirmwareImageFile, StartsWithMagicAndTheProgramsImageVersion) {
     const std::vector<std::uint8_t> image = readImage();
     ASSERT_GE(image.size(), 6u);
     EXPECT_EQ(std::string(image.begin(), image.begin() + 4), "OVFW");
-    EXPECT_EQ(image[4], 0x00);  // 0x0100 little-endian
-    EXPECT_EQ(image[5], 0x01);
+    EXPECT_EQ(image[4], FIRMWARE_IMAGE_VERSION & 0xFF);  // little-endian
+    EXPECT_EQ(image[5], FIRMWARE_IMAGE_VERSION >> 8);
 }
 
 TEST(FirmwareImageFile, NoTwoBlocksAreAlike) {

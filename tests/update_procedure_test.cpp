@@ -29,6 +29,11 @@ constexpr std::uint32_t kBlocks = blockCount(kImageBytes);
 
 using test::firmwareImage;
 
+// The image's version as the panel shows it after an update ("1.0" for 0x0100).
+constexpr std::uint16_t kImageVersion = FIRMWARE_IMAGE_VERSION;
+const std::string kImageVersionShown =
+    std::to_string(kImageVersion >> 8) + "." + std::to_string(kImageVersion & 0xFF);
+
 // The requests of a trace, without their times.
 std::vector<std::string> requestsOf(const std::vector<std::string>& trace) {
     std::vector<std::string> out;
@@ -131,7 +136,7 @@ TEST_F(UpdateRun, SuccessfulRunOnTheScreen) {
                       "destroy progress", "timing 0", "release shutdown",
                       // What the user gave during the stream goes before the outcome shows.
                       "discard input", "enable 1002 0"},
-                     ShellRig::panelOpenCalls("1.5", "1.2", "1.0", "TUNE-BOX"),
+                     ShellRig::panelOpenCalls("1.5", "1.2", kImageVersionShown, "TUNE-BOX"),
                      // New keys are held from the moment the outcome can be seen.
                      {"hold fresh keys", rig.hintCall(IDS_UPDATE_SUCCEEDED)}}));
     EXPECT_TRUE(rig.app.link.isOpen());
@@ -259,7 +264,8 @@ TEST_F(UpdateRun, FinishingCommandsThatFailLeaveTheRunSuccessful) {
     EXPECT_EQ(rig.ui.callsStartingWith("box ").size(), 1u);
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_SUCCEEDED));
     EXPECT_TRUE(rig.app.link.isOpen());
-    EXPECT_EQ(rig.ui.controlTextOf(IDC_VALUE_ESC), L"1.0");
+    EXPECT_EQ(rig.ui.controlTextOf(IDC_VALUE_ESC),
+              std::wstring(kImageVersionShown.begin(), kImageVersionShown.end()));
 }
 
 TEST_F(UpdateRun, TwoRunsSendTheSameImage) {
@@ -307,7 +313,7 @@ TEST_F(UpdateRun, CancelAtTheFirstBoxChangesNothing) {
 }
 
 TEST_F(UpdateRun, NoAtTheSecondBoxChangesNothing) {
-    readyUnit(0x0100);
+    readyUnit(kImageVersion);
     for (const int answer : {kIdNo, kIdCancel, kIdOk}) {
         rig.ui.answerNextBox(kIdOk);
         rig.ui.answerNextBox(answer);
@@ -344,15 +350,15 @@ TEST_P(OlderOrSame, AsksOnlyForAnInstalledVersionAtLeastTheImages) {
     EXPECT_EQ(rig.ui.callsStartingWith("box "), boxes);
 }
 
-INSTANTIATE_TEST_SUITE_P(UpdateRun, OlderOrSame,
-                         ::testing::Values(InstalledCase{0x0100, true}, InstalledCase{0x0101, true},
-                                           InstalledCase{0x0200, true}, InstalledCase{0xFFFE, true},
-                                           InstalledCase{0x00FF, false},
-                                           InstalledCase{0x0000, false},
-                                           InstalledCase{0xFFFF, false}),
-                         [](const ::testing::TestParamInfo<InstalledCase>& info) {
-                             return "Installed" + hex(info.param.installed);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    UpdateRun, OlderOrSame,
+    ::testing::Values(InstalledCase{kImageVersion, true}, InstalledCase{kImageVersion + 1, true},
+                      InstalledCase{kImageVersion + 0x100, true}, InstalledCase{0xFFFE, true},
+                      InstalledCase{kImageVersion - 1, false}, InstalledCase{0x0000, false},
+                      InstalledCase{0xFFFF, false}),
+    [](const ::testing::TestParamInfo<InstalledCase>& info) {
+        return "Installed" + hex(info.param.installed);
+    });
 
 TEST_F(UpdateRun, UnitPulledOutUnderTheFirstBoxFailsAtTheLockWithoutCode) {
     readyUnit(0x0200);
@@ -413,7 +419,7 @@ TEST_F(UpdateRun, UnitReplugsAfterAFailedStreamAndTakesTheNextUpdate) {
     EXPECT_TRUE(rig.ui.isEnabled(IDC_UPDATE));
 
     rig.ui.answerNextBox(kIdOk);
-    if (halfWritten >= 0x0100 && halfWritten != 0xFFFF) rig.ui.answerNextBox(kIdYes);
+    if (halfWritten >= kImageVersion && halfWritten != 0xFFFF) rig.ui.answerNextBox(kIdYes);
     rig.update();
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL), rig.ui.text(IDS_UPDATE_SUCCEEDED));
     EXPECT_TRUE(std::equal(image.begin(), image.end(), unit.flash().begin()));

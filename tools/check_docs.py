@@ -10,7 +10,8 @@ page itself when no file is named), by GitHub's rules: the heading's text lowerc
 everything but letters, digits, spaces, - and _ removed, each space turned into -, and a
 repeated heading given -1, -2, ... in order.
 
-Names: a code span outside code blocks is checked when it names
+Names: each code span, and each line of a fenced code block, is checked as a whole and
+word by word (quotes and brackets around a word left out); it fails when it names
 - a repository path: a word that starts with a top-level file or folder of the checkout
   (`tools/run.sh`, `bash tools/test.sh`); `*` and `<placeholder>` match any name part;
 - a ctest test: a span like `wine_update_en_older_or_same` whose first part before `_`
@@ -23,7 +24,14 @@ Names: a code span outside code blocks is checked when it names
   first cell of a table headed "Preset"; names from CMakePresets.json;
 - an identifier of the code: a constant `kName` or a lowerCamel name (a function, a
   variable) must occur as a word in a C or C++ file, and `ORVANTA_NAME` in some file
-  other than a page.
+  other than a page; each part of a qualified name (`Dialog::announceHint`) too;
+- an option: `--name` after a file of the checkout in the same command (`tools/release.sh
+  --firmware FILE`; commands are split at &&, ; and |) must occur in that file; an
+  option alone in a span (`--allow-stand-in`) in some file other than a page;
+- a command of `tools/virtual-unit`: the word after it must be one of its case labels;
+- a scenario key: a span or line `name = value` (`set name = value` too) must name a key
+  that `emulator/scenario.cpp` reads, as must the fault kind after `fault =` and each
+  `name=` of a fault's selector.
 
 Map: the table under the heading "The product files" in docs/design.md. Its first cell
 names a folder (an empty cell keeps the one above). A file <folder>/<name> is in the map
@@ -44,6 +52,8 @@ MAP_PAGE = "docs/design.md"
 MAP_HEADING = "the-product-files"
 
 PAGES = ("README.md", "CONTRIBUTING.md", "CHANGELOG.md")
+VIRTUAL_UNIT = "tools/virtual-unit"
+SCENARIO_READER = "emulator/scenario.cpp"
 TEXT_OF_CODE = (".c", ".cpp", ".h")
 
 FENCE = re.compile(r"^\s*(```|~~~)")
@@ -268,8 +278,12 @@ class Names:
                         for kind in ("configure", "build", "test")}
         self.code_words = set(re.findall(r"\w+", "\n".join(
             read(f) for f in files if f.endswith(TEXT_OF_CODE))))
-        self.other_words = set(re.findall(r"ORVANTA_\w+", "\n".join(
-            read(f) for f in files if not f.endswith(".md"))))
+        self.read = read
+        self.other_text = "\n".join(read(f) for f in files if not f.endswith(".md"))
+        self.other_words = set(re.findall(r"ORVANTA_\w+", self.other_text))
+        self.unit_commands = {word for label in re.findall(
+            r"^([a-z][a-z |-]*)\)", read(VIRTUAL_UNIT), re.M) for word in label.split(" | ")}
+        self.scenario_text = read(SCENARIO_READER)
 
     def path_missing(self, word):
         word = re.sub(r"<[^>]*>", "*", word.rstrip(".,;:)")).rstrip("/")
@@ -300,13 +314,65 @@ class Names:
             missing.append(span)
         return missing
 
+    def text_of(self, file):
+        return self.read(file)
+
     def identifier_missing(self, span):
         name = span.removesuffix("()")
+        if re.fullmatch(r"[A-Za-z_]\w*(::~?[A-Za-z_]\w*)+", name):
+            parts = name.split("::")
+            return parts[0] != "std" and any(p.lstrip("~") not in self.code_words for p in parts)
         if re.fullmatch(r"k[A-Z]\w*|[a-z][a-z0-9]*[A-Z]\w*", name):
             return name not in self.code_words
         if re.fullmatch(r"ORVANTA_[A-Z0-9_]+", name):
             return name not in self.other_words
         return False
+
+
+def code_lines(path):
+    """(line number, text) of each line inside fenced code blocks."""
+    inside = False
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            if FENCE.match(line):
+                inside = not inside
+            elif inside:
+                yield number, line.rstrip("\n")
+
+
+WORD_EDGES = "'\"()[],;:"
+
+
+def check_words(span, names):
+    """What a span or a line of code names that does not exist, found word by word."""
+    missing = []
+    words = [w.strip(WORD_EDGES) for w in span.split()]
+    for word in words:
+        if word != span:
+            missing += [f"no test {word}"] * names.test_missing(word)
+            missing += [f"no name {word} in the code"] * names.identifier_missing(word)
+    if re.fullmatch(r"--[a-z][\w-]*", span) and span not in names.other_text:
+        missing.append(f"no option {span} in any script")
+    for command in re.split(r"&&|;|\|", span):
+        words = [w.strip(WORD_EDGES) for w in command.split()]
+        owner = None
+        for i, word in enumerate(words):
+            if word in names.files:
+                owner = word
+                if word == VIRTUAL_UNIT and i + 1 < len(words) and re.fullmatch(
+                        r"[a-z]+", words[i + 1]) and words[i + 1] not in names.unit_commands:
+                    missing.append(f"no command {words[i + 1]} of {VIRTUAL_UNIT}")
+            elif owner and re.fullmatch(r"--[a-z][\w-]*", word.split("=")[0]):
+                option = word.split("=")[0]
+                if option not in names.text_of(owner):
+                    missing.append(f"no option {option} in {owner}")
+    key = re.match(r"\s*(?:set\s+)?([a-z][a-z0-9_]*) = (\S*)(.*)", span)
+    if key and key.group(1) != "key":  # `key = value` stands for any
+        used = [key.group(1)]
+        if key.group(1) == "fault":
+            used += [key.group(2)] + re.findall(r"\b([a-z_]+)=", key.group(3))
+        missing += [f"no scenario key {k}" for k in used if f'"{k}"' not in names.scenario_text]
+    return missing
 
 
 def check_names(root, page, names, failures):
@@ -330,8 +396,14 @@ def check_names(root, page, names, failures):
             span, text[max(0, m.start() - 20):m.start()], text[m.end():m.end() + 20],
             number in preset_table and first_cell)]
         missing += ["no such name in the code"] * names.identifier_missing(span)
+        missing += check_words(span, names)
         failures += [f"{os.path.relpath(page, root)}:{number + 1}: `{span}`: {what}"
                      for what in missing]
+    for number, line in code_lines(page):
+        code = line.split(" # ")[0]
+        missing = [f"no repository path {w}" for w in code.split() if names.path_missing(w)]
+        missing += check_words(code, names)
+        failures += [f"{os.path.relpath(page, root)}:{number}: {what}" for what in missing]
 
 
 def check(root):

@@ -3,19 +3,33 @@
 The image is the file given with --from (the firmware the ESC's maker provides), or else
 the stand-in that builds and tests use: deterministic bytes laid out so that a block that
 is lost, repeated, reordered or written to the wrong place shows up when the flash is
-compared with them. --check only judges a file as the release's image."""
+compared with them. --check only judges a file as the release's image: read once, from
+a regular file, at most one byte more than an image; --keep writes the bytes it judged
+to a copy of their own, and --once-in requires a program to hold them exactly once."""
 
 import argparse
 import hashlib
 import os
+import re
+import stat
 import sys
 import zlib
 
 IMAGE_BYTES = 90224
 BLOCK_BYTES = 48  # the unit writes the ESC's flash in blocks of this size
 MAGIC = b"OVFW"
-# Packed 1.0: the emulated bootloader reads the installed version from bytes 4 and 5.
-IMAGE_VERSION = 0x0100
+
+
+def product_constant(name):
+    """A constant of link/product.h, which the program holds the image's facts in."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "link", "product.h")
+    with open(path, encoding="utf-8") as f:
+        return int(re.search(rf"\b{name}\s*=\s*(0x[0-9a-fA-F]+|\d+)", f.read()).group(1), 0)
+
+
+# The program's FIRMWARE_IMAGE_VERSION, packed: the emulated bootloader reads the
+# installed version from bytes 4 and 5.
+IMAGE_VERSION = product_constant("FIRMWARE_IMAGE_VERSION")
 HEADER_BYTES = len(MAGIC) + 2
 INDEX_BYTES = 4  # each block ends with its own index, little-endian
 
@@ -55,16 +69,38 @@ def check(image):
 
 
 def read_given(path, allow_stand_in=True):
-    """The bytes of a given image; exits with the reason when it cannot be the image."""
-    with open(path, "rb") as f:
-        image = f.read()
+    """The bytes of a given image, read once; exits with the reason when it cannot be the
+    image. The file is judged on the handle that reads it: a FIFO, a device or a folder
+    is refused without waiting for a writer or reading without end."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY)
+    except OSError as e:
+        sys.exit(f"{path} cannot be read: {e.strerror}")
+    if not stat.S_ISREG(os.fstat(fd).st_mode):
+        os.close(fd)
+        sys.exit(f"{path} is not a regular file; the image must be a file of its own")
+    with os.fdopen(fd, "rb") as f:
+        image = f.read(IMAGE_BYTES + 1)
     if len(image) != IMAGE_BYTES:
-        sys.exit(f"{path} is {len(image)} bytes long; the updater is made for an image of "
-                 f"{IMAGE_BYTES} bytes")
+        size = f"{len(image)} bytes" if len(image) <= IMAGE_BYTES else "longer"
+        sys.exit(f"{path} is {size}; the updater is made for an image of {IMAGE_BYTES} bytes")
+    if image.count(image[:1]) == len(image):
+        sys.exit(f"{path} is the byte 0x{image[0]:02x} repeated; that is no firmware image")
     if not allow_stand_in and image == make_image():
         sys.exit(f"{path} is the stand-in that tools/gen_firmware.py makes for builds and "
                  "tests, not the ESC's firmware")
     return image
+
+
+def occurrences(image, program_path):
+    """How often the program's file holds the image, overlapping ones counted."""
+    with open(program_path, "rb") as f:
+        program = f.read()
+    count, at = 0, program.find(image)
+    while at >= 0:
+        count += 1
+        at = program.find(image, at + 1)
+    return count
 
 
 def render_header(image):
@@ -105,9 +141,17 @@ def main():
     parser.add_argument("--check", help="only judge this file as a release's image")
     parser.add_argument("--allow-stand-in", action="store_true",
                         help="with --check: accept the stand-in too")
+    parser.add_argument("--keep", help="with --check: write the bytes judged to this copy")
+    parser.add_argument("--once-in", help="with --check: require this program to hold the "
+                        "image exactly once")
     args = parser.parse_args()
     if args.check:
-        read_given(args.check, args.allow_stand_in)
+        image = read_given(args.check, args.allow_stand_in)
+        if args.keep:
+            os.makedirs(os.path.dirname(os.path.abspath(args.keep)), exist_ok=True)
+            write_if_changed(args.keep, image)
+        if args.once_in and (count := occurrences(image, args.once_in)) != 1:
+            sys.exit(f"{args.once_in} holds the image {args.check} {count} times, not once")
         return 0
     if not (args.image and args.header):
         parser.error("--image and --header are required")

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Builds the release of the checkout this script stands in and writes dist/: the program
-# carrying the ESC firmware image FILE byte for byte, without debug sections, its symbols
-# beside it for crash analysis, SHA256SUMS, and firmware.sha256 with the image's SHA-256.
+# carrying the ESC firmware image FILE byte for byte, without debug sections, and
+# SHA256SUMS of it, which are published; its symbols for crash analysis and
+# firmware.sha256 with the image's SHA-256, which support keeps.
 # The same commit and image give the same program whatever the folder, the clock, the time
 # zone and the umask. Signed with Authenticode when a certificate chain and its key are
 # given:
 #   [ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=key.pem]
 #   [ORVANTA_SIGN_TIMESTAMP_URL=http://...] bash tools/release.sh --firmware FILE
-# FILE must be the 90224-byte image the ESC's maker provides; the stand-in that builds and
-# tests carry is refused unless --allow-stand-in is given as well.
+# FILE must be the 90224-byte image the ESC's maker provides, a regular file; it is read
+# once, into a copy of the script's own that is judged, built in, hashed and found in the
+# program afterwards. The stand-in that builds and tests carry is refused unless
+# --allow-stand-in is given as well.
 # Relative paths are taken from the folder the script is called from. The new release is
 # made in dist.new/ and takes the place of dist/ only once all of it has succeeded: a
 # failed or interrupted run (Ctrl-C, SIGTERM) leaves the last good dist/ as it was, or the
@@ -85,6 +88,10 @@ allow_stand_in=()
 while [ $# -gt 0 ]; do
   case $1 in
     --firmware)
+      if [ -n "$firmware" ]; then
+        echo "release: --firmware given twice; a release carries one image" >&2
+        exit 1
+      fi
       firmware=${2:-}
       shift $(($# > 1 ? 2 : 1))
       ;;
@@ -108,8 +115,13 @@ if [ ! -r "$firmware" ]; then
   exit 1
 fi
 step bash tools/install-deps.sh
-# The image's length, and that it is not the stand-in, judged before anything is built.
-step python3 tools/gen_firmware.py --check "$firmware" "${allow_stand_in[@]}"
+# The image is read once, into a copy that the script alone writes: its length, that it is
+# a regular file, no byte repeated and not the stand-in, judged before anything is built.
+# The build, the checksums and the check of the program all use that copy, so the file
+# changing meanwhile changes nothing.
+image=build/release-image/image.bin
+rm -rf build/release-image
+step python3 tools/gen_firmware.py --check "$firmware" --keep "$image" "${allow_stand_in[@]}"
 
 export TZ=UTC LC_ALL=C.UTF-8
 umask 022
@@ -130,7 +142,7 @@ if [ -n "$sign_cert$sign_key" ] && { [ ! -r "$sign_cert" ] || [ ! -r "$sign_key"
 fi
 
 rm -rf "$new"
-step cmake --preset release -DORVANTA_FIRMWARE_IMAGE="$firmware" >/dev/null
+step cmake --preset release -DORVANTA_FIRMWARE_IMAGE="$PWD/$image" >/dev/null
 step cmake --build --preset release -j2
 
 mingw=x86_64-w64-mingw32
@@ -166,10 +178,13 @@ else
   cp "$unsigned" "$new/orvanta-updater.exe"
   signed="UNSIGNED: ORVANTA_SIGN_CERT and ORVANTA_SIGN_KEY are not set, so Windows will warn of an unknown publisher"
 fi
+# The program as published holds the judged image, byte for byte, exactly once.
+step python3 tools/gen_firmware.py --check "$image" --allow-stand-in --once-in "$new/orvanta-updater.exe"
 
-(cd "$new" && sha256sum orvanta-updater.exe orvanta-updater.debug >SHA256SUMS)
+# The checksums of what is published, and only of that (docs/release.md#published-files).
+(cd "$new" && sha256sum orvanta-updater.exe >SHA256SUMS)
 # The image's checksum stays with the release, named as the maker's file is.
-image_sum=$(sha256sum <"$firmware" | cut -d' ' -f1)
+image_sum=$(sha256sum <"$image" | cut -d' ' -f1)
 echo "$image_sum  $(basename "$firmware")" >"$new/firmware.sha256"
 replacing=true
 if [ -d dist ]; then

@@ -7,14 +7,17 @@
 #     named by paths relative to the caller's folder; the programs before signing and the
 #     symbol files must be equal byte for byte, and so must the signed program with its
 #     signature removed. A run with a key that does not match the certificate, without an
-#     image, with an image of the wrong length or with the stand-in not asked for must
-#     fail, say why and leave the last good dist/, also where an earlier run was cut short
-#     while it replaced dist/; so must a run interrupted while it signs or between the two
-#     moves that replace dist/. Another image given must be carried byte for byte, and its
-#     SHA-256 printed and kept. Leaves the signed release and the CA in the work folder.
+#     image, with an image that cannot be one (wrong length, one byte repeated, no regular
+#     file), with --firmware twice or with the stand-in not asked for must fail, say why
+#     and leave the last good dist/, also where an earlier run was cut short while it
+#     replaced dist/; so must a run interrupted while it signs or between the two moves
+#     that replace dist/. Another image given must be carried byte for byte, and its
+#     SHA-256 printed and kept; so must new contents under the same path with an older
+#     time. Leaves the signed release and the CA in the work folder.
 #   release_test.sh signature <work folder>
-#     checks that signed release: its checksums, its signature against the CA, a copy with
-#     one byte changed refused, its hardening and imports, and its resources.
+#     checks that signed release: its checksums beside the published files alone, its
+#     signature against the CA, a copy with one byte changed refused, its hardening and
+#     imports, and its resources.
 set -euo pipefail
 mode=$1
 work=$(realpath -m "$2")
@@ -76,15 +79,17 @@ reproducible() {
   local good left_by key why args
   good=$(cat "$second/dist/SHA256SUMS")
   head -c 90000 "$image" >"$work/short.bin"
+  head -c 90224 /dev/zero >"$work/zeros.bin"
+  mkfifo "$work/fifo"
   # Failed runs, with dist/ in place or as a run cut short between its two moves would
   # have left it, in dist.old/: where it was left, the key, what the run must say, its
-  # arguments.
+  # arguments. Each run has a pipe on its descriptor 3, as <(cat FILE) gives.
   while IFS='|' read -r left_by key why args; do
     [ "$left_by" = dist ] || mv "$second/dist" "$second/$left_by"
     # shellcheck disable=SC2086 # the arguments are words without blanks
     if (cd "$work/ca" && SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
       ORVANTA_SIGN_CERT=chain.pem ORVANTA_SIGN_KEY=$key \
-      bash "$second/tools/release.sh" $args >"$work/c.log" 2>&1); then
+      bash "$second/tools/release.sh" $args >"$work/c.log" 2>&1 3< <(cat "$image")); then
       fail "a release succeeded that should fail with: $why"
     fi
     if grep -q "$why" "$work/c.log" && grep -q "dist/ is left as it was" "$work/c.log" &&
@@ -101,6 +106,12 @@ dist.old|ca.key|does not belong to the certificate|${release_args[*]}
 dist|sign.key|no firmware image|
 dist|sign.key|made for an image of 90224 bytes|--firmware $work/short.bin --allow-stand-in
 dist|sign.key|is the stand-in|--firmware $image
+dist|sign.key|is the byte 0x00 repeated|--firmware $work/zeros.bin
+dist|sign.key|is not a regular file|--firmware $work/fifo
+dist|sign.key|is not a regular file|--firmware $work
+dist|sign.key|is not a regular file|--firmware /dev/zero
+dist|sign.key|is not a regular file|--firmware /dev/fd/3 --allow-stand-in
+dist|sign.key|given twice|--firmware $work/short.bin --firmware $image --allow-stand-in
 EOF_RUNS
   # Interrupted: by Ctrl-C while the signing tool waits for its time-stamp server (its
   # stand-in signals the script's process group, as a terminal does, then waits to be
@@ -161,27 +172,33 @@ EOF_SHIM
   else
     fail "the signed program without its signature differs from the unsigned one"
   fi
-  # Another image, named relative to the caller's folder: carried byte for byte, its
-  # CRC-32 in the header the program checks it with, its SHA-256 printed and kept beside
-  # the release.
-  LC_ALL=C tr '\000-\377' '\001-\377\000' <"$image" >"$work/maker.bin"
-  local sum crc
-  sum=$(sha256sum <"$work/maker.bin" | cut -d' ' -f1)
-  crc=$(python3 -c 'import sys, zlib; print("%08x" % zlib.crc32(open(sys.argv[1], "rb").read()))' \
-    "$work/maker.bin")
-  (cd "$work/a" && SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
-    bash src/tools/release.sh --firmware ../maker.bin >"$work/maker.log" 2>&1) ||
-    fail "the release of another image (see $work/maker.log)"
-  if python3 "$source_dir/resources/check_resources.py" --object "$first/dist/orvanta-updater.exe" \
-    --catalogue "$source_dir/resources/catalogue.txt" --image "$work/maker.bin" \
-    --tools "$source_dir/tools" >"$work/maker-resources.log" 2>&1 &&
-    grep -q "SHA-256 $sum" "$work/maker.log" &&
-    grep -q "kFirmwareImageCrc32 = 0x${crc}u" "$first/build/release/generated/firmware_image_digest.h" &&
-    [ "$(cat "$first/dist/firmware.sha256")" = "$sum  maker.bin" ]; then
-    echo "ok   another image is carried byte for byte, its CRC-32 made from it, its SHA-256 printed and kept"
-  else
-    fail "another image is not carried, its CRC-32 not made from it, or its SHA-256 not printed and kept (see $work/maker*.log)"
-  fi
+  # Other images, named relative to the caller's folder, under a name with blanks: each
+  # carried byte for byte, its CRC-32 in the header the program checks it with, its
+  # SHA-256 printed and kept beside the release. The second has the first one's path and
+  # an older time, as unpacking an archive or cp -p gives.
+  local maker="$work/my dir/maker image.bin" sum crc shift
+  mkdir -p "$work/my dir"
+  for shift in 1 2; do
+    python3 -c 'import sys; sys.stdout.buffer.write(bytes((b + int(sys.argv[2])) % 256
+for b in open(sys.argv[1], "rb").read()))' "$image" $shift >"$maker"
+    [ $shift -eq 1 ] || touch -d '2001-01-01' "$maker"
+    sum=$(sha256sum <"$maker" | cut -d' ' -f1)
+    crc=$(python3 -c 'import sys, zlib; print("%08x" % zlib.crc32(open(sys.argv[1], "rb").read()))' \
+      "$maker")
+    (cd "$work/a" && SOURCE_DATE_EPOCH=$epoch GIT_CEILING_DIRECTORIES=$work \
+      bash src/tools/release.sh --firmware "../my dir/maker image.bin" >"$work/maker-$shift.log" 2>&1) ||
+      fail "the release of another image (see $work/maker-$shift.log)"
+    if python3 "$source_dir/resources/check_resources.py" --object "$first/dist/orvanta-updater.exe" \
+      --catalogue "$source_dir/resources/catalogue.txt" --image "$maker" \
+      --tools "$source_dir/tools" >"$work/maker-resources.log" 2>&1 &&
+      grep -q "SHA-256 $sum" "$work/maker-$shift.log" &&
+      grep -q "kFirmwareImageCrc32 = 0x${crc}u" "$first/build/release/generated/firmware_image_digest.h" &&
+      [ "$(cat "$first/dist/firmware.sha256")" = "$sum  maker image.bin" ]; then
+      echo "ok   image $shift is carried byte for byte, its CRC-32 made from it, its SHA-256 printed and kept"
+    else
+      fail "image $shift is not carried, its CRC-32 not made from it, or its SHA-256 not printed and kept (see $work/maker*.log)"
+    fi
+  done
   mv "$second/dist" "$work/dist"
   rm -rf "$work/a" "$work/second-copy"
   exit $status
@@ -190,7 +207,18 @@ EOF_SHIM
 signature() {
   local image=$work/stand-in.bin
   local dist=$work/dist program=$work/dist/orvanta-updater.exe
-  (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not describe dist/"
+  # What a user downloads, and nothing else: SHA256SUMS names exactly the other published
+  # files and checks them in a folder of their own.
+  local published=(orvanta-updater.exe SHA256SUMS) file
+  rm -rf "$work/published"
+  mkdir "$work/published"
+  for file in "${published[@]}"; do cp "$dist/$file" "$work/published/"; done
+  if [ "$(cut -c67- "$dist/SHA256SUMS")" = "$(printf '%s\n' "${published[@]:0:${#published[@]}-1}")" ] &&
+    (cd "$work/published" && sha256sum --quiet -c SHA256SUMS); then
+    echo "ok   sha256sum -c SHA256SUMS passes beside the published files alone"
+  else
+    fail "SHA256SUMS does not name exactly the published files or does not check them"
+  fi
   if osslsigncode verify -CAfile "$work/ca/ca.pem" -in "$program" >"$work/verify.log" 2>&1; then
     echo "ok   the signature verifies against the CA"
   else

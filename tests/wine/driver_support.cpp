@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/held_keys.h"
+#include "link/product.h"
 #include "resources/resource_ids.h"
 
 namespace orvanta::driver {
@@ -609,6 +610,17 @@ std::wstring blockFailureText(std::uint32_t code, std::uint32_t lastError) {
     wchar_t codeLine[256] = {};
     std::swprintf(codeLine, 256, catalogueString(IDS_ERROR_CODE_LINE).c_str(), code, lastError);
     return catalogueString(IDS_WRITE_BLOCK_FAILED) + L"\r\n" + codeLine;
+}
+
+std::string escHoldsImageVersion() {
+    char line[64] = {};
+    std::snprintf(line, sizeof line, "esc_firmware_version = 0x%04x\n", FIRMWARE_IMAGE_VERSION);
+    return line;
+}
+
+std::wstring imageVersionShown() {
+    return std::to_wstring(FIRMWARE_IMAGE_VERSION >> 8) + L"." +
+           std::to_wstring(FIRMWARE_IMAGE_VERSION & 0xFF);
 }
 
 std::vector<std::string> wineOutputLines(const std::string& path, const char* needle) {

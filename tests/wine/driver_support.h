@@ -245,6 +245,10 @@ std::wstring hintWithInstructions(std::uint32_t messageId);
 // The failure box's text for a block the unit did not take: the step's text, then the
 // line with its codes.
 std::wstring blockFailureText(std::uint32_t code, std::uint32_t lastError);
+// The scenario line of an ESC that holds the embedded image's version already, and that
+// version as the panel shows it ("1.0").
+std::string escHoldsImageVersion();
+std::wstring imageVersionShown();
 // The lines, in order, of the file of Wine's messages (ORVANTA_WINE_STDERR, as ctest
 // hands it over) that hold `needle`; none when the file cannot be read, and a failed
 // check outside Wine.

@@ -163,7 +163,7 @@ constexpr std::uint32_t kHeldOnConfirmationMs = 900;
 void keyboardSessionScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "keyboard-session");
     Program program;
-    const std::string scenario = "esc_firmware_version = 0x0100\n" + blockRefusedAt(3);
+    const std::string scenario = escHoldsImageVersion() + blockRefusedAt(3);
     if (!startEmulated(program, context.program, path, scenario, kWineFixmes)) return;
     HWND dialog = waitForReady(program, kStartTimeoutMs);
     if (dialog == nullptr) return;

@@ -127,7 +127,8 @@ void inputAndPullAtTheEndScenario(ScenarioContext& context) {
     if (!commandUnit(path, "plug")) return;
     waitForHint(dialog, catalogueString(IDS_READY), kStartTimeoutMs, "ready again after the plug");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled again");
-    checkText(controlText(dialog, IDC_VALUE_ESC), L"1.0", "the new firmware's version");
+    checkText(controlText(dialog, IDC_VALUE_ESC), imageVersionShown(),
+              "the new firmware's version");
     checkKeyboardAlive(program, dialog, "after the unit came back");
 }
 
@@ -288,7 +289,7 @@ bool runWithPostedMessage(Program& program, HWND dialog, const PostedMessage& po
 // succeeds; the unit is plugged in afresh between them.
 void anotherProgramDuringTheStreamScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "another-program-during-the-stream");
-    std::string faults = "esc_firmware_version = 0x0100\n";
+    std::string faults = escHoldsImageVersion();
     for (std::uint32_t run = 1; run < std::size(kPostedMessages); ++run) {
         faults += blockRefusedAt(10 * run);
     }

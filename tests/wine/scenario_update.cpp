@@ -289,7 +289,8 @@ void updateScenario(ScenarioContext& context) {
     waitForHint(dialog, catalogueString(IDS_UPDATE_SUCCEEDED), kStreamTimeoutMs,
                 "hint: success alone");
     listener.checkHeard(catalogueString(IDS_UPDATE_SUCCEEDED), "a screen reader hears the success");
-    checkText(controlText(dialog, IDC_VALUE_ESC), L"1.0", "ESC firmware now 1.0");
+    checkText(controlText(dialog, IDC_VALUE_ESC), imageVersionShown(),
+              "ESC firmware now the image's");
     checkText(controlText(dialog, IDC_VALUE_UNIT), L"1.5", "unit version still shown");
     check(controlEnabled(dialog, IDC_VALUE_ESC), "version panel still enabled");
     check(!controlEnabled(dialog, IDC_UPDATE), "Update disabled after the update");
@@ -307,7 +308,7 @@ void updateScenario(ScenarioContext& context) {
 void updateOlderOrSameScenario(ScenarioContext& context) {
     Program program;
     HWND dialog = startReady(program, context, scenarioFile(context, "update-older-or-same"),
-                             "esc_firmware_version = 0x0100\n" + blockRefusedAt(3));
+                             escHoldsImageVersion() + blockRefusedAt(3));
     if (dialog == nullptr || !startUpdate(program, dialog)) return;
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr, "second confirmation shown");
