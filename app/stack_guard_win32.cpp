@@ -1,6 +1,7 @@
 // The stack protector's guard value and its failure handler. GCC's own runtime for them
 // (libssp) would add a static import of advapi32.dll for its random value; msvcrt's
-// rand_s, already imported, gives one without a new DLL.
+// rand_s gives one without a new import (mingw-w64's import library looks it up in
+// msvcrt.dll at run time).
 //
 // This file is compiled without the stack protector: it changes the guard, and a
 // protected function of its own would find its canary changed on return.
