@@ -57,6 +57,9 @@ private:
     void holdKeysNowDown();
     // Sets the message filter up, at the first key that is held.
     void filterKeys();
+    // The first message of a box's own window that the filter sees while the box is
+    // visible marks the moment it appears.
+    void noteBoxStanding(const MSG& message, std::uint64_t nowMs);
 
     HINSTANCE moduleInstance_;
     HWND mainWindow_ = nullptr;
@@ -70,6 +73,8 @@ private:
     // Sees every message of the dialog's and the message boxes' modal loops before
     // they act on it; set at the first box or the first end of an update.
     HHOOK keyFilter_ = nullptr;
+    // From the call of a box until the filter has seen it stand.
+    bool boxAppearing_ = false;
 };
 
 // The system commands given during an update that act once its outcome has been seen:

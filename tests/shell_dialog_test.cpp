@@ -208,13 +208,72 @@ TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
     // An activation lets Space go (released in another program, as the system says);
     // a key-down within the second after is its repeat and holds it again, the next
     // press acts. Esc let go and pressed a second later acts at once.
-    held.forgetReleased(downAre({}), 9000);
+    // The repeat interval is the keyboard's, from its speed setting: 400 ms at the
+    // slowest, 34 ms at the fastest.
+    EXPECT_EQ(keyRepeatIntervalMs(0), 400u);
+    EXPECT_EQ(keyRepeatIntervalMs(31), 34u);
+    held.forgetReleased(downAre({}), 9000, keyRepeatIntervalMs(31));
     EXPECT_TRUE(held.swallows(kSpace, false, 9033));
     EXPECT_TRUE(held.swallows(kSpace, true, 9100));
     EXPECT_FALSE(held.swallows(kSpace, false, 9200));
-    held.holdKeysDown(downAre({kEsc}));
-    held.forgetReleased(downAre({}), 10000);
-    EXPECT_FALSE(held.swallows(kEsc, false, 11000));
+    // Let go again: a press after the interval acts, unless its previous-state bit
+    // calls it a repeat. Esc let go and pressed a second later acts at once.
+    held.holdKeysDown(downAre({kSpace, kEsc}));
+    held.forgetReleased(downAre({}), 10000, keyRepeatIntervalMs(31));
+    EXPECT_TRUE(held.swallows(kSpace, false, 10400, {.wasDown = true}));
+    EXPECT_TRUE(held.swallows(kSpace, true, 10450));
+    EXPECT_FALSE(held.swallows(kEsc, false, 10400));
+}
+
+// From the moment a box appears, keys that can answer it are held until none has come
+// for a second, and clicks until the double-click time has passed; keys that only move
+// about pass and do not lengthen the hold.
+TEST(HeldKeys, ABoxIsAnsweredOnlyOnceItCanHaveBeenRead) {
+    constexpr std::uint8_t kEnter = 0x0D;
+    constexpr std::uint8_t kSpace = 0x20;
+    constexpr std::uint8_t kTab = 0x09;
+    constexpr std::uint8_t kCtrl = 0x11;
+    constexpr std::uint8_t kDown = 0x28;
+    constexpr std::uint8_t kF4 = 0x73;
+    constexpr std::uint64_t kDoubleClickMs = 500;
+    struct Step {
+        std::uint8_t key;
+        bool up;
+        std::uint64_t nowMs;
+        bool swallowed;
+        bool alt = false;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    // Each box appears at 1000 with Enter up.
+    const Case cases[] = {
+        {"two presses 150 ms apart, then a third a second later",
+         {{kEnter, false, 1150, true}, {kEnter, true, 1250, true}, {kEnter, false, 2250, false}}},
+        {"a bounce", {{kSpace, false, 1030, true}, {kSpace, true, 1055, true},
+                      {kSpace, false, 1080, true}, {kSpace, true, 1100, true}}},
+        {"Tab, Ctrl and Down pass and do not lengthen the hold",
+         {{kTab, false, 1100, false}, {kTab, true, 1150, false}, {kCtrl, false, 1500, false},
+          {kCtrl, true, 1550, false}, {kDown, false, 1900, false}, {kDown, true, 1950, false},
+          {kEnter, false, 2000, false}}},
+        {"F4 alone passes, with Alt it is held",
+         {{kF4, false, 1100, false}, {kF4, true, 1150, false}, {kF4, false, 1300, true, true}}},
+    };
+    for (const Case& c : cases) {
+        HeldKeys held;
+        held.boxAppears(1000, kDoubleClickMs);
+        for (const Step& step : c.steps) {
+            EXPECT_EQ(held.swallows(step.key, step.up, step.nowMs, {.altDown = step.alt}),
+                      step.swallowed)
+                << c.name << ": " << int{step.key} << (step.up ? " up at " : " down at ")
+                << step.nowMs;
+        }
+    }
+    HeldKeys held;
+    held.boxAppears(1000, kDoubleClickMs);
+    EXPECT_TRUE(held.swallowsClick(1000 + kDoubleClickMs - 1));
+    EXPECT_FALSE(held.swallowsClick(1000 + kDoubleClickMs));
 }
 
 // The label is the unnamed static that sits right above the panel, flush with its
