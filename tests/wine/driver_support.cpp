@@ -499,7 +499,7 @@ void waitOutFreshKeyHold() {
 
 bool answerWithEnter(HWND box) {
     if (!bringToFront(box)) return false;
-    if (windowText(box) == catalogueString(IDS_UPDATE_FAILED_CAPTION)) waitOutFreshKeyHold();
+    waitOutFreshKeyHold();
     pressKey(VK_RETURN);
     waitBoxGone(box);
     return !IsWindow(box) || !IsWindowVisible(box);
@@ -812,9 +812,13 @@ bool clickControl(HWND dialog, int id) {
 
 bool clickControlWhereItIs(HWND dialog, int id) {
     if (pointAt(dialog, id) == nullptr) return false;
+    clickWhereThePointerIs();
+    return true;
+}
+
+void clickWhereThePointerIs() {
     sendLeftButton(MOUSEEVENTF_LEFTDOWN);
     sendLeftButton(MOUSEEVENTF_LEFTUP);
-    return true;
 }
 
 namespace {

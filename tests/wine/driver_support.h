@@ -146,11 +146,11 @@ HWND startReady(Program& program, const ScenarioContext& context, const std::wst
 HWND waitForMessageBox(const Program& program, HWND mainDialog, std::uint32_t timeoutMs);
 // Waits for a box to be dismissed after a button was pressed on it.
 void waitBoxGone(HWND box);
-// The program takes no key as an outcome (a failure box, the success hint) appears
-// until none has come for a second: a key meant for the outcome waits that long.
+// The program takes no key as a box or an outcome (the success hint) appears until none
+// has come for a second: a key meant for it waits that long.
 void waitOutFreshKeyHold();
 // Brings the box to the front and answers it with a real Enter, after the second in
-// which a failure box takes no key; false when it does not go.
+// which a box takes no key; false when it does not go.
 bool answerWithEnter(HWND box);
 // Clicks "Update" with the mouse and answers the first confirmation with Enter.
 bool startUpdate(const Program& program, HWND dialog);
@@ -216,6 +216,8 @@ bool clickControl(HWND dialog, int id);
 // The same click without bringing the window to the front first, as on a window
 // whose thread is busy and takes no activation.
 bool clickControlWhereItIs(HWND dialog, int id);
+// A click of the left button (SendInput) wherever the pointer stands.
+void clickWhereThePointerIs();
 // Presses and releases a key (SendInput) on whatever window has the keyboard focus.
 void pressKey(WORD virtualKey);
 // Holds a key down as a person would: a press, then the keyboard's auto-repeat (a

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -155,15 +156,90 @@ const std::vector<std::pair<std::wstring, std::wstring>> kWineFixmes = {
 // Return held on the confirmations: some 900 ms, a dozen repeats.
 constexpr std::uint32_t kHeldOnConfirmationMs = 900;
 
+// The requests the unit has had, as its trace shows them.
+std::size_t requestsInTrace(const std::wstring& tracePath) {
+    std::vector<std::uint8_t> trace;
+    readFileBytes(tracePath, trace);
+    return static_cast<std::size_t>(std::count(trace.begin(), trace.end(), '>'));
+}
+
+// Quick presses and a double-click on "Update" answer no box: the first confirmation
+// stands, nothing goes to the unit, and Esc after a pause cancels it. The double-click
+// is given with the dialog moved so that the box's OK lies under "Update".
+void quickPressesAnswerNothing(const Program& program, HWND dialog, const std::wstring& tracePath) {
+    const std::size_t probed = requestsInTrace(tracePath);
+    RECT ok = {};
+    const auto quickly = [&](const std::string& what, const std::function<void()>& give) {
+        give();
+        HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
+        check(box != nullptr && windowText(box) == catalogueString(IDS_CONFIRM_CAPTION) &&
+                  leftAlone(box),
+              what + " leave the first confirmation standing");
+        if (box == nullptr) return;
+        GetWindowRect(GetDlgItem(box, IDOK), &ok);
+        check(findMessageBox(program.processId(), dialog) == box &&
+                  requestsInTrace(tracePath) == probed,
+              what + ": no other box, nothing past the probe to the unit");
+        waitOutFreshKeyHold();
+        pressKey(VK_ESCAPE);
+        waitBoxGone(box);
+        check(waitFor([&] { return focusOf(dialog) == GetDlgItem(dialog, IDC_UPDATE); },
+                      kBoxTimeoutMs),
+              "Esc cancels it, and \"Update\" has the focus again");
+    };
+    const auto presses = [](int count) {
+        for (int press = 0; press < count; ++press) {
+            if (press > 0) Sleep(150);  // the typist's pace, not a wait for the program
+            pressKey(VK_RETURN);
+        }
+    };
+    quickly("two presses of Return 150 ms apart", [&] { presses(2); });
+    quickly("three presses of Return 150 ms apart", [&] { presses(3); });
+    RECT update = {};
+    RECT frame = {};
+    GetWindowRect(GetDlgItem(dialog, IDC_UPDATE), &update);
+    GetWindowRect(dialog, &frame);
+    SetWindowPos(dialog, nullptr, frame.left + (ok.left + ok.right - update.left - update.right) / 2,
+                 frame.top + (ok.top + ok.bottom - update.top - update.bottom) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    quickly("a double-click on \"Update\"", [&] {
+        clickControl(dialog, IDC_UPDATE);
+        waitForMessageBox(program, dialog, kBoxTimeoutMs);
+        clickWhereThePointerIs();
+    });
+}
+
+// Tab, Ctrl and Down, the keys a screen-reader user moves about and stops speech with,
+// for some two seconds on the failure box: they keep no key from answering it, and a
+// Return right after them does, its repeat closing nothing.
+void moveAboutThenAnswer(const Program& program, HWND dialog, HWND box) {
+    if (!bringToFront(box)) return;
+    for (int round = 0; round < 4; ++round) {
+        for (const WORD key : {VK_TAB, VK_CONTROL, VK_DOWN}) {
+            pressKey(key);
+            Sleep(170);  // the user's pace, not a wait for the program
+        }
+    }
+    holdKeyFor(VK_RETURN, 600);
+    waitBoxGone(box);
+    waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
+                "Return right after moving about answers the failure box");
+    check(leftAlone(dialog) && program.running(), "its repeat closes nothing");
+}
+
 // Keyboard alone, on an ESC that has 1.0 already, keys held with the keyboard's
-// auto-repeat: Tab to "Update"; Return held there asks for the confirmation and nothing
-// more; a new Return held as long accepts it, and the question for the same version
-// stands through its repeats; Enter answers that. Return held on the failure box of an
-// early block answers it alone; Esc.
+// auto-repeat: Tab to "Update"; quick presses and a double-click there answer no box;
+// Return held there asks for the confirmation and nothing more; a new Return held as
+// long accepts it, and the question for the same version stands through its repeats;
+// Enter answers that. On the failure box of an early block, moving about keeps no key
+// from answering it, and Return answers it alone; Esc.
 void keyboardSessionScenario(ScenarioContext& context) {
     const std::wstring path = scenarioFile(context, "keyboard-session");
+    const std::wstring tracePath = path + L".trace";
+    DeleteFileW(tracePath.c_str());
     Program program;
-    const std::string scenario = "esc_firmware_version = 0x0100\n" + blockRefusedAt(3);
+    const std::string scenario = "esc_firmware_version = 0x0100\n" + blockRefusedAt(3) +
+                                 "trace_file = " + narrow(tracePath) + "\n";
     if (!startEmulated(program, context.program, path, scenario, kWineFixmes)) return;
     HWND dialog = waitForReady(program, kStartTimeoutMs);
     if (dialog == nullptr) return;
@@ -175,6 +251,7 @@ void keyboardSessionScenario(ScenarioContext& context) {
     pressKey(VK_TAB);
     check(waitFor([&] { return focusOf(dialog) == GetDlgItem(dialog, IDC_UPDATE); }, kBoxTimeoutMs),
           "Tab moves the focus to \"Update\"");
+    quickPressesAnswerNothing(program, dialog, tracePath);
     holdKeyFor(VK_RETURN, kHeldOnConfirmationMs);
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr && windowText(box) == catalogueString(IDS_CONFIRM_CAPTION),
@@ -187,6 +264,7 @@ void keyboardSessionScenario(ScenarioContext& context) {
           "a new Return held accepts it and asks about the same version");
     if (box == nullptr || !waitFor([&] { return activeInItsThread(box); }, kBoxTimeoutMs)) return;
     check(leftAlone(box), "the question stands through that held Return");
+    waitOutFreshKeyHold();
     pressKey(VK_RETURN);
     waitBoxGone(box);
 
@@ -194,7 +272,7 @@ void keyboardSessionScenario(ScenarioContext& context) {
     check(box != nullptr, "the failure box after the early block");
     if (box == nullptr || !waitFor([&] { return activeInItsThread(box); }, kBoxTimeoutMs)) return;
     checkText(windowText(box), catalogueString(IDS_UPDATE_FAILED_CAPTION), "failure caption");
-    if (!answerHeld(program, dialog, box, VK_RETURN, "Return")) return;
+    moveAboutThenAnswer(program, dialog, box);
     pressKey(VK_ESCAPE);
     DWORD exitCode = 1;
     check(program.waitForExit(kBoxTimeoutMs, exitCode), "Esc ends the program");
