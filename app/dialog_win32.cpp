@@ -57,6 +57,10 @@ void Win32Dialog::setControlText(int id, const std::wstring& text) {
 
 void Win32Dialog::announceHint(const std::wstring& spoken) { hintLiveRegion_.announce(spoken); }
 
+bool Win32Dialog::inFront() {
+    return GetForegroundWindow() == mainWindow_ && IsIconic(mainWindow_) == FALSE;
+}
+
 std::wstring Win32Dialog::controlText(int id) {
     HWND control = GetDlgItem(mainWindow_, id);
     const int length = GetWindowTextLengthW(control);

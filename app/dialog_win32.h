@@ -39,6 +39,7 @@ public:
     void setControlText(int id, const std::wstring& text) override;
     std::wstring controlText(int id) override;
     void announceHint(const std::wstring& spoken) override;
+    bool inFront() override;
     void enableControl(int id, bool enable) override;
     int messageBox(const std::wstring& text, const std::wstring& caption,
                    std::uint32_t style) override;
