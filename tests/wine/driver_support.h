@@ -195,12 +195,22 @@ public:
     ~HintPanelListener() { UnhookWinEvent(hook_); }
     // Forgets what was heard, what is already on its way included.
     void forget();
-    // Checks, waiting for it, that `text` was heard, at the one event since forget().
+    // Checks, waiting for it, that `text` was heard, at the one event since forget(),
+    // and that the panel's name change was told once, before it.
     void checkHeard(const std::wstring& text, const std::string& what);
 
 private:
     HWINEVENTHOOK hook_;
 };
+// The hint panel's name as a screen reader gets it, written as Wine prints a text: on
+// Windows its accessible object's; under Wine, whose oleacc only prints the annotation
+// (WINEDEBUG=fixme+all), the last name annotated.
+std::string hintPanelName(HWND dialog);
+std::string asScreenReaderGetsIt(const std::wstring& text);
+// With another program in front of the dialog (shown again without activation when
+// minimised), a click on the dialog's title announces the current hint, `spoken`, once
+// more; a second activation that way announces nothing.
+void checkHeardAgainAtTitleClick(const Program& program, HWND dialog, const std::wstring& spoken);
 
 // --- Real input ---------------------------------------------------------------------
 

@@ -110,7 +110,7 @@ long windowsRole(const std::wstring& windowClass, int id) {
 }
 
 // Every control's name and role as oleacc reads them: the buttons, statics and group
-// box by their own texts, the hint panel by its label's.
+// box by their own texts, the hint panel by its hint's situation line.
 void accessibilityScenario(ScenarioContext& context) {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     Program program;
@@ -132,8 +132,13 @@ void accessibilityScenario(ScenarioContext& context) {
         if (id == IDC_CLOSE) name = names.close;
         if (id == IDC_UPDATE) name = L"Update";
         if (id == IDC_HINT_LABEL) name = names.hintLabel;
-        if (id == IDC_HINT_PANEL) name = names.hintLabel;
-        checkText(view.name, name, what + "name");
+        if (id == IDC_HINT_PANEL) {
+            // Named by the situation line of the hint that stands, not by its label.
+            check(hintPanelName(dialog) == asScreenReaderGetsIt(catalogueString(IDS_NO_UNIT)),
+                  what + "name " + hintPanelName(dialog));
+        } else {
+            checkText(view.name, name, what + "name");
+        }
         const long role = windowsRole(windowClass, id);
         check(view.role == role || (role != ROLE_SYSTEM_TEXT && view.role == ROLE_SYSTEM_CLIENT),
               what + "role");
