@@ -28,7 +28,7 @@ public:
     HWND window() const { return mainWindow_; }
     HINSTANCE instance() const { return moduleInstance_; }
     // The program has the keyboard again (WM_ACTIVATEAPP): a held key released while
-    // it had not is let go.
+    // it had not is let go, unless its next key-down is a repeat.
     void activated();
 
     // The button-face brush behind the red texts.
@@ -69,7 +69,8 @@ private:
     // The minimises and restores that came during the run, given again once its
     // outcome has been seen.
     std::vector<MSG> keptCommands_;
-    // A screen reader announces the hint panel's changes wherever the focus is.
+    // A screen reader announces the hint panel's changes wherever the focus is in the
+    // dialog, while the dialog is in front.
     LiveRegion hintLiveRegion_;
     // Sees every message of the dialog's and the message boxes' modal loops before
     // they act on it; set at the first box or the first end of an update.
