@@ -149,8 +149,9 @@ TEST(MainDialog, CloseReleasesTheRegistrationAndTheLinkBeforeEnding) {
     EXPECT_EQ(rig.bus.strayCloseCount(), 0u);
 }
 
-// A key down when an update's run ended, the key that answered a box, and keys pressed
-// from the moment an outcome appears until none has come for a second do nothing,
+// A key down when an update's run ended, the key that answered a box, and keys that can
+// answer pressed from the moment a box or an outcome appears until none has come for a
+// second do nothing,
 // repeats and release included, until they are released, or found up at the next run's
 // end or when the program has the keyboard again.
 TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
@@ -223,20 +224,16 @@ TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
     EXPECT_TRUE(held.swallows(kSpace, false, 10400, {.wasDown = true}));
     EXPECT_TRUE(held.swallows(kSpace, true, 10450));
     EXPECT_FALSE(held.swallows(kEsc, false, 10400));
-}
 
-// From the moment a box appears, keys that can answer it are held until none has come
-// for a second, and clicks until the double-click time has passed; keys that only move
-// about pass and do not lengthen the hold.
-TEST(HeldKeys, ABoxIsAnsweredOnlyOnceItCanHaveBeenRead) {
-    constexpr std::uint8_t kEnter = 0x0D;
-    constexpr std::uint8_t kSpace = 0x20;
+    // From the moment a box appears, keys that can answer it are held until none has
+    // come for a second, and clicks until the double-click time has passed; keys that
+    // only move about pass and do not lengthen the hold.
     constexpr std::uint8_t kTab = 0x09;
     constexpr std::uint8_t kCtrl = 0x11;
     constexpr std::uint8_t kDown = 0x28;
     constexpr std::uint8_t kF4 = 0x73;
     constexpr std::uint64_t kDoubleClickMs = 500;
-    struct Step {
+    struct BoxStep {
         std::uint8_t key;
         bool up;
         std::uint64_t nowMs;
@@ -245,7 +242,7 @@ TEST(HeldKeys, ABoxIsAnsweredOnlyOnceItCanHaveBeenRead) {
     };
     struct Case {
         const char* name;
-        std::vector<Step> steps;
+        std::vector<BoxStep> steps;
     };
     // Each box appears at 1000 with Enter up.
     const Case cases[] = {
@@ -261,16 +258,15 @@ TEST(HeldKeys, ABoxIsAnsweredOnlyOnceItCanHaveBeenRead) {
          {{kF4, false, 1100, false}, {kF4, true, 1150, false}, {kF4, false, 1300, true, true}}},
     };
     for (const Case& c : cases) {
-        HeldKeys held;
-        held.boxAppears(1000, kDoubleClickMs);
-        for (const Step& step : c.steps) {
-            EXPECT_EQ(held.swallows(step.key, step.up, step.nowMs, {.altDown = step.alt}),
+        HeldKeys box;
+        box.boxAppears(1000, kDoubleClickMs);
+        for (const BoxStep& step : c.steps) {
+            EXPECT_EQ(box.swallows(step.key, step.up, step.nowMs, {.altDown = step.alt}),
                       step.swallowed)
                 << c.name << ": " << int{step.key} << (step.up ? " up at " : " down at ")
                 << step.nowMs;
         }
     }
-    HeldKeys held;
     held.boxAppears(1000, kDoubleClickMs);
     EXPECT_TRUE(held.swallowsClick(1000 + kDoubleClickMs - 1));
     EXPECT_FALSE(held.swallowsClick(1000 + kDoubleClickMs));
