@@ -896,10 +896,15 @@ void holdKeyFor(WORD virtualKey, std::uint32_t heldMs) {
     releaseKey(virtualKey);
 }
 
-bool answerHeld(const Program& program, HWND dialog, HWND box, WORD key, const std::string& name) {
+bool answerHeld(const Program& program, HWND dialog, HWND box, WORD key, const std::string& name,
+                const std::function<void()>& before) {
     constexpr std::uint32_t kHeldOnFailureBoxMs = 600;  // one repeat after the answer
     if (!bringToFront(box)) return false;
-    waitOutFreshKeyHold();
+    if (before) {
+        before();
+    } else {
+        waitOutFreshKeyHold();
+    }
     holdKeyFor(key, kHeldOnFailureBoxMs);
     waitBoxGone(box);
     const bool hint = waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,

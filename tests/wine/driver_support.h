@@ -240,9 +240,11 @@ void releaseKey(WORD virtualKey);
 void holdKeyFor(WORD virtualKey, std::uint32_t heldMs);
 // The window still stands when a key just typed has had time to act on it.
 bool leftAlone(HWND window);
-// A deliberate answer to the failure box, after a pause, held with the keyboard's
-// auto-repeat: the box goes, and the repeat that reaches the dialog closes nothing.
-bool answerHeld(const Program& program, HWND dialog, HWND box, WORD key, const std::string& name);
+// A deliberate answer to the failure box, after a pause (or right after `before`),
+// held with the keyboard's auto-repeat: the box goes, and the repeat that reaches the
+// dialog closes nothing.
+bool answerHeld(const Program& program, HWND dialog, HWND box, WORD key, const std::string& name,
+                const std::function<void()>& before = {});
 // The window that has the keyboard focus in the thread that owns `window`; null when
 // that thread has none.
 HWND focusOf(HWND window);
