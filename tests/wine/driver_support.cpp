@@ -985,8 +985,8 @@ void checkHeardAgainAtTitleClick(const Program& program, HWND dialog, const std:
     GetWindowRect(dialog, &frame);
     for (int click = 1; click <= 2; ++click) {
         if (click == 2) bringToFront(other);
-        // The middle of the title bar.
-        const POINT title = {(frame.left + frame.right) / 2,
+        // The title bar, the second click well beside the first: no double-click.
+        const POINT title = {(frame.left + frame.right) / 2 - 60 * click,
                              frame.top + GetSystemMetrics(SM_CYFRAME) +
                                  GetSystemMetrics(SM_CYCAPTION) / 2};
         moveThePointer(title.x, title.y);
