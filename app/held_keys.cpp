@@ -76,8 +76,8 @@ bool HeldKeys::swallows(std::uint8_t key, bool keyUp, std::uint64_t nowMs, KeyCo
     return true;
 }
 
-void HeldKeys::forgetReleased(const std::function<bool(std::uint8_t)>& isDown,
-                              std::uint64_t nowMs, std::uint64_t repeatIntervalMs) {
+void HeldKeys::forgetReleased(const std::function<bool(std::uint8_t)>& isDown, std::uint64_t nowMs,
+                              std::uint64_t repeatIntervalMs) {
     for (std::size_t key = 0; key < held_.size(); ++key) {
         if (isDown(static_cast<std::uint8_t>(key))) continue;
         letGo_[key] = held_.test(key);

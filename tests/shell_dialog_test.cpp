@@ -236,7 +236,9 @@ TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
         {{kEnter, false, 1150, true}, {kEnter, true, 1250, true}, {kEnter, false, 2250, false}},
         // A bounce.
         {{kSpace, false, 1030, true}, {kSpace, true, 1055, true}, {kSpace, false, 1080, true}},
-        {{kTab, false, 1100, false}, {kCtrl, false, 1500, false}, {kDown, false, 1900, false},
+        {{kTab, false, 1100, false},
+         {kCtrl, false, 1500, false},
+         {kDown, false, 1900, false},
          {kEnter, false, 2000, false}},
     };
     for (const std::vector<Step>& boxSteps : boxCases) {

@@ -492,11 +492,10 @@ TEST_F(UpdateRun, RemovalHeardAfterASuccessKeepsTheSuccessAboveTheLostConnection
     dialogActivated(rig.app);
     const std::wstring lost = rig.ui.text(IDS_CONNECTION_LOST);
     const std::wstring shown = rig.ui.controlTextOf(IDC_HINT_PANEL);
-    EXPECT_EQ(rig.ui.heard,
-              test::FakeSurface::Heard({{rig.ui.text(IDS_UPDATE_SUCCEEDED),
-                                         rig.ui.text(IDS_UPDATE_SUCCEEDED)},
-                                        {lost, shown},
-                                        {lost, shown}}));
+    EXPECT_EQ(rig.ui.heard, test::FakeSurface::Heard({{rig.ui.text(IDS_UPDATE_SUCCEEDED),
+                                                       rig.ui.text(IDS_UPDATE_SUCCEEDED)},
+                                                      {lost, shown},
+                                                      {lost, shown}}));
 
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL),
               rig.ui.text(IDS_UPDATE_SUCCEEDED) + L"\r\n\r\n" +

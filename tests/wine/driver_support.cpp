@@ -720,13 +720,12 @@ void HintPanelListener::checkHeard(const std::wstring& text, const std::string& 
 }
 
 std::string hintPanelName(HWND dialog) {
-    return underWine() ? printedName()
-                       : accessibleName(GetDlgItem(dialog, IDC_HINT_PANEL), OBJID_CLIENT,
-                                        CHILDID_SELF);
+    return underWine()
+               ? printedName()
+               : accessibleName(GetDlgItem(dialog, IDC_HINT_PANEL), OBJID_CLIENT, CHILDID_SELF);
 }
 
 std::string asScreenReaderGetsIt(const std::wstring& text) { return asWinePrints(text); }
-
 
 namespace {
 
@@ -986,14 +985,16 @@ void checkHeardAgainAtTitleClick(const Program& program, HWND dialog, const std:
     for (int click = 1; click <= 2; ++click) {
         if (click == 2) bringToFront(other);
         // The title bar, the second click well beside the first: no double-click.
-        const POINT title = {(frame.left + frame.right) / 2 - 60 * click,
-                             frame.top + GetSystemMetrics(SM_CYFRAME) +
-                                 GetSystemMetrics(SM_CYCAPTION) / 2};
+        const POINT title = {
+            (frame.left + frame.right) / 2 - 60 * click,
+            frame.top + GetSystemMetrics(SM_CYFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2};
         moveThePointer(title.x, title.y);
-        waitFor([&] {
-            POINT at = {};
-            return GetCursorPos(&at) && at.x == title.x && at.y == title.y;
-        }, kFrontTimeoutMs);
+        waitFor(
+            [&] {
+                POINT at = {};
+                return GetCursorPos(&at) && at.x == title.x && at.y == title.y;
+            },
+            kFrontTimeoutMs);
         clickWhereThePointerIs();
         check(waitFor([&] { return activeInItsThread(dialog); }, kBoxTimeoutMs),
               "a click on its title activates the dialog");

@@ -206,7 +206,8 @@ void quickPressesAnswerNothing(const Program& program, HWND dialog, const std::w
     RECT frame = {};
     GetWindowRect(GetDlgItem(dialog, IDC_UPDATE), &update);
     GetWindowRect(dialog, &frame);
-    SetWindowPos(dialog, nullptr, frame.left + (ok.left + ok.right - update.left - update.right) / 2,
+    SetWindowPos(dialog, nullptr,
+                 frame.left + (ok.left + ok.right - update.left - update.right) / 2,
                  frame.top + (ok.top + ok.bottom - update.top - update.bottom) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     quickly("a double-click on \"Update\"", 0);
