@@ -23,10 +23,11 @@ inline constexpr std::uint64_t kFreshKeyHoldMs = 1000;
 // The keyboard's repeat interval at a repeat-speed setting (SPI_GETKEYBOARDSPEED): from
 // 0, some 2.5 repeats a second, to 31, some 30, in even steps; rounded up.
 inline std::uint64_t keyRepeatIntervalMs(std::uint32_t speed) {
-    const std::uint64_t step = speed > 31 ? 31 : speed;
+    constexpr std::uint64_t kSteps = 31;
+    const std::uint64_t step = speed > kSteps ? kSteps : speed;
     // 2.5 + step * 27.5 / 31 repeats a second, in tenths of a repeat over 31.
-    const std::uint64_t tenthsPer31 = 25 * 31 + step * 275;
-    return (10000 * 31 + tenthsPer31 - 1) / tenthsPer31;
+    const std::uint64_t tenthsPer31 = (25 * kSteps) + (step * 275);
+    return ((10000 * kSteps) + tenthsPer31 - 1) / tenthsPer31;
 }
 
 // True for a key that can answer a box or press a button, alone or with the modifiers
