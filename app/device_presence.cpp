@@ -39,13 +39,13 @@ bool vanishedUnderProbe(UnitLink& link, LinkStatus status) {
 
 // Situation line(s), an empty line, then the wiring instructions, in two steps (the
 // situation, then the whole text); a screen reader is handed `spoken` alone, once the
-// whole text stands. The steps are some 900 characters that the user reads in the panel
-// when the situation asks for them.
-void showSituationWithInstructions(Dialog& dialog, ProgramResources& resources,
-                                   const std::wstring& situation, const std::wstring& spoken) {
-    setHintText(dialog, situation + kSituationSeparator, false);
-    setHintText(dialog, resources.loadString(IDS_INSTRUCTIONS), true);
-    dialog.announceHint(spoken);
+// whole text stands. The steps are some 700 to 800 characters, which the user reads in
+// the panel when the situation asks for them.
+void showSituationWithInstructions(App& app, const std::wstring& situation,
+                                   const std::wstring& spoken) {
+    setHintText(app.dialog, situation + kSituationSeparator, false);
+    setHintText(app.dialog, app.resources.loadString(IDS_INSTRUCTIONS), true);
+    announceHint(app, spoken);
 }
 
 // Finds and judges a unit after a HID arrival, with the link closed; looks again
@@ -77,7 +77,7 @@ void dropLink(App& app) {
     app.dialog.enableControl(IDC_UPDATE, false);
     refreshVersionPanel(app.dialog, app.link);
     // The success was announced when it appeared; what is new is the lost connection.
-    showSituationWithInstructions(app.dialog, app.resources, lead + lost, lost);
+    showSituationWithInstructions(app, lead + lost, lost);
 }
 
 void handleArrival(App& app) {
@@ -119,7 +119,7 @@ void refuseUnit(App& app, const Refusal& refusal) {
     // The link is already closed here, and arrivals wait until the box and this
     // hint are done.
     if (refusal.showIncompatibleBox) showIncompatibleEscBox(app);
-    setHintWithInstructions(app.dialog, app.resources, refusal.situationId);
+    setHintWithInstructions(app, refusal.situationId);
     if (refusal.refreshVersionPanel) refreshVersionPanel(app.dialog, app.link);
 }
 
@@ -128,7 +128,7 @@ void acceptUnit(App& app, ProbeVariant variant) {
     // Its note (do not disconnect during an update) is spoken without it: the
     // confirmation box that starts an update says so again, and takes the focus.
     const std::wstring ready = app.resources.loadString(IDS_READY);
-    showHint(app.dialog, ready, ready.substr(0, ready.find(kSituationSeparator)));
+    showHint(app, ready, ready.substr(0, ready.find(kSituationSeparator)));
     if (variant == ProbeVariant::startUp) {
         app.dialog.enableControl(IDC_UPDATE, true);
         refreshVersionPanel(app.dialog, app.link);
@@ -149,16 +149,28 @@ void setHintText(Dialog& dialog, const std::wstring& text, bool append) {
     dialog.setControlText(IDC_HINT_PANEL, dialog.controlText(IDC_HINT_PANEL) + text);
 }
 
-void showHint(Dialog& dialog, const std::wstring& text, const std::wstring& spoken) {
-    setHintText(dialog, text, false);
+void showHint(App& app, const std::wstring& text, const std::wstring& spoken) {
+    setHintText(app.dialog, text, false);
     // Announced every time, the same text again too: each hint follows a fresh look at
     // the unit (an arrival, a removal, the end of an update) that the user waits for.
-    dialog.announceHint(spoken);
+    announceHint(app, spoken);
 }
 
-void setHintWithInstructions(Dialog& dialog, ProgramResources& resources, std::uint32_t messageId) {
-    const std::wstring situation = resources.loadString(messageId);
-    showSituationWithInstructions(dialog, resources, situation, situation);
+void setHintWithInstructions(App& app, std::uint32_t messageId) {
+    const std::wstring situation = app.resources.loadString(messageId);
+    showSituationWithInstructions(app, situation, situation);
+}
+
+void announceHint(App& app, const std::wstring& spoken) {
+    app.dialog.announceHint(spoken);
+    app.spokenHint = spoken;
+    app.hintUnheard = !app.dialog.inFront();
+}
+
+void dialogActivated(App& app) {
+    if (!app.hintUnheard) return;
+    app.hintUnheard = false;
+    app.dialog.announceHint(app.spokenHint);
 }
 
 void classifyUnit(App& app, LinkStatus status, ProbeVariant variant) {

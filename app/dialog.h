@@ -18,14 +18,21 @@ public:
     virtual void setClassIcon() = 0;
     virtual void setControlText(int id, const std::wstring& text) = 0;
     virtual std::wstring controlText(int id) = 0;
-    // The hint panel's new text stands whole: a screen reader speaks `spoken` for it,
-    // wherever the user is working, and names the panel by it until the next change.
+    // The hint panel's new text stands whole: a screen reader that takes events from
+    // the dialog (it is in front) speaks `spoken` for it, and names the panel by it
+    // until the next change.
     virtual void announceHint(const std::wstring& spoken) = 0;
+    // The dialog is the foreground window and not minimised: a screen reader takes
+    // what it announces. Behind another program's window or one of its own boxes, it
+    // does not.
+    virtual bool inFront() = 0;
     virtual void enableControl(int id, bool enable) = 0;
     // Modal box owned by the main window; returns the button pressed. A key down as it
     // opens (the one that pressed the button behind it, say) does nothing in it, and
     // the key that answered it does nothing in what comes next: either acts again only
-    // once released and pressed anew.
+    // once released and pressed anew. From the moment it appears, a key that could
+    // answer it does nothing until none has come for a second, and a click nothing
+    // within the system's double-click time.
     virtual int messageBox(const std::wstring& text, const std::wstring& caption,
                            std::uint32_t style) = 0;
     // Removes the keys, mouse clicks, touches, close requests, posted commands and

@@ -57,6 +57,10 @@ void Win32Dialog::setControlText(int id, const std::wstring& text) {
 
 void Win32Dialog::announceHint(const std::wstring& spoken) { hintLiveRegion_.announce(spoken); }
 
+bool Win32Dialog::inFront() {
+    return GetForegroundWindow() == mainWindow_ && IsIconic(mainWindow_) == FALSE;
+}
+
 std::wstring Win32Dialog::controlText(int id) {
     HWND control = GetDlgItem(mainWindow_, id);
     const int length = GetWindowTextLengthW(control);
@@ -83,7 +87,12 @@ int Win32Dialog::messageBox(const std::wstring& text, const std::wstring& captio
     // is still down: its repeats would answer this box unread. The key that answers
     // this one would go on in what comes next.
     holdKeysNowDown();
+    // Fresh keys and clicks are held from the call, and again from the moment the box
+    // is seen to stand (filterHeldKeys), however long its creation takes.
+    heldKeys_.boxAppears(GetTickCount64(), GetDoubleClickTime());
+    boxAppearing_ = true;
     const int answer = MessageBoxW(mainWindow_, text.c_str(), caption.c_str(), style);
+    boxAppearing_ = false;
     holdKeysNowDown();
     return answer;
 }
@@ -171,8 +180,10 @@ bool Win32Dialog::actOnKeptCommands() {
     // Only now: a disabled dialog, as under a failure box, ignores them. Sent, so that
     // they have acted when this returns.
     const bool wasMinimised = IsIconic(mainWindow_) != FALSE;
+    // On the dialog whatever window they were posted to: the progress window they may
+    // have been meant for is gone, and its handle may name another window by now.
     for (const MSG& command : keptCommands_) {
-        SendMessageW(command.hwnd, command.message, command.wParam, command.lParam);
+        SendMessageW(mainWindow_, command.message, command.wParam, command.lParam);
     }
     keptCommands_.clear();
     return !wasMinimised && IsIconic(mainWindow_) != FALSE;
@@ -207,20 +218,67 @@ void Win32Dialog::filterKeys() {
 }
 
 void Win32Dialog::activated() {
+    // The slowest setting when the system does not say.
+    UINT speed = 0;
+    if (SystemParametersInfoW(SPI_GETKEYBOARDSPEED, 0, &speed, 0) == FALSE) speed = 0;
     heldKeys_.forgetReleased([](std::uint8_t key) { return (GetAsyncKeyState(key) & 0x8000) != 0; },
-                             GetTickCount64());
+                             GetTickCount64(), keyRepeatIntervalMs(speed));
+}
+
+namespace {
+
+// A press of a mouse button, on the client area or the frame.
+bool isMouseButtonPress(UINT message) {
+    switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONDBLCLK:
+    case WM_XBUTTONDOWN:
+    case WM_XBUTTONDBLCLK:
+    case WM_NCLBUTTONDOWN:
+    case WM_NCLBUTTONDBLCLK:
+    case WM_NCRBUTTONDOWN:
+    case WM_NCRBUTTONDBLCLK:
+    case WM_NCMBUTTONDOWN:
+    case WM_NCMBUTTONDBLCLK:
+    case WM_NCXBUTTONDOWN:
+    case WM_NCXBUTTONDBLCLK:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+void Win32Dialog::noteBoxStanding(const MSG& message, std::uint64_t nowMs) {
+    if (!boxAppearing_) return;
+    HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    if (root == nullptr || root == mainWindow_ || IsWindowVisible(root) == FALSE) return;
+    boxAppearing_ = false;
+    heldKeys_.boxAppears(nowMs, GetDoubleClickTime());
 }
 
 LRESULT CALLBACK Win32Dialog::filterHeldKeys(int code, WPARAM wParam, LPARAM lParam) {
     if (code >= 0 && filteringDialog != nullptr) {
         const MSG& message = *reinterpret_cast<const MSG*>(lParam);
+        const std::uint64_t now = GetTickCount64();
+        filteringDialog->noteBoxStanding(message, now);
+        HeldKeys& held = filteringDialog->heldKeys_;
         const bool keyUp = message.message == WM_KEYUP || message.message == WM_SYSKEYUP;
         const bool keyDown = message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN;
+        // Bit 29: Alt is down (a system key's context code); bit 30: the key was down
+        // before this message, an auto-repeat.
+        const KeyContext context{(message.lParam & (1 << 29)) != 0,
+                                 (message.lParam & (1 << 30)) != 0};
         if ((keyUp || keyDown) &&
-            filteringDialog->heldKeys_.swallows(static_cast<std::uint8_t>(message.wParam), keyUp,
-                                                GetTickCount64())) {
+            held.swallows(static_cast<std::uint8_t>(message.wParam), keyUp, now, context)) {
             return 1;
         }
+        if (isMouseButtonPress(message.message) && held.swallowsClick(now)) return 1;
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

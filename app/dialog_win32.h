@@ -28,7 +28,7 @@ public:
     HWND window() const { return mainWindow_; }
     HINSTANCE instance() const { return moduleInstance_; }
     // The program has the keyboard again (WM_ACTIVATEAPP): a held key released while
-    // it had not is let go.
+    // it had not is let go, unless its next key-down is a repeat.
     void activated();
 
     // The button-face brush behind the red texts.
@@ -39,6 +39,7 @@ public:
     void setControlText(int id, const std::wstring& text) override;
     std::wstring controlText(int id) override;
     void announceHint(const std::wstring& spoken) override;
+    bool inFront() override;
     void enableControl(int id, bool enable) override;
     int messageBox(const std::wstring& text, const std::wstring& caption,
                    std::uint32_t style) override;
@@ -57,6 +58,9 @@ private:
     void holdKeysNowDown();
     // Sets the message filter up, at the first key that is held.
     void filterKeys();
+    // The first message of a box's own window that the filter sees while the box is
+    // visible marks the moment it appears.
+    void noteBoxStanding(const MSG& message, std::uint64_t nowMs);
 
     HINSTANCE moduleInstance_;
     HWND mainWindow_ = nullptr;
@@ -65,11 +69,14 @@ private:
     // The minimises and restores that came during the run, given again once its
     // outcome has been seen.
     std::vector<MSG> keptCommands_;
-    // A screen reader announces the hint panel's changes wherever the focus is.
+    // A screen reader announces the hint panel's changes wherever the focus is in the
+    // dialog, while the dialog is in front.
     LiveRegion hintLiveRegion_;
     // Sees every message of the dialog's and the message boxes' modal loops before
     // they act on it; set at the first box or the first end of an update.
     HHOOK keyFilter_ = nullptr;
+    // From the call of a box until the filter has seen it stand.
+    bool boxAppearing_ = false;
 };
 
 // The system commands given during an update that act once its outcome has been seen:

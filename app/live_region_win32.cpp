@@ -74,8 +74,10 @@ void LiveRegion::announce(const std::wstring& spoken) const {
                                       name, spoken.c_str());
         }
     }
-    // Raised without the property too: a client that does not know the control as a
-    // live region ignores it.
+    // The changed name is told first, as a server that annotates a name must; then the
+    // change itself, raised without the property too: a client that does not know the
+    // control as a live region ignores it.
+    NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, control_, OBJID_CLIENT, CHILDID_SELF);
     NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, control_, OBJID_CLIENT, CHILDID_SELF);
 }
 

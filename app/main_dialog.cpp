@@ -117,7 +117,7 @@ void ShellUpdateDialog::refreshVersionPanel(const UnitLinkState& link) {
 // The outcome's hint is short and all situation: it is spoken whole.
 void ShellUpdateDialog::setHint(const std::wstring& text) {
     outcomeShows();
-    showHint(app_.dialog, text, text);
+    showHint(app_, text, text);
 }
 
 void ShellUpdateDialog::outcomeShows() {
@@ -156,8 +156,13 @@ void runUpdate(App& app, ProgressScreen& progressScreen) {
     if (updateDialog.deviceChangeMissed()) healMissedDeviceChanges(app, succeeded);
     app.updateRunning = false;
     // A minimise or restore given during the run acts now, over the outcome. A success
-    // it hides is announced on the taskbar button, as one reached in the background is.
-    if (app.dialog.actOnKeptCommands() && succeeded) progressScreen.flashTaskbarButton();
+    // it hides is announced on the taskbar button, as one reached in the background is,
+    // and the outcome's hint, which no screen reader takes from a minimised window, is
+    // announced again when the dialog is next active.
+    if (app.dialog.actOnKeptCommands()) {
+        app.hintUnheard = !app.spokenHint.empty();
+        if (succeeded) progressScreen.flashTaskbarButton();
+    }
 }
 
 }  // namespace orvanta

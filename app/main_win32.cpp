@@ -107,6 +107,10 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_ACTIVATEAPP:
         if (wParam != FALSE) program.dialog.activated();
         return FALSE;
+    case WM_ACTIVATE:
+        // Active and not minimised: back from another program or from its own box.
+        if (LOWORD(wParam) != WA_INACTIVE && HIWORD(wParam) == 0) dialogActivated(program.app);
+        return FALSE;
     case WM_CLOSE:
     case WM_SYSCOMMAND:
         return droppedWithTheInput(program, message, wParam) ? TRUE : FALSE;

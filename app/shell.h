@@ -41,6 +41,11 @@ struct App {
     // The open link's ESC took the new firmware: when the link goes, the hint keeps the
     // success above the lost connection, however late the removal is heard.
     bool linkUpdated = false;
+    // What a screen reader is handed for the current hint, and whether it was handed
+    // over while no reader would take it: the dialog not in front, or hidden by a kept
+    // minimise right after.
+    std::wstring spokenHint;
+    bool hintUnheard = false;
 };
 
 // --- Main dialog ---------------------------------------------------------------
@@ -120,10 +125,16 @@ struct DeviceBroadcast {
 // the two below, which have it announced once it stands whole.
 void setHintText(Dialog& dialog, const std::wstring& text, bool append);
 // The text alone; a screen reader is handed `spoken`.
-void showHint(Dialog& dialog, const std::wstring& text, const std::wstring& spoken);
+void showHint(App& app, const std::wstring& text, const std::wstring& spoken);
 // Situation line, an empty line, then the wiring instructions, written in two steps;
 // a screen reader is handed the situation line alone, once.
-void setHintWithInstructions(Dialog& dialog, ProgramResources& resources, std::uint32_t messageId);
+void setHintWithInstructions(App& app, std::uint32_t messageId);
+// Hands `spoken` to a screen reader for the hint that now stands; noted as unheard
+// when the dialog is not in front.
+void announceHint(App& app, const std::wstring& spoken);
+// The dialog has become the active window: a hint announced while no reader would
+// take it is announced once more, the current one, and only this once.
+void dialogActivated(App& app);
 void classifyUnit(App& app, LinkStatus status, ProbeVariant variant);
 // The first probe, at start-up, with what it may have missed while it waited.
 void probeAtStartUp(App& app);

@@ -150,6 +150,8 @@ public:
     void announceHint(const std::wstring& spoken) override {
         heard.emplace_back(spoken, controlTextOf(IDC_HINT_PANEL));
     }
+    bool front = true;
+    bool inFront() override { return front; }
     void enableControl(int id, bool enable) override {
         enabled[id] = enable;
         calls.push_back("enable " + std::to_string(id) + (enable ? " 1" : " 0"));
@@ -171,9 +173,10 @@ public:
     // Kept apart from the other calls, so that their lists stay as they were: how many
     // calls had been made each time the kept system commands were let act.
     std::vector<std::size_t> keptCommandsActedAfter;
+    bool keptCommandsMinimise = false;
     bool actOnKeptCommands() override {
         keptCommandsActedAfter.push_back(calls.size());
-        return false;
+        return keptCommandsMinimise;
     }
     void holdShutdown(const std::wstring& reason) override {
         calls.push_back("hold shutdown " + utf8(reason));

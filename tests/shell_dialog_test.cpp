@@ -149,8 +149,9 @@ TEST(MainDialog, CloseReleasesTheRegistrationAndTheLinkBeforeEnding) {
     EXPECT_EQ(rig.bus.strayCloseCount(), 0u);
 }
 
-// A key down when an update's run ended, the key that answered a box, and keys pressed
-// from the moment an outcome appears until none has come for a second do nothing,
+// A key down when an update's run ended, the key that answered a box, and keys that can
+// answer pressed from the moment a box or an outcome appears until none has come for a
+// second do nothing,
 // repeats and release included, until they are released, or found up at the next run's
 // end or when the program has the keyboard again.
 TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
@@ -208,13 +209,52 @@ TEST(HeldKeys, HeldAndFreshKeysAreSwallowedUntilTheyAreUp) {
     // An activation lets Space go (released in another program, as the system says);
     // a key-down within the second after is its repeat and holds it again, the next
     // press acts. Esc let go and pressed a second later acts at once.
-    held.forgetReleased(downAre({}), 9000);
+    // The repeat interval is the keyboard's, from its speed setting: 400 ms at the
+    // slowest, 34 ms at the fastest.
+    EXPECT_EQ(keyRepeatIntervalMs(0), 400u);
+    EXPECT_EQ(keyRepeatIntervalMs(31), 34u);
+    held.forgetReleased(downAre({}), 9000, keyRepeatIntervalMs(31));
     EXPECT_TRUE(held.swallows(kSpace, false, 9033));
     EXPECT_TRUE(held.swallows(kSpace, true, 9100));
     EXPECT_FALSE(held.swallows(kSpace, false, 9200));
-    held.holdKeysDown(downAre({kEsc}));
-    held.forgetReleased(downAre({}), 10000);
-    EXPECT_FALSE(held.swallows(kEsc, false, 11000));
+    // Let go again: a press after the interval acts, unless its previous-state bit
+    // calls it a repeat. Esc let go and pressed a second later acts at once.
+    held.holdKeysDown(downAre({kSpace, kEsc}));
+    held.forgetReleased(downAre({}), 10000, keyRepeatIntervalMs(31));
+    EXPECT_TRUE(held.swallows(kSpace, false, 10400, {.wasDown = true}));
+    EXPECT_TRUE(held.swallows(kSpace, true, 10450));
+    EXPECT_FALSE(held.swallows(kEsc, false, 10400));
+
+    // From the moment a box appears, keys that can answer it are held until none has
+    // come for a second, and clicks until the double-click time has passed; keys that
+    // only move about pass and do not lengthen the hold.
+    constexpr std::uint8_t kTab = 0x09;
+    constexpr std::uint8_t kCtrl = 0x11;
+    constexpr std::uint8_t kDown = 0x28;
+    const std::vector<std::vector<Step>> boxCases = {
+        // Two presses 150 ms apart, then one a second later.
+        {{kEnter, false, 1150, true}, {kEnter, true, 1250, true}, {kEnter, false, 2250, false}},
+        // A bounce.
+        {{kSpace, false, 1030, true}, {kSpace, true, 1055, true}, {kSpace, false, 1080, true}},
+        {{kTab, false, 1100, false},
+         {kCtrl, false, 1500, false},
+         {kDown, false, 1900, false},
+         {kEnter, false, 2000, false}},
+    };
+    for (const std::vector<Step>& boxSteps : boxCases) {
+        HeldKeys box;
+        box.boxAppears(1000, 500);
+        for (const Step& step : boxSteps) {
+            EXPECT_EQ(box.swallows(step.key, step.up, step.nowMs), step.swallowed)
+                << int{step.key} << (step.up ? " up at " : " down at ") << step.nowMs;
+        }
+    }
+    // F4 answers with Alt alone; a click is held for the double-click time.
+    EXPECT_TRUE(canAnswer(0x73, true));
+    EXPECT_FALSE(canAnswer(0x73, false));
+    held.boxAppears(1000, 500);
+    EXPECT_TRUE(held.swallowsClick(1499));
+    EXPECT_FALSE(held.swallowsClick(1500));
 }
 
 // The label is the unnamed static that sits right above the panel, flush with its

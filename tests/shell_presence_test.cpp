@@ -395,7 +395,7 @@ TEST(HintPanel, AppendKeepsEverythingAndReplaceReplaces) {
 TEST(HintPanel, LongestInstructionsComeThroughWhole) {
     ShellRig rig;
     rig.ui.language = Language::german;
-    setHintWithInstructions(rig.ui, rig.ui, IDS_NO_UNIT);
+    setHintWithInstructions(rig.app, IDS_NO_UNIT);
     const std::wstring hint = rig.ui.controlTextOf(IDC_HINT_PANEL);
     EXPECT_EQ(hint, rig.hintWithInstructions(IDS_NO_UNIT));
     EXPECT_NE(hint.find(L"Windows\u2122PC"), std::wstring::npos);

@@ -461,8 +461,15 @@ TEST_F(UpdateRun, CommandsDuringTheRunStartNothingAndKeptCommandsActAfterTheOutc
     rig.ui.whileDiscarding = sendBoth;
     rig.ui.answerNextBox(kIdOk);
     rig.ui.answerNextBox(kIdOk, sendBoth);
+    rig.ui.keptCommandsMinimise = true;
 
     EXPECT_TRUE(handleCommand(rig.app, IDC_UPDATE, rig.ui));
+    // The minimise hid the failure's hint right after it was announced: it is announced
+    // again once, at the next activation.
+    dialogActivated(rig.app);
+    dialogActivated(rig.app);
+    const std::wstring failed = rig.ui.text(IDS_UPDATE_FAILED_HINT);
+    EXPECT_EQ(rig.ui.heard, test::FakeSurface::Heard(2, {failed, failed}));
 
     EXPECT_EQ(rig.ui.callsStartingWith("box ").size(), 2u);
     EXPECT_TRUE(rig.ui.callsStartingWith("end ").empty());
@@ -478,9 +485,23 @@ TEST_F(UpdateRun, CommandsDuringTheRunStartNothingAndKeptCommandsActAfterTheOutc
 TEST_F(UpdateRun, RemovalHeardAfterASuccessKeepsTheSuccessAboveTheLostConnection) {
     readyUnit();
     rig.update();
+    // Heard in front: not again at an activation. The removal comes while another
+    // program is in front: the lost connection, the current hint, is announced again
+    // once at the next activation.
+    dialogActivated(rig.app);
+    rig.ui.front = false;
     const std::wstring path = rig.app.link.devicePath;
     rig.bus.unplug(path);
     rig.removal(path);
+    rig.ui.front = true;
+    dialogActivated(rig.app);
+    dialogActivated(rig.app);
+    const std::wstring lost = rig.ui.text(IDS_CONNECTION_LOST);
+    const std::wstring shown = rig.ui.controlTextOf(IDC_HINT_PANEL);
+    EXPECT_EQ(rig.ui.heard, test::FakeSurface::Heard({{rig.ui.text(IDS_UPDATE_SUCCEEDED),
+                                                       rig.ui.text(IDS_UPDATE_SUCCEEDED)},
+                                                      {lost, shown},
+                                                      {lost, shown}}));
 
     EXPECT_EQ(rig.ui.controlTextOf(IDC_HINT_PANEL),
               rig.ui.text(IDS_UPDATE_SUCCEEDED) + L"\r\n\r\n" +

@@ -500,7 +500,7 @@ void waitOutFreshKeyHold() {
 
 bool answerWithEnter(HWND box) {
     if (!bringToFront(box)) return false;
-    if (windowText(box) == catalogueString(IDS_UPDATE_FAILED_CAPTION)) waitOutFreshKeyHold();
+    waitOutFreshKeyHold();
     pressKey(VK_RETURN);
     waitBoxGone(box);
     return !IsWindow(box) || !IsWindowVisible(box);
@@ -653,6 +653,9 @@ std::string blockRefusedAt(std::uint32_t block) {
 namespace {
 
 std::vector<std::string> heardTexts;
+// The panel's name changes told, and how many of them came before each heard event.
+std::size_t nameChanges = 0;
+std::vector<std::size_t> nameChangesBefore;
 
 // A reader reads the panel's name at the event; Wine's oleacc only prints its annotation
 // (PROPID_ACC_NAME): the text of the last one on the file ORVANTA_WINE_STDERR names.
@@ -694,22 +697,28 @@ std::string accessibleName(HWND window, LONG object, LONG child) {
     return heard;
 }
 
-void CALLBACK hearHintPanel(HWINEVENTHOOK /*hook*/, DWORD /*event*/, HWND window, LONG object,
+void CALLBACK hearHintPanel(HWINEVENTHOOK /*hook*/, DWORD event, HWND window, LONG object,
                             LONG child, DWORD /*thread*/, DWORD /*time*/) {
-    if (GetDlgCtrlID(window) == IDC_HINT_PANEL && object == OBJID_CLIENT && child == CHILDID_SELF)
-        heardTexts.push_back(underWine() ? printedName() : accessibleName(window, object, child));
+    if (GetDlgCtrlID(window) != IDC_HINT_PANEL || object != OBJID_CLIENT || child != CHILDID_SELF)
+        return;
+    if (event == EVENT_OBJECT_NAMECHANGE) ++nameChanges;
+    if (event != EVENT_OBJECT_LIVEREGIONCHANGED) return;
+    nameChangesBefore.push_back(nameChanges);
+    heardTexts.push_back(underWine() ? printedName() : accessibleName(window, object, child));
 }
 
 }  // namespace
 
 HintPanelListener::HintPanelListener(DWORD processId)
-    : hook_(SetWinEventHook(EVENT_OBJECT_LIVEREGIONCHANGED, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
+    : hook_(SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
                             hearHintPanel, processId, 0, WINEVENT_OUTOFCONTEXT)) {}
 
 void HintPanelListener::forget() {
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     heardTexts.clear();
+    nameChanges = 0;
+    nameChangesBefore.clear();
 }
 
 void HintPanelListener::checkHeard(const std::wstring& text, const std::string& what) {
@@ -718,7 +727,17 @@ void HintPanelListener::checkHeard(const std::wstring& text, const std::string& 
         kBoxTimeoutMs);
     check(heard && heardTexts.size() == 1,
           what + ", heard " + std::to_string(heardTexts.size()) + " event(s)");
+    check(nameChangesBefore == std::vector<std::size_t>{1} && nameChanges == 1,
+          what + ": one name change, before the event");
 }
+
+std::string hintPanelName(HWND dialog) {
+    return underWine()
+               ? printedName()
+               : accessibleName(GetDlgItem(dialog, IDC_HINT_PANEL), OBJID_CLIENT, CHILDID_SELF);
+}
+
+std::string asScreenReaderGetsIt(const std::wstring& text) { return asWinePrints(text); }
 
 namespace {
 
@@ -757,6 +776,18 @@ bool bringToFront(HWND window) {
 
 namespace {
 
+void moveThePointer(int x, int y) {
+    // Absolute mouse coordinates run from 0 to 65535 across the primary screen.
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    INPUT move = {};
+    move.type = INPUT_MOUSE;
+    move.mi.dx = static_cast<LONG>((x * 65535LL + screenWidth / 2) / (screenWidth - 1));
+    move.mi.dy = static_cast<LONG>((y * 65535LL + screenHeight / 2) / (screenHeight - 1));
+    move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    sendInputs(&move, 1);
+}
+
 // Moves the pointer over the middle of the control, as a hand would before pressing;
 // the control, or nullptr when the pointer did not get there.
 HWND pointAt(HWND dialog, int id) {
@@ -768,15 +799,7 @@ HWND pointAt(HWND dialog, int id) {
     }
     const int x = (rect.left + rect.right) / 2;
     const int y = (rect.top + rect.bottom) / 2;
-    // Absolute mouse coordinates run from 0 to 65535 across the primary screen.
-    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    INPUT move = {};
-    move.type = INPUT_MOUSE;
-    move.mi.dx = static_cast<LONG>((x * 65535LL + screenWidth / 2) / (screenWidth - 1));
-    move.mi.dy = static_cast<LONG>((y * 65535LL + screenHeight / 2) / (screenHeight - 1));
-    move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    sendInputs(&move, 1);
+    moveThePointer(x, y);
     const bool there = waitFor(
         [&] {
             POINT at = {};
@@ -824,9 +847,13 @@ bool clickControl(HWND dialog, int id) {
 
 bool clickControlWhereItIs(HWND dialog, int id) {
     if (pointAt(dialog, id) == nullptr) return false;
+    clickWhereThePointerIs();
+    return true;
+}
+
+void clickWhereThePointerIs() {
     sendLeftButton(MOUSEEVENTF_LEFTDOWN);
     sendLeftButton(MOUSEEVENTF_LEFTUP);
-    return true;
 }
 
 namespace {
@@ -880,10 +907,15 @@ void holdKeyFor(WORD virtualKey, std::uint32_t heldMs) {
     releaseKey(virtualKey);
 }
 
-bool answerHeld(const Program& program, HWND dialog, HWND box, WORD key, const std::string& name) {
+bool answerHeld(const Program& program, HWND dialog, HWND box, WORD key, const std::string& name,
+                const std::function<void()>& before) {
     constexpr std::uint32_t kHeldOnFailureBoxMs = 600;  // one repeat after the answer
     if (!bringToFront(box)) return false;
-    waitOutFreshKeyHold();
+    if (before) {
+        before();
+    } else {
+        waitOutFreshKeyHold();
+    }
     holdKeyFor(key, kHeldOnFailureBoxMs);
     waitBoxGone(box);
     const bool hint = waitForHint(dialog, catalogueString(IDS_UPDATE_FAILED_HINT), kBoxTimeoutMs,
@@ -949,6 +981,40 @@ void checkKeyboardAlive(Program& program, HWND dialog, const std::string& when) 
     DWORD exitCode = 1;
     check(program.waitForExit(kCloseTimeoutMs, exitCode), "Esc ends the program " + when);
     check(exitCode == 0, "exit code 0 after Esc " + when);
+}
+
+void checkHeardAgainAtTitleClick(const Program& program, HWND dialog, const std::wstring& spoken) {
+    HintPanelListener listener(program.processId());
+    listener.forget();
+    HWND other = CreateWindowExW(0, L"STATIC", L"Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    if (other == nullptr || !bringToFront(other)) return;
+    ShowWindow(dialog, SW_SHOWNOACTIVATE);
+    check(waitFor([&] { return IsIconic(dialog) == FALSE; }, kBoxTimeoutMs),
+          "the dialog shown behind another program");
+    RECT frame = {};
+    GetWindowRect(dialog, &frame);
+    for (int click = 1; click <= 2; ++click) {
+        if (click == 2) bringToFront(other);
+        // The title bar, the second click well beside the first: no double-click.
+        const POINT title = {
+            (frame.left + frame.right) / 2 - 60 * click,
+            frame.top + GetSystemMetrics(SM_CYFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2};
+        moveThePointer(title.x, title.y);
+        waitFor(
+            [&] {
+                POINT at = {};
+                return GetCursorPos(&at) && at.x == title.x && at.y == title.y;
+            },
+            kFrontTimeoutMs);
+        clickWhereThePointerIs();
+        check(waitFor([&] { return activeInItsThread(dialog); }, kBoxTimeoutMs),
+              "a click on its title activates the dialog");
+        waitUntilIdle(program);
+        listener.checkHeard(spoken, click == 1 ? "the hint announced again at the first activation"
+                                               : "and not again at the next");
+    }
+    DestroyWindow(other);
 }
 
 }  // namespace orvanta::driver

@@ -146,11 +146,11 @@ HWND startReady(Program& program, const ScenarioContext& context, const std::wst
 HWND waitForMessageBox(const Program& program, HWND mainDialog, std::uint32_t timeoutMs);
 // Waits for a box to be dismissed after a button was pressed on it.
 void waitBoxGone(HWND box);
-// The program takes no key as an outcome (a failure box, the success hint) appears
-// until none has come for a second: a key meant for the outcome waits that long.
+// The program takes no key as a box or an outcome (the success hint) appears until none
+// has come for a second: a key meant for it waits that long.
 void waitOutFreshKeyHold();
 // Brings the box to the front and answers it with a real Enter, after the second in
-// which a failure box takes no key; false when it does not go.
+// which a box takes no key; false when it does not go.
 bool answerWithEnter(HWND box);
 // Clicks "Update" with the mouse and answers the first confirmation with Enter.
 bool startUpdate(const Program& program, HWND dialog);
@@ -195,12 +195,22 @@ public:
     ~HintPanelListener() { UnhookWinEvent(hook_); }
     // Forgets what was heard, what is already on its way included.
     void forget();
-    // Checks, waiting for it, that `text` was heard, at the one event since forget().
+    // Checks, waiting for it, that `text` was heard, at the one event since forget(),
+    // and that the panel's name change was told once, before it.
     void checkHeard(const std::wstring& text, const std::string& what);
 
 private:
     HWINEVENTHOOK hook_;
 };
+// The hint panel's name as a screen reader gets it, written as Wine prints a text: on
+// Windows its accessible object's; under Wine, whose oleacc only prints the annotation
+// (WINEDEBUG=fixme+all), the last name annotated.
+std::string hintPanelName(HWND dialog);
+std::string asScreenReaderGetsIt(const std::wstring& text);
+// With another program in front of the dialog (shown again without activation when
+// minimised), a click on the dialog's title announces the current hint, `spoken`, once
+// more; a second activation that way announces nothing.
+void checkHeardAgainAtTitleClick(const Program& program, HWND dialog, const std::wstring& spoken);
 
 // --- Real input ---------------------------------------------------------------------
 
@@ -216,6 +226,8 @@ bool clickControl(HWND dialog, int id);
 // The same click without bringing the window to the front first, as on a window
 // whose thread is busy and takes no activation.
 bool clickControlWhereItIs(HWND dialog, int id);
+// A click of the left button (SendInput) wherever the pointer stands.
+void clickWhereThePointerIs();
 // Presses and releases a key (SendInput) on whatever window has the keyboard focus.
 void pressKey(WORD virtualKey);
 // Holds a key down as a person would: a press, then the keyboard's auto-repeat (a
@@ -228,9 +240,11 @@ void releaseKey(WORD virtualKey);
 void holdKeyFor(WORD virtualKey, std::uint32_t heldMs);
 // The window still stands when a key just typed has had time to act on it.
 bool leftAlone(HWND window);
-// A deliberate answer to the failure box, after a pause, held with the keyboard's
-// auto-repeat: the box goes, and the repeat that reaches the dialog closes nothing.
-bool answerHeld(const Program& program, HWND dialog, HWND box, WORD key, const std::string& name);
+// A deliberate answer to the failure box, after a pause (or right after `before`),
+// held with the keyboard's auto-repeat: the box goes, and the repeat that reaches the
+// dialog closes nothing.
+bool answerHeld(const Program& program, HWND dialog, HWND box, WORD key, const std::string& name,
+                const std::function<void()>& before = {});
 // The window that has the keyboard focus in the thread that owns `window`; null when
 // that thread has none.
 HWND focusOf(HWND window);

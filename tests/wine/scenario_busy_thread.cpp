@@ -250,6 +250,7 @@ bool runWithPostedMessage(Program& program, HWND dialog, const PostedMessage& po
         check(waitFor([&] { return IsIconic(dialog) != FALSE; }, kBoxTimeoutMs) &&
                   wineOutputLines(stderrPath, "NtUserFlashWindowEx").size() == 1,
               "the dialog minimised over the success, its taskbar button flashed");
+        checkHeardAgainAtTitleClick(program, dialog, catalogueString(IDS_UPDATE_SUCCEEDED));
         return true;
     }
     waitFor(

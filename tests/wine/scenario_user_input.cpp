@@ -44,6 +44,7 @@ void keyboardAfterRemovalScenario(ScenarioContext& context) {
     HWND box = waitForMessageBox(program, dialog, kBoxTimeoutMs);
     check(box != nullptr, "confirmation shown after the click");
     if (box == nullptr) return;
+    waitOutFreshKeyHold();
     pressKey(VK_ESCAPE);
     check(waitFor([&] { return !IsWindow(box); }, kBoxTimeoutMs), "Esc cancels the confirmation");
     check(waitFor([&] { return focusOf(dialog) == GetDlgItem(dialog, IDC_UPDATE); }, kBoxTimeoutMs),

@@ -128,7 +128,8 @@ set_tests_properties(real_bus_update_en real_bus_input_and_pull_at_the_end_en
   real_bus_another_program_during_the_stream_de PROPERTIES COST 100)
 
 # The hint panel's name, where a screen reader's watcher reads it: Wine's oleacc prints it.
-foreach(test wine_removal_en real_bus_removal_en real_bus_removal_de real_bus_update_en)
+foreach(test wine_removal_en real_bus_removal_en real_bus_removal_de real_bus_update_en
+    wine_accessibility_en wine_accessibility_de)
   set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
     "ORVANTA_WINE_STDERR=${CMAKE_BINARY_DIR}/${test}.stderr" "WINEDEBUG=fixme+all")
 endforeach()
