@@ -135,16 +135,18 @@ lanes_group=$group
 
 # The processor's work, at a lower priority, in two chains beside the portable suite's
 # build; a failed phase ends its chain. The first needs no Windows build and starts
-# with it; lint reads the Windows build's compile commands, and starts after it.
+# with it, the release's builds first, as they keep both cores busy less well than the
+# sanitizers' build and suite; lint reads the Windows build's compile commands, and the
+# second chain starts after it.
 cpu_work() {
   renice -n 15 -p $BASHPID >/dev/null
-  phase "native-sanitize: build, suite" native_sanitize &&
-    phase "windows-clang: build" windows_clang &&
-    phase "release: builds and refusals" release_builds
+  phase "release: builds and refusals" release_builds &&
+    phase "native-sanitize: build, suite" native_sanitize
 }
 lint_fuzz() {
   renice -n 15 -p $BASHPID >/dev/null
-  phase "native: lint, fuzzing" native_lint_fuzz
+  phase "native: lint, fuzzing" native_lint_fuzz &&
+    phase "windows-clang: build" windows_clang
 }
 cpu_output=build/test-cpu-work.log
 lint_output=build/test-lint-fuzz.log
