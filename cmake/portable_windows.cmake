@@ -2,12 +2,14 @@
 # in three steps:
 #   -DSTEP=list  after the link: lists the suite's tests through the emulator and writes
 #                OUT, a ctest file that registers each of them;
-#   -DSTEP=run   the ctest fixture: runs the whole suite once into LOG;
+#   -DSTEP=run   the ctest fixture: runs the whole suite into LOG, once unless a test
+#                crashes: then its end is noted in LOG and the suite goes on after it;
 #   -DSTEP=check each registered test: passes when LOG shows that the test NAME passed,
-#                and shows what it printed otherwise.
+#                is skipped when it was skipped, and shows what it printed otherwise.
 # Starting Wine for each of the suite's tests would take minutes, one run takes seconds,
-# and ctest still counts and reports each test on its own. Wine runs in the prefix
-# PREFIX, which no Wine lane shares.
+# and ctest still counts and reports each test on its own, as it does GoogleTest's
+# tests natively: a disabled test is not run, a skipped one is reported skipped. Wine
+# runs in the prefix PREFIX, which no Wine lane shares.
 cmake_minimum_required(VERSION 3.25)
 set(ENV{WINEPREFIX} ${PREFIX})
 
@@ -35,11 +37,16 @@ if(STEP STREQUAL "list")
       set(suite ${CMAKE_MATCH_1})
     elseif(line MATCHES "^  ([^ ]+)$" AND DEFINED suite)
       set(name ${suite}${CMAKE_MATCH_1})
+      set(disabled FALSE)
+      if(name MATCHES "(^|[./])DISABLED_")
+        set(disabled TRUE)
+      endif()
       string(APPEND script
         "add_test([=[${name}]=] [=[${CMAKE_COMMAND}]=] -DSTEP=check [=[-DNAME=${name}]=]"
         " [=[-DLOG=${LOG}]=] -P [=[${CMAKE_CURRENT_LIST_FILE}]=])\n"
         "set_tests_properties([=[${name}]=] PROPERTIES LABELS portable"
-        " FIXTURES_REQUIRED portable_windows)\n")
+        " FIXTURES_REQUIRED portable_windows DISABLED ${disabled}"
+        " SKIP_REGULAR_EXPRESSION [=[\\[  SKIPPED \\]]=])\n")
       math(EXPR count "${count} + 1")
     endif()
   endforeach()
@@ -50,32 +57,69 @@ if(STEP STREQUAL "list")
   file(WRITE ${OUT}.new "${script}")
   file(RENAME ${OUT}.new ${OUT})
 elseif(STEP STREQUAL "run")
+  # A test that crashes ends the program: the line "[  CRASHED ] <test> (<status>)" notes
+  # it, and the suite starts again without the tests that ran, as long as one more ran.
   file(REMOVE ${LOG})
-  execute_process(COMMAND ${EMULATOR} ${PROGRAM} OUTPUT_FILE ${LOG} ERROR_VARIABLE errors
-    RESULT_VARIABLE status)
-  end_wine_session()
-  file(STRINGS ${LOG} failed REGEX "^\\[  FAILED  \\] .* \\([0-9]+ ms\\)")
+  set(ran "")
+  set(filter "")
+  while(TRUE)
+    execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${filter} OUTPUT_VARIABLE output
+      ERROR_VARIABLE errors RESULT_VARIABLE status)
+    end_wine_session()
+    string(REPLACE "\r" "" output "${output}")
+    file(APPEND ${LOG} "${output}")
+    if(output MATCHES "\n\\[==========\\] [^\n]* ran\\.")
+      break()
+    endif()
+    string(REGEX MATCHALL "\\[ RUN      \\] [^\n]+" started "${output}")
+    list(TRANSFORM started REPLACE "^\\[ RUN      \\] " "")
+    list(LENGTH started count)
+    if(count EQUAL 0)
+      break()
+    endif()
+    # Ended in a test: the last one started, with no result after its start.
+    list(GET started -1 crashed)
+    string(FIND "${output}" "[ RUN      ] ${crashed}\n" last REVERSE)
+    string(SUBSTRING "${output}" ${last} -1 after)
+    if(after MATCHES "\n\\[  (     OK |FAILED  |SKIPPED )\\] ")
+      break()
+    endif()
+    file(APPEND ${LOG} "\n[  CRASHED ] ${crashed} (${status})\n")
+    list(APPEND ran ${started})
+    list(JOIN ran ":" filter)
+    set(filter "--gtest_filter=-${filter}")
+  endwhile()
+  file(STRINGS ${LOG} failed REGEX "^\\[  (FAILED  |CRASHED )\\] .* \\([-0-9a-zA-Z ]+\\)$")
   file(STRINGS ${LOG} summary REGEX "^\\[==========\\] .* ran\\.")
   list(JOIN failed "\n" failed)
   message("${summary}\n${failed}\nthe whole output: ${LOG}")
-  # Failed tests fail on their own; a run that ended early leaves every result unknown.
+  # Failed and crashed tests fail on their own; a run that ended outside a test leaves
+  # the results of those after it unknown.
   if(NOT summary)
     message(FATAL_ERROR "the suite did not run to its end (${status}):\n${errors}")
   endif()
 elseif(STEP STREQUAL "check")
   file(READ ${LOG} output)
-  string(REPLACE "\r" "" output "${output}")
   string(FIND "${output}" "[       OK ] ${NAME} (" passed)
   if(passed EQUAL -1)
-    # What it printed, up to its own line of failure (which may name its parameter).
+    # What it printed, up to the next line of a result: its own.
     string(FIND "${output}" "[ RUN      ] ${NAME}\n" start)
     set(printed "")
     if(start GREATER -1)
       string(SUBSTRING "${output}" ${start} -1 printed)
-      string(FIND "${printed}" "[  FAILED  ] ${NAME}" end)
-      string(SUBSTRING "${printed}" 0 ${end} printed)
+      string(REGEX MATCH "\n\\[  (FAILED  |SKIPPED |CRASHED )\\] [^\n]*" result "${printed}")
+      if(result)
+        string(FIND "${printed}" "${result}" end)
+        string(LENGTH "${result}" length)
+        math(EXPR end "${end} + ${length}")
+        string(SUBSTRING "${printed}" 0 ${end} printed)
+      endif()
     endif()
-    message(FATAL_ERROR "${NAME} did not pass in ${LOG}\n${printed}")
+    if(printed MATCHES "\n\\[  SKIPPED \\] [^\n]*$")
+      message("${printed}")
+    else()
+      message(FATAL_ERROR "${NAME} did not pass in ${LOG}\n${printed}")
+    endif()
   endif()
 else()
   message(FATAL_ERROR "STEP must be list, run or check")

@@ -32,9 +32,15 @@ set(orvanta_win32_sources
 # Only KnownDLLs are static imports; everything else comes from System32 at run time.
 set(orvanta_system_imports setupapi user32 gdi32 kernel32)
 
+# Both programs' shared sources, compiled once with the programs' own flags.
+add_library(orvanta_win32 OBJECT ${orvanta_win32_sources})
+target_link_libraries(orvanta_win32 PRIVATE orvanta_core orvanta_build_flags)
+target_compile_options(orvanta_win32 PRIVATE ${orvanta_stack_protector})
+target_compile_definitions(orvanta_win32 PRIVATE UNICODE _UNICODE)
+
 # The shipped program talks through the system's HID stack.
 add_executable(orvanta-updater WIN32
-  ${orvanta_win32_sources}
+  $<TARGET_OBJECTS:orvanta_win32>
   ${CMAKE_SOURCE_DIR}/app/unit_bus_system_win32.cpp
   ${CMAKE_SOURCE_DIR}/link/hid_bus_win32.cpp
   $<TARGET_OBJECTS:orvanta_resources>)
@@ -46,7 +52,7 @@ target_compile_definitions(orvanta-updater PRIVATE UNICODE _UNICODE)
 
 # The same program with the emulated programming unit in place of the HID bus.
 add_executable(orvanta-updater-emulated WIN32
-  ${orvanta_win32_sources}
+  $<TARGET_OBJECTS:orvanta_win32>
   ${CMAKE_SOURCE_DIR}/emulator/unit_bus_emulated_win32.cpp
   ${CMAKE_SOURCE_DIR}/emulator/emulated_host_win32.cpp
   $<TARGET_OBJECTS:orvanta_resources>)

@@ -3,10 +3,11 @@
 # too) and fuzzing, the Windows program built with clang as well, the release built
 # twice and compared, the Windows program under Wine in headless X servers, and the
 # portable suite as a Windows program under Wine. The Wine tests run in lanes side
-# by side (ORVANTA_WINE_LANES, 2 by default), each lane with a Wine prefix and an X
-# display of its own. They mostly wait for the program and the unit, so the work that
-# needs the processor runs meanwhile, at a lower priority, and its output follows theirs.
-# At the end it prints how long each phase took.
+# by side (ORVANTA_WINE_LANES, 3 by default), each lane with a Wine prefix and an X
+# display of its own, made ready during the Windows build. They mostly wait for the
+# program and the unit, so the work that needs the processor runs meanwhile, at a lower
+# priority, in two chains that keep both cores busy, and its output follows theirs. At
+# the end it prints how long each phase took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
@@ -32,10 +33,10 @@ native_sanitize() {
     ctest --preset native-sanitize -j2
 }
 # Lint and fuzzing need the plain build's compile commands, its generated headers and
-# the fuzzer; its tests are the ones above.
+# the fuzzer, not its objects; its tests are the ones above.
 native_lint_fuzz() {
   cmake --preset native >/dev/null &&
-    cmake --build --preset native -j2 --target orvanta_core orvanta_emulator orvanta_catalogue link_fuzzer &&
+    cmake --build --preset native -j2 --target generated/catalogue_data.inc orvanta_firmware_image link_fuzzer &&
     ctest --preset native-full -j2 -L 'lint|fuzz'
 }
 # The Windows sources through a second compiler, every warning an error; its programs'
@@ -58,23 +59,27 @@ portable_build() {
 release_builds() {
   timeout 600 bash tests/release/release_test.sh reproducible build/windows/release-check
 }
-# An X server and a prepared Wine prefix for each lane, and the resource file that
-# tells ctest about the lanes.
-lanes=${ORVANTA_WINE_LANES:-2}
-lane_spec=$PWD/build/windows/wine-lanes.json
-start_wine_lanes() {
-  local i entries= preparing=()
+# An X server for each lane, and the resource file that tells ctest about the lanes.
+lanes=${ORVANTA_WINE_LANES:-3}
+lane_spec=$PWD/build/wine-lanes.json
+start_wine_displays() {
+  local i entries=
   for ((i = 0; i < lanes; i++)); do
     start_headless_display || return 1
     export "ORVANTA_WINE_DISPLAY_lane$i=$DISPLAY"
-    (WINEPREFIX=$(wine_lane_prefix "lane$i") && prepare_wine_prefix) &
-    preparing+=($!)
     entries+="${entries:+, }{\"id\": \"lane$i\", \"slots\": 1}"
   done
-  wait "${preparing[@]}" || return 1
-  mkdir -p "$(dirname "$lane_spec")" &&
-    printf '{"version": {"major": 1, "minor": 0}, "local": [{"wine_lane": [%s]}]}\n' \
+  printf '{"version": {"major": 1, "minor": 0}, "local": [{"wine_lane": [%s]}]}\n' \
     "$entries" >"$lane_spec"
+}
+# A prepared Wine prefix for each lane.
+prepare_wine_lanes() {
+  local i preparing=()
+  for ((i = 0; i < lanes; i++)); do
+    (WINEPREFIX=$(wine_lane_prefix "lane$i") && prepare_wine_prefix) &
+    preparing+=($!)
+  done
+  wait "${preparing[@]}"
 }
 stop_wine_lanes() {
   local i
@@ -122,25 +127,41 @@ trap finish EXIT
 # Interrupted: end at once, rather than wait for the work beside the Wine tests.
 trap 'exit 130' INT TERM
 
-phase "windows: build" in_group windows_build
+# The lanes' displays and prefixes are made ready, and the processor's work that does
+# not need the Windows build starts, at a lower priority, while the Windows build runs.
+start_wine_displays
+start_group phase "wine: X servers and prefixes" prepare_wine_lanes
+lanes_group=$group
 
-# The processor's work, at a lower priority; a failed phase ends it.
+# The processor's work, at a lower priority, in two chains beside the portable suite's
+# build; a failed phase ends its chain. The first needs no Windows build and starts
+# with it, the release's builds first, as they keep both cores busy less well than the
+# sanitizers' build and suite; lint reads the Windows build's compile commands, and the
+# second chain starts after it.
 cpu_work() {
   renice -n 15 -p $BASHPID >/dev/null
-  phase "native-sanitize: build, suite" native_sanitize &&
-    phase "native: lint, fuzzing" native_lint_fuzz &&
-    phase "windows-clang: build" windows_clang &&
-    phase "release: builds and refusals" release_builds
+  phase "release: builds and refusals" release_builds &&
+    phase "native-sanitize: build, suite" native_sanitize
+}
+lint_fuzz() {
+  renice -n 15 -p $BASHPID >/dev/null
+  phase "native: lint, fuzzing" native_lint_fuzz &&
+    phase "windows-clang: build" windows_clang
 }
 cpu_output=build/test-cpu-work.log
+lint_output=build/test-lint-fuzz.log
 start_group cpu_work >"$cpu_output" 2>&1
 cpu_group=$group
+
+phase "windows: build" in_group windows_build
+start_group lint_fuzz >"$lint_output" 2>&1
+lint_group=$group
 portable_output=build/test-portable-build.log
 start_group portable_build >"$portable_output" 2>&1
 portable_group=$group
 
 wine_status=0
-phase "wine: X servers and prefixes" start_wine_lanes &&
+{ wait "$lanes_group" || { echo "the Wine prefixes could not be made ready" >&2 && false; }; } &&
   phase "windows: tests under Wine" in_group ctest --preset windows -j"$lanes" \
     --resource-spec-file "$lane_spec" -LE 'release|portable' || wine_status=$?
 # The portable suite under Wine: one run of the program in a prefix of its own, whose
@@ -155,8 +176,9 @@ fi
 
 cpu_status=0
 wait "$cpu_group" || cpu_status=$?
-echo "---- the processor's work, run beside the Wine tests ($cpu_output) ----"
-cat "$cpu_output"
+wait "$lint_group" || cpu_status=$?
+echo "---- the processor's work, run beside the Wine tests ($cpu_output, $lint_output) ----"
+cat "$cpu_output" "$lint_output"
 [ "$cpu_status" -eq 0 ] || exit "$cpu_status"
 [ "$wine_status" -eq 0 ] || exit "$wine_status"
 # The signed release under Wine and its checks, once both sides are done.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -96,15 +97,13 @@ ProgressSeen followStream(const Program& program, HWND dialog) {
     return seen;
 }
 
-// Title, size, place over the main window, and a bar that only moves forward up to
-// `highestFill` percent at most and at least `lowestLastFill`.
-void checkProgressWindow(const ProgressSeen& seen, HWND dialog, int lowestLastFill,
+// Title, size, place over the main window (at `main` during the stream), and a bar that
+// only moves forward up to `highestFill` percent at most and at least `lowestLastFill`.
+void checkProgressWindow(const ProgressSeen& seen, const RECT& main, int lowestLastFill,
                          int highestFill) {
     check(seen.window != nullptr, "progress window appeared");
     if (seen.window == nullptr) return;
     checkText(seen.title, catalogueString(IDS_PROGRESS_TITLE), "progress window title");
-    RECT main = {};
-    GetWindowRect(dialog, &main);
     const int width = seen.rect.right - seen.rect.left;
     const int height = seen.rect.bottom - seen.rect.top;
     // The size the program asks for (the native tests pin it) is the window's outer size.
@@ -251,8 +250,10 @@ void checkTrace(const std::wstring& tracePath, const std::vector<std::uint8_t>& 
     checkRequests(update, requests);
 }
 
-// A whole update over firmware 0.9, in real time, with no second confirmation and an
-// impatient user's keys and click during the stream.
+// A whole update over firmware 0.9, in real time, with no second confirmation, an
+// impatient user's keys and click during the stream, and a minimise that another
+// program posts meanwhile: it hides the success, so the taskbar button flashes (as
+// Wine's messages on ORVANTA_WINE_STDERR show), and the dialog is restored for the rest.
 void updateScenario(ScenarioContext& context) {
     const std::string name = "update";
     std::vector<std::uint8_t> image;
@@ -277,18 +278,30 @@ void updateScenario(ScenarioContext& context) {
     waitForHint(dialog, catalogueString(IDS_READY), kStartTimeoutMs, "ready before the update");
     check(controlEnabled(dialog, IDC_UPDATE), "Update enabled");
     listener.forget();
+    RECT main = {};
+    GetWindowRect(dialog, &main);
     if (!startUpdate(program, dialog)) return;
     // Keys and a click on "Close" during the stream must not end the program after it.
     if (!waitForStream(program)) return;
     for (WORD key : {VK_RETURN, VK_ESCAPE}) pressKey(key);
     clickControlWhereItIs(dialog, IDC_CLOSE);
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     const ProgressSeen seen = followStream(program, dialog);
     check(!seen.boxBeforeStream, "no further box before the stream");
-    checkProgressWindow(seen, dialog, 90, 100);
+    checkProgressWindow(seen, main, 90, 100);
 
     waitForHint(dialog, catalogueString(IDS_UPDATE_SUCCEEDED), kStreamTimeoutMs,
                 "hint: success alone");
     listener.checkHeard(catalogueString(IDS_UPDATE_SUCCEEDED), "a screen reader hears the success");
+    const char* stderrPath = std::getenv("ORVANTA_WINE_STDERR");
+    check(waitFor([&] { return IsIconic(dialog) != FALSE; }, kBoxTimeoutMs) &&
+              wineOutputLines(stderrPath != nullptr ? stderrPath : "", "NtUserFlashWindowEx")
+                      .size() == 1,
+          "the dialog minimised over the success, its taskbar button flashed");
+    // Hidden right after it was announced, the success is announced again, once, as the
+    // dialog comes back from behind another program.
+    checkHeardAgainAtTitleClick(program, dialog, catalogueString(IDS_UPDATE_SUCCEEDED));
+    check(waitFor([&] { return IsIconic(dialog) == FALSE; }, kBoxTimeoutMs), "the dialog restored");
     checkText(controlText(dialog, IDC_VALUE_ESC), imageVersionShown(),
               "ESC firmware now the image's");
     checkText(controlText(dialog, IDC_VALUE_UNIT), L"1.5", "unit version still shown");
@@ -333,12 +346,13 @@ void updateUnpluggedScenario(ScenarioContext& context) {
     Program program;
     HWND dialog = startReady(program, context, path,
                              "fault = unplug command=CMD_WRITE_BLOCK occurrence=940\n");
-    if (dialog == nullptr || !startUpdate(program, dialog)) return;
+    RECT main = {};
+    if (dialog == nullptr || !GetWindowRect(dialog, &main) || !startUpdate(program, dialog)) return;
 
     const ProgressSeen seen = followStream(program, dialog);
     check(!seen.boxBeforeStream, "no box before the stream");
     // Block 939 is the last one sent: 939 x 48 of 90224 bytes is 49 percent.
-    checkProgressWindow(seen, dialog, 40, 49);
+    checkProgressWindow(seen, main, 40, 49);
 
     HWND box = waitForMessageBox(program, dialog, kStreamTimeoutMs);
     check(box != nullptr, "failure box shown");
