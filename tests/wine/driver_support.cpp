@@ -983,8 +983,8 @@ void checkKeyboardAlive(Program& program, HWND dialog, const std::string& when) 
     check(exitCode == 0, "exit code 0 after Esc " + when);
 }
 
-void checkHeardAgainAtTitleClick(const Program& program, HWND dialog, const std::wstring& spoken) {
-    HintPanelListener listener(program.processId());
+void checkHeardAgainAtTitleClick(const Program& program, HWND dialog, HintPanelListener& listener,
+                                 const std::wstring& spoken) {
     listener.forget();
     HWND other = CreateWindowExW(0, L"STATIC", L"Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                  0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);

@@ -209,8 +209,9 @@ std::string hintPanelName(HWND dialog);
 std::string asScreenReaderGetsIt(const std::wstring& text);
 // With another program in front of the dialog (shown again without activation when
 // minimised), a click on the dialog's title announces the current hint, `spoken`, once
-// more; a second activation that way announces nothing.
-void checkHeardAgainAtTitleClick(const Program& program, HWND dialog, const std::wstring& spoken);
+// more, as `listener` hears it; a second activation that way announces nothing.
+void checkHeardAgainAtTitleClick(const Program& program, HWND dialog, HintPanelListener& listener,
+                                 const std::wstring& spoken);
 
 // --- Real input ---------------------------------------------------------------------
 

@@ -300,7 +300,7 @@ void updateScenario(ScenarioContext& context) {
           "the dialog minimised over the success, its taskbar button flashed");
     // Hidden right after it was announced, the success is announced again, once, as the
     // dialog comes back from behind another program.
-    checkHeardAgainAtTitleClick(program, dialog, catalogueString(IDS_UPDATE_SUCCEEDED));
+    checkHeardAgainAtTitleClick(program, dialog, listener, catalogueString(IDS_UPDATE_SUCCEEDED));
     check(waitFor([&] { return IsIconic(dialog) == FALSE; }, kBoxTimeoutMs), "the dialog restored");
     checkText(controlText(dialog, IDC_VALUE_ESC), imageVersionShown(),
               "ESC firmware now the image's");
