@@ -224,8 +224,8 @@ void keyboardSessionScenario(ScenarioContext& context) {
     const std::wstring tracePath = path + L".trace";
     DeleteFileW(tracePath.c_str());
     Program program;
-    const std::string scenario = escHoldsImageVersion() + blockRefusedAt(3) +
-                                 "trace_file = " + narrow(tracePath) + "\n";
+    const std::string scenario =
+        escHoldsImageVersion() + blockRefusedAt(3) + "trace_file = " + narrow(tracePath) + "\n";
     if (!startEmulated(program, context.program, path, scenario, kWineFixmes)) return;
     HWND dialog = waitForReady(program, kStartTimeoutMs);
     if (dialog == nullptr) return;
