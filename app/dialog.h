@@ -32,7 +32,7 @@ public:
     // the key that answered it does nothing in what comes next: either acts again only
     // once released and pressed anew. From the moment it appears, a key that could
     // answer it does nothing until none has come for a second, and a click nothing
-    // within the system's double-click time.
+    // within a second or the system's double-click time, whichever is longer.
     virtual int messageBox(const std::wstring& text, const std::wstring& caption,
                            std::uint32_t style) = 0;
     // Removes the keys, mouse clicks, touches, close requests, posted commands and

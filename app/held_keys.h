@@ -7,6 +7,7 @@
 // of a double-click would answer a box that nobody has read.
 #pragma once
 
+#include <algorithm>
 #include <bitset>
 #include <cstdint>
 #include <functional>
@@ -62,10 +63,11 @@ public:
     void holdFreshKeysFrom(std::uint64_t nowMs) { freshUntilMs_ = nowMs + kFreshKeyHoldMs; }
     // A box appears at `nowMs`: fresh keys are held as at an outcome, and a click does
     // nothing until `doubleClickMs` (the system's double-click time) has passed, so that
-    // the second click of a double-click meant for the button behind it answers nothing.
+    // the second click of a double-click meant for the button behind it answers nothing;
+    // nor, like a key, within kFreshKeyHoldMs, so that no box is answered unread.
     void boxAppears(std::uint64_t nowMs, std::uint64_t doubleClickMs) {
         holdFreshKeysFrom(nowMs);
-        clicksHeldUntilMs_ = nowMs + doubleClickMs;
+        clicksHeldUntilMs_ = nowMs + std::max(doubleClickMs, kFreshKeyHoldMs);
     }
     // True when a mouse button's press at `nowMs` must be dropped.
     bool swallowsClick(std::uint64_t nowMs) const { return nowMs < clicksHeldUntilMs_; }
