@@ -51,7 +51,7 @@ windows_build() {
 }
 # The portable suite as a Windows program; its build lists its tests under Wine.
 portable_build() {
-  renice -n 19 -p $BASHPID >/dev/null
+  renice -n 15 -p $BASHPID >/dev/null
   phase "windows: portable suite built" cmake --build build/windows -j2 --target orvanta_tests
 }
 # The ctest release_reproducible, run here directly so that no two ctest runs share the
@@ -137,15 +137,14 @@ lanes_group=$group
 # build; a failed phase ends its chain. The first needs no Windows build and starts
 # with it, the release's builds first, as they keep both cores busy less well than the
 # sanitizers' build and suite; lint reads the Windows build's compile commands, and the
-# second chain starts after it. The first chain ends last, so it goes before the second
-# and the portable suite's build, which are done well before the Wine tests.
+# second chain starts after it.
 cpu_work() {
-  renice -n 10 -p $BASHPID >/dev/null
+  renice -n 15 -p $BASHPID >/dev/null
   phase "release: builds and refusals" release_builds &&
     phase "native-sanitize: build, suite" native_sanitize
 }
 lint_fuzz() {
-  renice -n 19 -p $BASHPID >/dev/null
+  renice -n 15 -p $BASHPID >/dev/null
   phase "native: lint, fuzzing" native_lint_fuzz &&
     phase "windows-clang: build" windows_clang
 }
