@@ -623,6 +623,11 @@ std::wstring imageVersionShown() {
            std::to_wstring(FIRMWARE_IMAGE_VERSION & 0xFF);
 }
 
+std::string wineStderrPath() {
+    const char* path = std::getenv("ORVANTA_WINE_STDERR");
+    return path != nullptr ? path : "";
+}
+
 std::vector<std::string> wineOutputLines(const std::string& path, const char* needle) {
     std::vector<std::string> lines;
     if (!underWine()) {
@@ -660,9 +665,8 @@ std::vector<std::size_t> nameChangesBefore;
 // A reader reads the panel's name at the event; Wine's oleacc only prints its annotation
 // (PROPID_ACC_NAME): the text of the last one on the file ORVANTA_WINE_STDERR names.
 std::string printedName() {
-    const char* path = std::getenv("ORVANTA_WINE_STDERR");
     const std::string name = " {608d3df8-8128-4aa7-a428-f55e49267291} ";
-    const auto lines = wineOutputLines(path != nullptr ? path : "", name.c_str());
+    const auto lines = wineOutputLines(wineStderrPath(), name.c_str());
     return lines.empty() ? "-" : lines.back().substr(lines.back().find(name) + name.size());
 }
 

@@ -268,6 +268,8 @@ std::wstring imageVersionShown();
 // hands it over) that hold `needle`; none when the file cannot be read, and a failed
 // check outside Wine.
 std::vector<std::string> wineOutputLines(const std::string& path, const char* needle);
+// The file that ORVANTA_WINE_STDERR names for this test; empty when it names none.
+std::string wineStderrPath();
 // The number after `key` in such a line, read as hex ("hwnd 0000000000010080"); all
 // ones when the line has no `key`.
 unsigned long long hexAfter(const std::string& line, const std::string& key);

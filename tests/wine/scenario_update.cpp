@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -293,10 +292,8 @@ void updateScenario(ScenarioContext& context) {
     waitForHint(dialog, catalogueString(IDS_UPDATE_SUCCEEDED), kStreamTimeoutMs,
                 "hint: success alone");
     listener.checkHeard(catalogueString(IDS_UPDATE_SUCCEEDED), "a screen reader hears the success");
-    const char* stderrPath = std::getenv("ORVANTA_WINE_STDERR");
     check(waitFor([&] { return IsIconic(dialog) != FALSE; }, kBoxTimeoutMs) &&
-              wineOutputLines(stderrPath != nullptr ? stderrPath : "", "NtUserFlashWindowEx")
-                      .size() == 1,
+              wineOutputLines(wineStderrPath(), "NtUserFlashWindowEx").size() == 1,
           "the dialog minimised over the success, its taskbar button flashed");
     // Hidden right after it was announced, the success is announced again, once, as the
     // dialog comes back from behind another program.
