@@ -78,7 +78,7 @@ foreach(lengths 43-52 60-61 65-65)
   virtual_unit_test(real_bus_refused_lengths_${lengths} en refused-at-start lengths-${lengths})
 endforeach()
 virtual_unit_test(real_bus_arrival_en_incompatible en arrival incompatible)
-# The whole update, compared with the image the build embedded (about a minute). a minimise
+# The whole update, compared with the image the build embedded (about a minute); a minimise
 # posted meanwhile hides its success, and the flash for it is seen in Wine's messages.
 virtual_unit_test(real_bus_update_en en update ${ORVANTA_FIRMWARE_IMAGE_FILE})
 virtual_unit_test(real_bus_update_de_unplugged_at_block_940 de update-unplugged)
